@@ -1,0 +1,36 @@
+#pragma once
+
+namespace drovanta::engine {
+class CopyEngine;
+}
+
+namespace drovanta::platform {
+
+class Application;
+class Clock;
+class DriveSource;
+class FileOperations;
+class MessageBoxes;
+class RandomSource;
+class SettingsBackend;
+class UrlOpener;
+
+// Everything the program's logic needs from outside the process, set once at
+// start (the real implementations) or by a test (fakes). The pointers are not
+// owned.
+struct Services {
+    Application *application = nullptr;
+    Clock *clock = nullptr;
+    DriveSource *drives = nullptr;
+    FileOperations *files = nullptr;
+    engine::CopyEngine *copyEngine = nullptr;
+    MessageBoxes *messageBoxes = nullptr;
+    RandomSource *random = nullptr;
+    SettingsBackend *settings = nullptr;
+    UrlOpener *urlOpener = nullptr;
+};
+
+// The process-wide services. Reached from every module, like the main window.
+Services &services();
+
+} // namespace drovanta::platform

@@ -1,0 +1,4 @@
+#include "platform/linux/LinuxDriveSource.h"
+namespace drovanta::platform {
+std::vector<std::unique_ptr<Drive>> LinuxDriveSource::drives() const { return {}; }
+}
