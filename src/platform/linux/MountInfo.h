@@ -1,0 +1,37 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace drovanta::platform {
+
+// One line of the kernel's mount table (/proc/<pid>/mountinfo), with the
+// octal escapes of the path fields already decoded.
+struct MountEntry {
+    unsigned major = 0;
+    unsigned minor = 0;
+    // The folder of the filesystem that appears at the mount point; "/" unless
+    // this is a bind mount of a sub-folder (or a btrfs subvolume).
+    std::string root;
+    std::string mountPoint;
+    std::string fsType;
+    // What was mounted: a device path such as /dev/sdb1, a share such as
+    // server:/export, or a pseudo name such as "proc".
+    std::string source;
+    std::string superOptions;
+};
+
+// The kernel writes space, tab, newline and backslash in path fields as
+// \040, \011, \012 and \134; any other backslash is kept as it is.
+std::string decodeMountField(std::string_view field);
+
+// Lines that do not have the shape the kernel writes are skipped, so one odd
+// line cannot hide every drive.
+std::vector<MountEntry> parseMountInfo(std::string_view text);
+
+// Throws drovanta::Failure when the file cannot be read.
+std::vector<MountEntry> readMountInfo(const std::filesystem::path &path);
+
+} // namespace drovanta::platform
