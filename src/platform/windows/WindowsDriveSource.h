@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/DriveSource.h"
+
+namespace drovanta::platform {
+
+// The drive letters Windows has assigned, in ascending order, whether or not
+// a medium is in the drive.
+class WindowsDriveSource final : public DriveSource {
+public:
+    // Throws drovanta::Failure when Windows cannot list its drives.
+    std::vector<std::unique_ptr<Drive>> drives() const override;
+};
+
+} // namespace drovanta::platform
