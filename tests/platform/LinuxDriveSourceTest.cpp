@@ -278,6 +278,21 @@ TEST_F(DesktopDrives, KeepsBtrfsSubvolumeMountsButDropsBindMountsOfFoldersInside
     EXPECT_EQ(drives[1]->letter(), "/home");
 }
 
+TEST_F(DesktopDrives, ListsOnlyTheTopFilesystemWhenOneIsMountedOverAnother)
+{
+    const auto drives = source("70 1 259:2 / / rw - ext4 /dev/nvme0n1p2 rw\n"
+                               "71 70 0:40 / /media/usb rw - tmpfs tmpfs rw\n"
+                               "72 71 8:17 / /media/usb rw - vfat /dev/sdb1 rw\n"
+                               "73 70 259:3 / /home rw - ext4 /dev/nvme0n1p3 rw\n")
+                            .drives();
+
+    ASSERT_EQ(drives.size(), 3u);
+    EXPECT_EQ(drives[0]->letter(), "/");
+    EXPECT_EQ(drives[1]->letter(), "/media/usb");
+    EXPECT_EQ(drives[1]->type(), DriveType::Removable);
+    EXPECT_EQ(drives[2]->letter(), "/home");
+}
+
 TEST_F(DesktopDrives, TakesTheLabelFromUdevsLinkToTheDeviceWhenTheFilesystemCannotSay)
 {
     fs::create_directory_symlink("../../nvme0n1p3", m_byLabel / "home");

@@ -101,9 +101,19 @@ DriveType classifyMount(const MountEntry &entry, const std::filesystem::path &sy
 
 std::vector<MountEntry> driveMounts(const std::vector<MountEntry> &entries)
 {
+    // A filesystem mounted on top of another hides it: the path reaches only
+    // the later one, and one mount point must not stand for two drives.
+    std::set<std::string> mountPointsSeenLater;
+    std::vector<bool> hidden(entries.size(), false);
+    for (std::size_t i = entries.size(); i-- > 0;)
+        hidden[i] = !mountPointsSeenLater.insert(entries[i].mountPoint).second;
+
     std::vector<MountEntry> drives;
     std::set<std::tuple<unsigned, unsigned, std::string>> seen;
-    for (const MountEntry &entry : entries) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const MountEntry &entry = entries[i];
+        if (hidden[i])
+            continue;
         if (rootWithinFilesystem(entry) != "/")
             continue;
         // The raw root tells apart btrfs subvolumes, which share one device number.

@@ -16,8 +16,9 @@ namespace drovanta::platform {
 DriveType classifyMount(const MountEntry &entry, const std::filesystem::path &sysRoot);
 
 // The mounts that count as drives, in mount-table order: each filesystem once
-// (its first mount), and never a bind mount of a sub-folder, since backing up
-// a folder that is also reachable through its own drive would copy it twice.
+// (its first mount), never a bind mount of a sub-folder, since backing up a
+// folder that is also reachable through its own drive would copy it twice,
+// and never a mount hidden by a later mount on the same mount point.
 std::vector<MountEntry> driveMounts(const std::vector<MountEntry> &entries);
 
 } // namespace drovanta::platform
