@@ -13,8 +13,9 @@ public:
     // The title that message boxes without a caption of their own show.
     virtual std::string title() const = 0;
     virtual void setTitle(const std::string &title) = 0;
-    // Ends the process at once, without running any further handler.
-    [[noreturn]] virtual void exitNow(int code) = 0;
+    // Ends the process at once, without running any further handler of the
+    // program (also from inside nested event loops). Only a test's fake returns.
+    virtual void exitNow(int code) = 0;
 
 protected:
     ~Application() = default;

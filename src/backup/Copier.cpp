@@ -1,0 +1,157 @@
+#include "backup/Copier.h"
+
+#include "backup/CopyDisplay.h"
+#include "backup/RunReport.h"
+#include "backup/StopCopy.h"
+
+#include "shell/ErrorBox.h"
+
+#include "platform/Failure.h"
+#include "platform/Services.h"
+
+#include <memory>
+#include <vector>
+
+namespace drovanta::backup {
+namespace {
+
+#ifdef _WIN32
+constexpr char separator = '\\';
+#else
+constexpr char separator = '/';
+#endif
+
+// Stops the run between items: a stop request, or a destination that has
+// failed (every further item would fail the same way).
+bool stopRequested()
+{
+    const RunReport *report = RunReport::current();
+    return StopCopy.load() || (report && report->destinationFailed());
+}
+
+// Hands one engine operation to the front-end, which runs it without
+// freezing, and adds its result to the run's report. Nothing escapes: an
+// operation that could not even start is a failure of its item.
+void runEngine(const std::string &path, engine::Result (engine::CopyEngine::*operation)(
+                                            const engine::Params &, engine::ProgressSink &, const std::atomic<bool> &),
+               const engine::Params &params)
+{
+    RunReport *report = RunReport::current();
+    try {
+        const engine::Result result = copyDisplay().wait([&] {
+            engine::NoProgress progress;
+            return (platform::services().copyEngine->*operation)(params, progress, StopCopy);
+        });
+        if (report)
+            report->add(result);
+    } catch (...) {
+        if (report)
+            report->addFailure(path, "copy", shell::currentFailureDescription());
+    }
+}
+
+std::string progressValueText(const char *what, const std::string &name)
+{
+    return std::string(what) + name;
+}
+
+} // namespace
+
+std::atomic<bool> StopCopy{false};
+
+std::string childPath(const std::string &folder, const std::string &name)
+{
+    if (!folder.empty() && (folder.back() == separator || folder.back() == '/'))
+        return folder + name;
+    return folder + separator + name;
+}
+
+void Main::FS_CopyFolder(const platform::FolderItem &folder, const std::string &targetPath)
+{
+    engine::Params params;
+    params.source = folder.path;
+    params.target = targetPath;
+    params.atDriveRoot = true;
+    runEngine(folder.path, &engine::CopyEngine::copyTree, params);
+}
+
+void Copy::FS_CopyFile(const platform::FolderItem &file, const std::string &folderPath)
+{
+    engine::Params params;
+    params.source = file.path;
+    params.target = folderPath;
+    params.atDriveRoot = true;
+    runEngine(file.path, &engine::CopyEngine::copyFile, params);
+}
+
+void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
+{
+    shell::OnError on("in Drovanta2021/08/31.Copy.FS_CopyXToY ");
+    CopyDisplay &display = copyDisplay();
+    const platform::FileOperations &files = *platform::services().files;
+    std::unique_ptr<platform::Folder> source;
+    int total = 0;
+    int counter = 0;
+
+    const auto folder = [&]() -> const platform::Folder & {
+        if (!source)
+            throw Failure("Object required");
+        return *source;
+    };
+    const auto showProgress = [&] {
+        if (total == 0)
+            throw Failure("Division by zero");
+        display.setProgressValue(static_cast<double>(counter) / static_cast<double>(total) * 100.0);
+    };
+
+    on.run(100, [&] { display.processEvents(); });
+    if (on.when(102, [] { return StopCopy.load(); }))
+        return;
+    on.run(104, [&] { source = files.getFolder(sourcePath); });
+    on.run(106, [&] { files.createFolder(backupFolderPath); });
+    on.run(108, [&] { display.processEvents(); });
+    on.run(110, [&] {
+        const auto subFolderCount = folder().subFolders().size();
+        total = static_cast<int>(subFolderCount + folder().files().size());
+    });
+    on.run(112, [&] { display.processEvents(); });
+
+    std::vector<platform::FolderItem> subFolders;
+    on.run(114, [&] { subFolders = folder().subFolders(); });
+    for (const auto &subFolder : subFolders) {
+        if (on.when(116, stopRequested))
+            continue;
+        on.run(118, [&] { display.processEvents(); });
+        on.run(120, [&] { ++counter; });
+        on.run(122, showProgress);
+        on.run(124, [&] { display.setProgressText(progressValueText("Copy folder ", subFolder.name)); });
+        on.run(126, [&] { display.processEvents(); });
+        on.run(128, [&] { display.repaint(); });
+        on.run(130, [&] { display.processEvents(); });
+        on.run(132, [&] { Main::FS_CopyFolder(subFolder, childPath(backupFolderPath, subFolder.name)); });
+        on.run(134, [&] { display.repaint(); });
+        on.run(136, [&] { display.processEvents(); });
+    }
+
+    if (on.when(138, stopRequested))
+        return;
+
+    std::vector<platform::FolderItem> rootFiles;
+    on.run(140, [&] { rootFiles = folder().files(); });
+    for (const auto &file : rootFiles) {
+        if (on.when(142, stopRequested))
+            continue;
+        on.run(144, [&] { display.processEvents(); });
+        on.run(146, [&] { ++counter; });
+        on.run(148, [&] { display.processEvents(); });
+        on.run(150, showProgress);
+        on.run(152, [&] { display.setProgressText(progressValueText("Copy file ", file.name)); });
+        on.run(154, [&] { display.processEvents(); });
+        on.run(156, [&] { display.repaint(); });
+        on.run(158, [&] { Copy::FS_CopyFile(file, backupFolderPath); });
+        on.run(160, [&] { display.repaint(); });
+        on.run(162, [&] { display.processEvents(); });
+    }
+}
+
+} // namespace drovanta::backup

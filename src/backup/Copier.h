@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/FileOperations.h"
+
+#include <string>
+
+namespace drovanta::backup {
+
+// The copier: copies every direct sub-folder of the source root as a whole
+// tree, then every file directly in it, into the backup folder, which it
+// creates. Progress moves once per direct child of the source root. It lets
+// the front-end process events between its steps and honours StopCopy
+// between items. Failing statements are reported in the error box and the
+// copier goes on; what the engine could not copy goes into the run's report.
+namespace Copy {
+void FS_CopyXToY(std::string sourcePath, std::string backupFolderPath);
+// Copies one root file into `folderPath` under its own name.
+void FS_CopyFile(const platform::FolderItem &file, const std::string &folderPath);
+} // namespace Copy
+
+namespace Main {
+// Copies the whole tree of `folder` to `targetPath`.
+void FS_CopyFolder(const platform::FolderItem &folder, const std::string &targetPath);
+} // namespace Main
+
+// `folder` and `name` joined with the system's separator.
+std::string childPath(const std::string &folder, const std::string &name);
+
+} // namespace drovanta::backup

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace drovanta::backup {
+
+// The room a backup of a whole drive needs: the drive's used bytes (total
+// minus free) at this moment. Throws Failure when the drive is not listed or
+// its figures cannot be read.
+std::uint64_t roomNeededForDrive(const std::string &letter);
+
+// Field 2 of a drive record (the destination's free bytes) as a number.
+// Throws Failure("Type mismatch") for a text that is no number.
+double freeSpaceField(const std::string &text);
+
+// "There is no enough room on E:\ to backup the entire C:\ drive. ..."
+std::string noRoomMessage(const std::string &destinationRoot, const std::string &sourceRoot);
+
+} // namespace drovanta::backup

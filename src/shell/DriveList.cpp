@@ -1,0 +1,59 @@
+#include "shell/DriveList.h"
+
+#include "shell/ErrorBox.h"
+
+#include "platform/Failure.h"
+
+#include <QSignalBlocker>
+
+#include <utility>
+
+namespace drovanta::shell {
+
+DriveList::DriveList(QWidget *parent) : QComboBox(parent)
+{
+    setEditable(false);
+    setInsertPolicy(QComboBox::NoInsert);
+}
+
+void DriveList::addEntry(const QString &text)
+{
+    const int before = currentIndex();
+    const QSignalBlocker blocker(this);
+    addItem(text);
+    // QComboBox selects the first entry appended to an empty list.
+    if (currentIndex() != before)
+        setCurrentIndex(before);
+}
+
+void DriveList::removeAll()
+{
+    const QSignalBlocker blocker(this);
+    clear();
+}
+
+void DriveList::setListIndex(int position)
+{
+    if (position < -1 || position >= count())
+        throw Failure("Invalid property value");
+    m_settingIndex = true;
+    m_pendingFailure = nullptr;
+    setCurrentIndex(position);
+    m_settingIndex = false;
+    if (m_pendingFailure)
+        std::rethrow_exception(std::exchange(m_pendingFailure, nullptr));
+}
+
+void DriveList::runSelectionHandling(const std::function<void()> &handling)
+{
+    try {
+        handling();
+    } catch (...) {
+        if (m_settingIndex)
+            m_pendingFailure = std::current_exception();
+        else
+            reportUnhandledFailure();
+    }
+}
+
+} // namespace drovanta::shell

@@ -1,0 +1,31 @@
+#include "shell/TextProgressBar.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace drovanta::shell {
+
+TextProgressBar::TextProgressBar(QWidget *parent) : QProgressBar(parent)
+{
+    setRange(0, 100);
+    setTextVisible(true);
+    setAlignment(Qt::AlignCenter);
+}
+
+void TextProgressBar::setPercent(double percent)
+{
+    m_percent = percent;
+    // The filled share follows the value; a value past the ends (more items
+    // than were counted) shows a full or empty bar.
+    const double shown = std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) : 0.0;
+    setValue(static_cast<int>(std::lround(shown)));
+}
+
+void TextProgressBar::setText(const QString &text)
+{
+    m_text = text;
+    setAccessibleDescription(text);
+    update();
+}
+
+} // namespace drovanta::shell

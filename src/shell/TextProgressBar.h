@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QProgressBar>
+
+namespace drovanta::shell {
+
+// A progress bar that keeps its value as a double percentage and draws a
+// free text on the bar. The text is also its accessible description, so a
+// screen reader says what is being copied.
+class TextProgressBar final : public QProgressBar {
+    Q_OBJECT
+
+public:
+    explicit TextProgressBar(QWidget *parent);
+
+    double percent() const { return m_percent; }
+    void setPercent(double percent);
+
+    QString text() const override { return m_text; }
+    void setText(const QString &text);
+
+private:
+    double m_percent = 0.0;
+    QString m_text;
+};
+
+} // namespace drovanta::shell
