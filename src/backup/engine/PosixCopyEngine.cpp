@@ -1,7 +1,44 @@
-// placeholder: the POSIX engine is being written
 #include "backup/engine/CopyEngine.h"
+#include "backup/engine/PosixSupport.h"
+#include "backup/engine/PosixTreeCopy.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 namespace drovanta::engine {
-Result NativeCopyEngine::copyTree(const Params &, ProgressSink &, const std::atomic<bool> &) { return {}; }
-Result NativeCopyEngine::copyFile(const Params &, ProgressSink &, const std::atomic<bool> &) { return {}; }
-bool syncFilesystem(const std::string &, std::string &) { return true; }
+
+Result NativeCopyEngine::copyTree(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop)
+{
+    return posix::copyTree(params, progress, stop);
 }
+
+Result NativeCopyEngine::copyFile(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop)
+{
+    return posix::copyFile(params, progress, stop);
+}
+
+bool syncFilesystem(const std::string &path, std::string &reason)
+{
+    bool unused = false;
+    int fd = posix::openFolderPath(path, false, 0, unused);
+    if (fd < 0 && -fd == ENOTDIR)
+    {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            fd = -errno;
+    }
+    if (fd < 0) {
+        reason = posix::errorText(-fd);
+        return false;
+    }
+    posix::UniqueFd file(fd);
+    if (::syncfs(file.get()) != 0) {
+        reason = posix::errorText(errno);
+        return false;
+    }
+    return true;
+}
+
+} // namespace drovanta::engine

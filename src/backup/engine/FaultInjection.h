@@ -1,0 +1,54 @@
+#pragma once
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Faults that tests plant in the engine to reach failure paths without root:
+// a source file that cannot be read, a destination that fills up.
+//
+// Use (tests only):
+//     drovanta::engine::faults::Faults faults;
+//     faults.readError = [](const std::string &source) { return source.ends_with("/bad") ? EIO : 0; };
+//     faults.writableBytes = 1 << 20;           // then every write fails with ENOSPC
+//     drovanta::engine::faults::ScopedFaults planted(faults);
+//     ... run the engine ...
+//
+// The engine loads the installed pointer once per file (one relaxed-cost
+// atomic load); when nothing is installed the file takes its normal path.
+// While faults are installed, data moves through the read/write loop so that
+// the write budget can be counted exactly.
+namespace drovanta::engine::faults {
+
+struct Faults {
+    // Called with each source file's full path just before its data is read;
+    // a non-zero errno makes that read fail with it.
+    std::function<int(const std::string &sourcePath)> readError;
+    // Bytes that may still be written to the destination (summed over all
+    // files); once used up, writes fail with `writeError`. Negative: no limit.
+    std::atomic<std::int64_t> writableBytes{-1};
+    int writeError = ENOSPC;
+};
+
+namespace detail {
+extern std::atomic<Faults *> installed;
+}
+
+// The faults now in force, or nullptr.
+inline Faults *active()
+{
+    return detail::installed.load(std::memory_order_acquire);
+}
+
+// Plants `faults` for the lifetime of this object; never nest.
+class ScopedFaults final {
+public:
+    explicit ScopedFaults(Faults &faults) { detail::installed.store(&faults, std::memory_order_release); }
+    ~ScopedFaults() { detail::installed.store(nullptr, std::memory_order_release); }
+    ScopedFaults(const ScopedFaults &) = delete;
+    ScopedFaults &operator=(const ScopedFaults &) = delete;
+};
+
+} // namespace drovanta::engine::faults

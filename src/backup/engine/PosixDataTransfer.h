@@ -1,0 +1,27 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace drovanta::engine::posix {
+
+// Which kernel paths this run found unusable, so that each is tried once per
+// run rather than once per file (a run copies from one filesystem to one).
+struct TransferMethods {
+    std::atomic<bool> cloneUnusable{false};
+    std::atomic<bool> copyRangeUnusable{false};
+    std::atomic<bool> sendfileUnusable{false};
+};
+
+struct TransferOutcome {
+    std::uint64_t bytes = 0;
+    int error = 0;             // errno of the failure, 0 on success
+    bool sourceFailed = false; // the failure was reading (else writing)
+};
+
+// Copies all data from `source` (at its start) to `target` (empty), reading
+// until end of file. Tries a clone when both lie on one filesystem, then
+// copy_file_range, then sendfile, then a read/write loop.
+[[nodiscard]] TransferOutcome transferData(int source, int target, bool sameFilesystem, TransferMethods &methods);
+
+} // namespace drovanta::engine::posix

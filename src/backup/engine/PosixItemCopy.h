@@ -1,0 +1,15 @@
+#pragma once
+
+#include "backup/engine/PosixRunContext.h"
+
+#include <string>
+
+namespace drovanta::engine::posix {
+
+// Copies one regular file or symbolic link `name` from the folder's source to
+// its target, under a temporary name first and renamed over the real name
+// once complete. `type` is the dirent type (DT_UNKNOWN when not known).
+// Counts and failures go to `result`.
+void copyItem(RunContext &run, const Folder &folder, const std::string &name, unsigned char type, Result &result);
+
+} // namespace drovanta::engine::posix

@@ -1,0 +1,121 @@
+#include "backup/engine/PosixRunContext.h"
+
+#include "backup/engine/SystemItems.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+namespace drovanta::engine::posix {
+
+RunContext::RunContext(const Params &params_, ProgressSink &progress_, const std::atomic<bool> &stop)
+    : params(params_), progress(progress_), asRoot(::geteuid() == 0), uid(::geteuid()), gid(::getegid()),
+      m_stop(stop)
+{
+}
+
+void RunContext::fail(Result &into, const std::string &path, const char *operation, int code, bool targetSide)
+{
+    if (targetSide && isDestinationFatal(code)) {
+        failDestination(path, operation, code);
+        return;
+    }
+    if (destinationFailed())
+        return;
+    into.failures.push_back({path, operation, errorText(code), code});
+}
+
+void RunContext::failShared(const std::string &path, const char *operation, int code, bool targetSide)
+{
+    if (targetSide && isDestinationFatal(code)) {
+        failDestination(path, operation, code);
+        return;
+    }
+    std::lock_guard lock(m_mutex);
+    if (!destinationFailed())
+        m_shared.failures.push_back({path, operation, errorText(code), code});
+}
+
+void RunContext::failDestination(const std::string &path, const char *operation, int code)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_shared.destinationFailed) {
+        m_shared.destinationFailed = true;
+        m_shared.destinationFailure = {path, operation, errorText(code), code};
+    }
+    m_halted.store(true, std::memory_order_relaxed);
+}
+
+void RunContext::collect(Result &into)
+{
+    std::lock_guard lock(m_mutex);
+    into.merge(m_shared);
+    m_shared = Result{};
+}
+
+Folder::Folder(RunContext &run, DIR *source, int sourceFd, UniqueFd target, std::string sourcePath,
+               std::string targetPath, const struct stat &sourceInfo, bool fresh, bool complete)
+    : m_run(run), m_stream(source), m_sourceFd(source != nullptr ? ::dirfd(source) : sourceFd),
+      m_ownedSource(source != nullptr ? -1 : sourceFd), m_target(std::move(target)),
+      m_sourcePath(std::move(sourcePath)), m_targetPath(std::move(targetPath)), m_sourceInfo(sourceInfo),
+      m_fresh(fresh), m_complete(complete)
+{
+    struct stat info {};
+    if (::fstat(m_target.get(), &info) == 0)
+        m_targetDevice = info.st_dev;
+}
+
+Folder::~Folder()
+{
+    // Writing into the folder changes its times, so they are set only now
+    // that everything inside is in place.
+    if (m_complete && !m_run.destinationFailed()) {
+        const char *operation = "";
+        if (const int code = applyFolderMetadata(m_run, m_target.get(), m_sourceInfo, operation); code != 0)
+            m_run.failShared(m_targetPath, operation, code, true);
+    }
+    if (m_stream != nullptr)
+        ::closedir(m_stream);
+}
+
+int applyFolderMetadata(const RunContext &run, int targetFd, const struct stat &source, const char *&operation)
+{
+    if (run.asRoot && ::fchown(targetFd, source.st_uid, source.st_gid) != 0) {
+        operation = "set owner";
+        return errno;
+    }
+    if (::fchmod(targetFd, source.st_mode & 07777) != 0) {
+        operation = "set permissions";
+        return errno;
+    }
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    if (::futimens(targetFd, times) != 0) {
+        operation = "set times";
+        return errno;
+    }
+    return 0;
+}
+
+void removeLeftovers(int folderFd)
+{
+    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    DIR *stream = ::fdopendir(fd);
+    if (stream == nullptr) {
+        ::close(fd);
+        return;
+    }
+    std::vector<std::string> leftovers;
+    while (const dirent *entry = ::readdir(stream)) {
+        if (isTemporaryName(entry->d_name))
+            leftovers.emplace_back(entry->d_name);
+    }
+    ::closedir(stream);
+    for (const auto &name : leftovers)
+        (void)::unlinkat(folderFd, name.c_str(), 0);
+}
+
+} // namespace drovanta::engine::posix

@@ -1,0 +1,28 @@
+#include "backup/engine/SystemItems.h"
+
+#include <gtest/gtest.h>
+
+using drovanta::engine::isDriveBookkeepingName;
+using drovanta::engine::isTemporaryName;
+
+TEST(DriveBookkeepingNames, RecognisesTheSystemsItemsWhateverTheirCase)
+{
+    for (const char *name : {"System Volume Information", "$RECYCLE.BIN", "$Recycle.Bin", "lost+found",
+                             ".Trash-1000", ".Trash-", "pagefile.sys", "HIBERFIL.SYS", "swapfile.sys", "swapfile",
+                             "swap.img"})
+        EXPECT_TRUE(isDriveBookkeepingName(name)) << name;
+}
+
+TEST(DriveBookkeepingNames, LeavesUsersItemsWithSimilarNamesAlone)
+{
+    for (const char *name : {".Trash", "Trash-1000", "System Volume", "lost+found2", "swapfile.sys.bak", "my swap.img",
+                             "", "pagefile"})
+        EXPECT_FALSE(isDriveBookkeepingName(name)) << name;
+}
+
+TEST(TemporaryNames, AreRecognisedByTheirPrefixOnly)
+{
+    EXPECT_TRUE(isTemporaryName(".drovanta-tmp-0123456789abcdef"));
+    EXPECT_FALSE(isTemporaryName("drovanta-tmp-0123"));
+    EXPECT_FALSE(isTemporaryName("notes.drovanta-tmp-"));
+}
