@@ -69,14 +69,14 @@ void Form1::PushButton1_Click()
     on.run(104, [&] { destination = drives::splitRecord(DriveRecords2->item(Combo2->currentIndex() + 1)); });
     bool tooLittleRoom = false;
     on.run(106, [&] {
-        const double free = backup::freeSpaceField(destination.at(2).toStdString());
-        const double needed = static_cast<double>(backup::roomNeededForDrive(source.at(0).toStdString()));
+        const double free = backup::freeSpaceField(drives::recordField(destination, 2).toStdString());
+        const double needed = static_cast<double>(backup::roomNeededForDrive(drives::recordField(source, 0).toStdString()));
         tooLittleRoom = free < needed;
     });
     if (tooLittleRoom) {
         on.run(128, [&] {
-            showMessage(backup::noRoomMessage(drives::rootPath(destination.at(0)).toStdString(),
-                                              drives::rootPath(source.at(0)).toStdString()));
+            showMessage(backup::noRoomMessage(drives::rootPath(drives::recordField(destination, 0)).toStdString(),
+                                              drives::rootPath(drives::recordField(source, 0)).toStdString()));
         });
         return;
     }

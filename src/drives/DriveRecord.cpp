@@ -1,5 +1,7 @@
 #include "drives/DriveRecord.h"
 
+#include "platform/Failure.h"
+
 namespace drovanta::drives {
 
 QString makeRecord(const QString &letter, const QString &name, std::uint64_t availableBytes)
@@ -10,6 +12,13 @@ QString makeRecord(const QString &letter, const QString &name, std::uint64_t ava
 QStringList splitRecord(const QString &record)
 {
     return record.split(recordSeparator, Qt::KeepEmptyParts, Qt::CaseSensitive);
+}
+
+const QString &recordField(const QStringList &fields, int index)
+{
+    if (index < 0 || index >= fields.size())
+        throw Failure("Subscript out of range");
+    return fields.at(index);
 }
 
 QString entryText(const QString &name, const QString &letter, PathStyle style)

@@ -29,6 +29,9 @@ inline const QString localDiskName = QStringLiteral("Local Disk");
 QString makeRecord(const QString &letter, const QString &name, std::uint64_t availableBytes);
 // Every field of a record, split at each separator.
 QStringList splitRecord(const QString &record);
+// Field `index` of a split record; throws Failure("Subscript out of range")
+// when the record has fewer fields.
+const QString &recordField(const QStringList &fields, int index);
 
 // The list entry of a drive: "Archive (D:)", or "Archive (/media/alex/Archive)".
 QString entryText(const QString &name, const QString &letter, PathStyle style = nativePathStyle);

@@ -1,0 +1,246 @@
+#include "UiFixture.h"
+
+#include "drives/DriveRecord.h"
+#include "shell/DriveList.h"
+
+#include <QLineEdit>
+
+using drovanta::platform::DriveType;
+using drovanta::testing::FakeDriveData;
+using drovanta::testing::UiTest;
+
+namespace {
+
+constexpr std::uint64_t GiB = 1024ull * 1024 * 1024;
+
+class DriveListsTest : public UiTest {
+protected:
+    void threeDrives()
+    {
+        fakes.drives.list = {
+            {"/", DriveType::Fixed, true, "", 10 * GiB, 100 * GiB, 11 * GiB},
+            {"/media/alex/Archive", DriveType::Removable, true, "Archive", 20 * GiB, 64 * GiB, 20 * GiB},
+            {"/media/alex/Stick", DriveType::Removable, true, "", 3 * GiB, 8 * GiB, 3 * GiB},
+        };
+    }
+
+    QStringList entries(const drovanta::shell::DriveList *list) const
+    {
+        QStringList out;
+        for (int i = 0; i < list->count(); ++i)
+            out << list->itemText(i);
+        return out;
+    }
+
+    QStringList records(const drovanta::drives::RecordList &list) const
+    {
+        QStringList out;
+        for (int i = 1; i <= list.count(); ++i)
+            out << list.item(i);
+        return out;
+    }
+
+    std::vector<std::string> boxesAt() const
+    {
+        std::vector<std::string> labels;
+        for (const auto &text : fakes.messageBoxes.texts()) {
+            const auto at = text.find("at line ");
+            labels.push_back(text.substr(at + 8, 3));
+        }
+        return labels;
+    }
+};
+
+} // namespace
+
+TEST_F(DriveListsTest, ListsReadyFixedRemovableAndCdDrivesWithTheirEntriesAndRecords)
+{
+    fakes.drives.list = {
+        {"/", DriveType::Fixed, true, "", 1000},
+        {"/media/alex/Archive", DriveType::Fixed, true, "Archive (old)", 2000},
+        {"/media/cdrom", DriveType::CdRom, true, "Holiday", 0},
+        {"/media/cdrom1", DriveType::CdRom, true, "", 0},
+        {"/media/usb", DriveType::Removable, true, "", 5},
+        {"/mnt/offline", DriveType::Fixed, false, "Offline", 7},
+        {"/mnt/share", DriveType::Network, true, "Share", 8},
+        {"/tmp", DriveType::RamDisk, true, "", 9},
+        {"/proc", DriveType::Unknown, true, "", 0},
+    };
+    form->Form_Load();
+
+    const QStringList expectedEntries{
+        QStringLiteral("Local Disk (/)"), QStringLiteral("Archive (old) (/media/alex/Archive)"),
+        QStringLiteral("Holiday (/media/cdrom)"), QStringLiteral(" (/media/cdrom1)"),
+        QStringLiteral("Local Disk (/media/usb)")};
+    EXPECT_EQ(entries(form->Combo1), expectedEntries);
+    EXPECT_EQ(entries(form->Combo2), expectedEntries);
+    const QStringList expectedRecords{
+        QStringLiteral("/|MySep!!|Local Disk|MySep!!|1000"),
+        QStringLiteral("/media/alex/Archive|MySep!!|Archive (old)|MySep!!|2000"),
+        QStringLiteral("/media/cdrom|MySep!!|Holiday|MySep!!|0"),
+        QStringLiteral("/media/cdrom1|MySep!!||MySep!!|0"),
+        QStringLiteral("/media/usb|MySep!!|Local Disk|MySep!!|5")};
+    EXPECT_EQ(records(*form->DriveRecords1), expectedRecords);
+    EXPECT_EQ(records(*form->DriveRecords2), expectedRecords);
+    EXPECT_TRUE(fakes.messageBoxes.shown.empty());
+}
+
+TEST_F(DriveListsTest, WithoutSavedChoicesTheSourceTakesTheFirstDriveAndTheDestinationTheSecond)
+{
+    threeDrives();
+    form->Form_Load();
+
+    EXPECT_EQ(form->Combo1->currentIndex(), 0);
+    EXPECT_EQ(form->Combo2->currentIndex(), 1);
+    EXPECT_EQ(form->Text1->text(), QStringLiteral("/"));
+    EXPECT_EQ(form->Text2->text(), QStringLiteral("/media/alex/Archive/Backup 08-31-2021"));
+    EXPECT_EQ(fakes.settings.get("Combo1"), "0");
+    EXPECT_EQ(fakes.settings.get("Combo2"), "1");
+}
+
+TEST_F(DriveListsTest, WithOneDriveBothListsSelectItAndTheAdjustedChoiceIsSaved)
+{
+    fakes.drives.list = {{"/", DriveType::Fixed, true, "", 1}};
+    form->Form_Load();
+
+    EXPECT_EQ(form->Combo1->currentIndex(), 0);
+    EXPECT_EQ(form->Combo2->currentIndex(), 0);
+    EXPECT_EQ(fakes.settings.get("Combo2"), "0");
+}
+
+TEST_F(DriveListsTest, ASavedDestinationOnePastTheEndSelectsTheLastDriveAndFurtherGivesTheBoxAt150)
+{
+    threeDrives();
+    fakes.settings.set("Combo2", "3");
+    form->Form_Load();
+    EXPECT_EQ(form->Combo2->currentIndex(), 2);
+    EXPECT_TRUE(fakes.messageBoxes.shown.empty());
+
+    fakes.settings.set("Combo2", "5");
+    form->PushButton3_Click();
+    EXPECT_EQ(boxesAt(), (std::vector<std::string>{"150"}));
+    EXPECT_NE(fakes.messageBoxes.texts()[0].find("Invalid property value\r\nin Drovanta2021/08/31.Form1.ListDrives "),
+              std::string::npos);
+    EXPECT_EQ(form->Combo2->currentIndex(), -1);
+}
+
+TEST_F(DriveListsTest, ASavedSourceBeyondTheListGivesTheBoxAt140AndTheDestinationIsStillRestored)
+{
+    threeDrives();
+    fakes.settings.set("Combo1", "3");
+    fakes.settings.set("Combo2", "2");
+    form->Form_Load();
+
+    EXPECT_EQ(boxesAt(), (std::vector<std::string>{"140"}));
+    EXPECT_EQ(form->Combo1->currentIndex(), -1);
+    EXPECT_EQ(form->Combo2->currentIndex(), 2);
+}
+
+TEST_F(DriveListsTest, SavedTextsAreConvertedOrReportedWhereTheyAreRead)
+{
+    threeDrives();
+    fakes.settings.set("Combo1", "-1");
+    fakes.settings.set("Combo2", "2.5");
+    form->Form_Load();
+    EXPECT_EQ(form->Combo1->currentIndex(), -1);
+    EXPECT_EQ(form->Combo2->currentIndex(), 2);
+    EXPECT_TRUE(fakes.messageBoxes.shown.empty());
+
+    // A destination text that is no number leaves n at 0: the first drive.
+    fakes.settings.set("Combo1", "70000");
+    fakes.settings.set("Combo2", "abc");
+    form->PushButton2_Click();
+    EXPECT_EQ(boxesAt(), (std::vector<std::string>{"140", "144"}));
+    EXPECT_NE(fakes.messageBoxes.texts()[0].find("Overflow\r\n"), std::string::npos);
+    EXPECT_NE(fakes.messageBoxes.texts()[1].find("Type mismatch\r\n"), std::string::npos);
+    EXPECT_EQ(form->Combo1->currentIndex(), -1);
+    EXPECT_EQ(form->Combo2->currentIndex(), 0);
+}
+
+TEST_F(DriveListsTest, RefreshingListsEveryDriveOnceWithItsRecordStillPaired)
+{
+    threeDrives();
+    form->Form_Load();
+    form->PushButton2_Click();
+    form->PushButton3_Click();
+
+    ASSERT_EQ(form->Combo1->count(), 3);
+    ASSERT_EQ(form->Combo2->count(), 3);
+    ASSERT_EQ(form->DriveRecords1->count(), 3);
+    ASSERT_EQ(form->DriveRecords2->count(), 3);
+    form->Combo2->setCurrentIndex(2);
+    EXPECT_EQ(form->Text2->text(), QStringLiteral("/media/alex/Stick/Backup 08-31-2021"));
+    EXPECT_EQ(form->Combo1->currentIndex(), 0);
+    EXPECT_EQ(form->Combo2->currentIndex(), 2);
+}
+
+TEST_F(DriveListsTest, WithNoUsableDriveTheListsStayEmptyAndNoSettingIsTouched)
+{
+    fakes.drives.list = {{"/mnt/share", DriveType::Network, true, "Share", 8},
+                         {"/media/cdrom", DriveType::CdRom, false, "", 0}};
+    form->Form_Load();
+
+    EXPECT_EQ(form->Combo1->count(), 0);
+    EXPECT_EQ(form->Combo2->count(), 0);
+    EXPECT_TRUE(fakes.settings.writes.empty());
+    EXPECT_TRUE(fakes.messageBoxes.shown.empty());
+}
+
+TEST_F(DriveListsTest, ADriveListThatCannotBeReadIsReportedAt100AndLeavesEmptyLists)
+{
+    fakes.drives.fail = true;
+    form->Form_Load();
+    EXPECT_EQ(boxesAt(), (std::vector<std::string>{"100"}));
+    EXPECT_EQ(form->Combo1->count(), 0);
+}
+
+TEST_F(DriveListsTest, AChoiceRunsTheSelectionHandlingOnceAndSavesThePosition)
+{
+    threeDrives();
+    form->Form_Load();
+    fakes.settings.writes.clear();
+
+    form->Combo1->setCurrentIndex(1);
+    EXPECT_EQ(form->Text1->text(), QStringLiteral("/media/alex/Archive/"));
+    EXPECT_EQ(fakes.settings.writes, (std::vector<std::string>{"Combo1=1"}));
+
+    // No selection: the path stays as it was and "-1" is saved.
+    form->Combo1->setListIndex(-1);
+    EXPECT_EQ(form->Text1->text(), QStringLiteral("/media/alex/Archive/"));
+    EXPECT_EQ(fakes.settings.get("Combo1"), "-1");
+}
+
+TEST_F(DriveListsTest, TheBackupFolderIsNamedAfterTheDayOfTheDestinationChoice)
+{
+    threeDrives();
+    form->Form_Load();
+    fakes.clock.date = {2022, 1, 5};
+    form->Combo2->setCurrentIndex(0);
+    EXPECT_EQ(form->Text2->text(), QStringLiteral("/Backup 01-05-2022"));
+}
+
+TEST(DrivePaths, AreWrittenTheWayEachSystemWritesADrive)
+{
+    using namespace drovanta::drives;
+    EXPECT_EQ(entryText(QStringLiteral("Local Disk"), QStringLiteral("C"), PathStyle::Windows),
+              QStringLiteral("Local Disk (C:)"));
+    EXPECT_EQ(entryText(QString(), QStringLiteral("E"), PathStyle::Windows), QStringLiteral(" (E:)"));
+    EXPECT_EQ(rootPath(QStringLiteral("C"), PathStyle::Windows), QStringLiteral("C:\\"));
+    EXPECT_EQ(backupFolderPath(QStringLiteral("E"), {2021, 8, 31}, PathStyle::Windows),
+              QStringLiteral("E:\\Backup 08-31-2021"));
+    EXPECT_EQ(backupFolderPath(QStringLiteral("E"), {2022, 1, 5}, PathStyle::Windows),
+              QStringLiteral("E:\\Backup 01-05-2022"));
+    EXPECT_EQ(rootPath(QStringLiteral("/"), PathStyle::Posix), QStringLiteral("/"));
+    EXPECT_EQ(rootPath(QStringLiteral("/media/alex/Archive"), PathStyle::Posix),
+              QStringLiteral("/media/alex/Archive/"));
+    EXPECT_EQ(backupFolderPath(QStringLiteral("/"), {2026, 12, 7}, PathStyle::Posix),
+              QStringLiteral("/Backup 12-07-2026"));
+}
+
+TEST(DriveRecords, SplitAtEverySeparatorAndRefuseMissingFields)
+{
+    using namespace drovanta::drives;
+    const QStringList fields = splitRecord(makeRecord(QStringLiteral("D"), QStringLiteral("A|B"), 42));
+    EXPECT_EQ(fields, (QStringList{QStringLiteral("D"), QStringLiteral("A|B"), QStringLiteral("42")}));
+    EXPECT_THROW(recordField(splitRecord(QStringLiteral("D")), 2), drovanta::Failure);
+}
