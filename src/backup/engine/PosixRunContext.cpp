@@ -82,6 +82,14 @@ Folder::~Folder()
 
 int applyFolderMetadata(const RunContext &run, int targetFd, const struct stat &source, const char *&operation)
 {
+    // A folder of an earlier backup usually has all of this already; leaving
+    // it alone spares the destination a metadata write per folder.
+    struct stat current {};
+    if (::fstat(targetFd, &current) == 0 && (!run.asRoot || (current.st_uid == source.st_uid && current.st_gid == source.st_gid))
+        && (current.st_mode & 07777) == (source.st_mode & 07777) && current.st_mtim.tv_sec == source.st_mtim.tv_sec
+        && current.st_mtim.tv_nsec == source.st_mtim.tv_nsec && current.st_atim.tv_sec == source.st_atim.tv_sec
+        && current.st_atim.tv_nsec == source.st_atim.tv_nsec)
+        return 0;
     if (run.asRoot && ::fchown(targetFd, source.st_uid, source.st_gid) != 0) {
         operation = "set owner";
         return errno;

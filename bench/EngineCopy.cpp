@@ -1,0 +1,36 @@
+// engine-copy SOURCE TARGET [WORKERS]: copies the tree SOURCE to TARGET with
+// the engine, then writes the destination's cache to its device once, as the
+// program does at the end of a backup. Exit status 0 when all went well.
+#include "backup/engine/CopyEngine.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+int main(int argc, char **argv)
+{
+    using namespace drovanta::engine;
+    if (argc < 3 || argc > 4) {
+        std::fprintf(stderr, "usage: engine-copy SOURCE TARGET [WORKERS]\n");
+        return 2;
+    }
+    Params params;
+    params.source = argv[1];
+    params.target = argv[2];
+    if (argc == 4)
+        params.workers = static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10));
+    NativeCopyEngine engine;
+    NoProgress progress;
+    const std::atomic<bool> stop{false};
+    const Result result = engine.copyTree(params, progress, stop);
+    for (const auto &failure : result.failures)
+        std::fprintf(stderr, "failed: %s %s: %s\n", failure.operation.c_str(), failure.path.c_str(),
+                     failure.reason.c_str());
+    if (result.destinationFailed)
+        std::fprintf(stderr, "destination failed: %s\n", result.destinationFailure.reason.c_str());
+    std::string reason;
+    const bool synced = syncFilesystem(params.target, reason);
+    if (!synced)
+        std::fprintf(stderr, "sync failed: %s\n", reason.c_str());
+    return result.ok() && synced ? 0 : 1;
+}
