@@ -2,6 +2,10 @@
 // this machine.
 #include "LoopVolume.h"
 #include "UiFixture.h"
+#include "CopyFakes.h"
+
+#include "backup/Copier.h"
+#include "backup/RunReport.h"
 
 #include "backup/engine/CopyEngine.h"
 #include "platform/linux/LinuxDriveSource.h"
@@ -125,4 +129,41 @@ TEST_F(RealVolumesTest, AWholeVolumeIsBackedUpThroughTheButtonsByteForByteWithTi
     }
     // The volume's own bookkeeping folder is no user data.
     EXPECT_FALSE(fs::exists(backup / "lost+found"));
+}
+
+TEST(RealEngineFullDisk, ADestinationThatFillsUpStopsTheBackupAndLeavesNoDifferingFileUnderARealName)
+{
+    LoopVolume destination(8, "DrovTiny");
+    if (!destination.mounted())
+        GTEST_SKIP() << destination.error();
+    QTemporaryDir sourceFolder;
+    ASSERT_TRUE(sourceFolder.isValid());
+    drovanta::testing::FakeServices fakes;
+    drovanta::engine::NativeCopyEngine engine;
+    drovanta::platform::services().copyEngine = &engine;
+    drovanta::testing::RecordingDisplay display;
+    drovanta::backup::RunReport report;
+
+    const fs::path from(sourceFolder.path().toStdString());
+    std::mt19937 random(7);
+    for (const char *folder : {"A", "B", "C", "D"})
+        for (int i = 0; i < 3; ++i)
+            writeRandomFile(from / folder / ("part" + std::to_string(i) + ".bin"), 1024 * 1024, random);
+    writeRandomFile(from / "notes.txt", 100, random);
+
+    const fs::path backup = fs::path(destination.path()) / "Backup 08-31-2021";
+    drovanta::backup::Copy::FS_CopyXToY(from.string(), backup.string());
+
+    EXPECT_TRUE(report.destinationFailed());
+    EXPECT_NE(report.closingText().find("the destination failed: No space left on device"), std::string::npos)
+        << report.closingText();
+    EXPECT_LT(display.values.size(), 5u) << "the run went on after the destination failed";
+    for (const auto &entry : fs::recursive_directory_iterator(backup)) {
+        if (!entry.is_regular_file())
+            continue;
+        const fs::path relative = fs::relative(entry.path(), backup);
+        SCOPED_TRACE(relative.string());
+        ASSERT_TRUE(fs::exists(from / relative)) << "a file that is no copy of a source file";
+        EXPECT_EQ(contentOf(entry.path()), contentOf(from / relative));
+    }
 }
