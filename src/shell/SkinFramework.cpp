@@ -2,17 +2,85 @@
 
 #include "platform/Failure.h"
 
+#include <QByteArray>
 #include <QFile>
+#include <QLoggingCategory>
+#include <QStringDecoder>
 #include <QWidget>
 
 namespace drovanta::shell {
+namespace {
 
-void SkinFramework::loadSkin(const QString &path)
+[[noreturn]] void invalidSkin(const QString &reason)
+{
+    throw Failure("Invalid skin file: " + reason.toStdString());
+}
+
+QString readUtf8Text(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Failure("Invalid skin file: " + file.errorString().toStdString());
-    m_styleSheet = QString::fromUtf8(file.readAll());
+        invalidSkin(file.errorString());
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        invalidSkin(file.errorString());
+
+    // Stateless: a sequence cut off at the end of the file is an error too,
+    // not something held back for more input that never comes.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(bytes);
+    if (decoder.hasError())
+        invalidSkin(QStringLiteral("not UTF-8 text"));
+    if (text.contains(QChar(0)))
+        invalidSkin(QStringLiteral("not text"));
+    return text;
+}
+
+// Qt parses a style sheet only when a widget that carries it is polished,
+// and a sheet it cannot parse is merely reported as a warning and otherwise
+// ignored. So the sheet is tried on a widget of its own, and the warning is
+// caught on its way out.
+QtMessageHandler previousHandler = nullptr;
+bool parseWarningSeen = false;
+
+void watchForParseWarning(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg && message.contains(QLatin1String("Could not parse stylesheet"))) {
+        parseWarningSeen = true;
+        return;
+    }
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+
+bool qtCanParse(const QString &styleSheet)
+{
+    // Warnings of the default category may be switched off by logging rules;
+    // the check depends on seeing this one.
+    QLoggingCategory *category = QLoggingCategory::defaultCategory();
+    const bool warningsWereOn = category->isWarningEnabled();
+    category->setEnabled(QtWarningMsg, true);
+    parseWarningSeen = false;
+    previousHandler = qInstallMessageHandler(watchForParseWarning);
+    {
+        QWidget probe;
+        probe.setStyleSheet(styleSheet);
+        probe.ensurePolished();
+    }
+    qInstallMessageHandler(previousHandler);
+    previousHandler = nullptr;
+    category->setEnabled(QtWarningMsg, warningsWereOn);
+    return !parseWarningSeen;
+}
+
+} // namespace
+
+void SkinFramework::loadSkin(const QString &path)
+{
+    const QString styleSheet = readUtf8Text(path);
+    if (!qtCanParse(styleSheet))
+        invalidSkin(QStringLiteral("not a style sheet Qt can read"));
+    m_styleSheet = styleSheet;
 }
 
 void SkinFramework::applyWindow(QWidget *window) const
