@@ -42,7 +42,7 @@ int run(const std::vector<std::string> &arguments)
 
 } // namespace
 
-LoopVolume::LoopVolume(int megabytes, const std::string &label, const std::string &name)
+LoopVolume::LoopVolume(int megabytes, const std::string &label, const std::string &name, int reservedPercent)
 {
     if (::geteuid() != 0) {
         m_error = "mounting a loop volume needs root";
@@ -62,7 +62,7 @@ LoopVolume::LoopVolume(int megabytes, const std::string &label, const std::strin
         m_error = "cannot create an image file in " + m_folder;
         return;
     }
-    std::vector<std::string> mkfs{"mkfs.ext4", "-q", "-F", "-m", "0"};
+    std::vector<std::string> mkfs{"mkfs.ext4", "-q", "-F", "-m", std::to_string(reservedPercent)};
     if (!label.empty())
         mkfs.insert(mkfs.end(), {"-L", label});
     mkfs.push_back(image);

@@ -11,8 +11,10 @@ namespace drovanta::testing {
 class LoopVolume final {
 public:
     // `megabytes` of space; the volume gets `label`, and its mount point is a
-    // folder named `name` (blanks allowed) in a temporary folder.
-    explicit LoopVolume(int megabytes, const std::string &label = {}, const std::string &name = "volume");
+    // folder named `name` (blanks allowed) in a temporary folder. ext4 keeps
+    // `reservedPercent` of the blocks for the administrator.
+    explicit LoopVolume(int megabytes, const std::string &label = {}, const std::string &name = "volume",
+                        int reservedPercent = 0);
     ~LoopVolume();
     LoopVolume(const LoopVolume &) = delete;
     LoopVolume &operator=(const LoopVolume &) = delete;
