@@ -26,6 +26,18 @@ using drovanta::shell::Hourglass;
 
 namespace {
 
+// Clicks `button` through the window system, as a user's click arrives: it is
+// held back while the window leaves out user input.
+void clickLikeAUser(QWidget *window, QWidget *button)
+{
+    const QPointF local = button->mapTo(window, button->rect().center());
+    const QPointF global = window->mapToGlobal(local);
+    QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
+        window->windowHandle(), local, global, Qt::LeftButton, Qt::LeftButton, QEvent::MouseButtonPress);
+    QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
+        window->windowHandle(), local, global, Qt::NoButton, Qt::LeftButton, QEvent::MouseButtonRelease);
+}
+
 // Two folders of a temporary folder play the source and the destination drive.
 class BackupCommandTest : public drovanta::testing::UiTest {
 protected:
@@ -221,13 +233,7 @@ TEST_F(BackupCommandTest, TheWindowKeepsPaintingWhileAFolderIsCopiedAndAClickWai
     // the first folder is being copied.
     bool clicked = false;
     QTimer::singleShot(300, [&] {
-        QWindow *window = form->windowHandle();
-        const QPointF local = form->PushButton4->mapTo(form.get(), form->PushButton4->rect().center());
-        const QPointF global = form->mapToGlobal(local);
-        QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
-            window, local, global, Qt::LeftButton, Qt::LeftButton, QEvent::MouseButtonPress);
-        QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
-            window, local, global, Qt::NoButton, Qt::LeftButton, QEvent::MouseButtonRelease);
+        clickLikeAUser(form.get(), form->PushButton4);
         clicked = true;
     });
     ticker.start();
@@ -252,4 +258,30 @@ TEST_F(BackupCommandTest, TheWindowKeepsPaintingWhileAFolderIsCopiedAndAClickWai
     EXPECT_EQ(engine.calls.size(), 1u);
     EXPECT_FALSE(fs::exists(backupFolder / "notes.txt"));
     EXPECT_EQ(fakes.messageBoxes.texts(), (std::vector<std::string>{"Done."}));
+}
+
+TEST_F(BackupCommandTest, StartDuringARunStartsANestedRunThatMergesIntoTheFolderAndThenTheFirstGoesOn)
+{
+    loadDrives(50, 1000);
+    form->show();
+    bool clicked = false;
+    engine.before = [&](const drovanta::engine::Params &) {
+        if (std::exchange(clicked, true))
+            return;
+        QMetaObject::invokeMethod(
+            form.get(), [this] { clickLikeAUser(form.get(), form->PushButton1); }, Qt::QueuedConnection);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    };
+
+    form->PushButton1_Click();
+
+    // Outer first folder, then the nested run's three items, then the outer run's last two.
+    EXPECT_EQ(engine.calls.size(), 6u);
+    const auto texts = fakes.messageBoxes.texts();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_NE(texts[0].find("in Drovanta2021/08/31.Copy.FS_CopyXToY at line 106"), std::string::npos);
+    EXPECT_EQ(texts[1], "Done.");
+    EXPECT_EQ(texts[2], "Done.");
+    EXPECT_TRUE(fs::exists(backupFolder / "notes.txt"));
+    EXPECT_EQ(form->MousePointer(), DefaultPointer);
 }
