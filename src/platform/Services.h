@@ -10,6 +10,7 @@ class Application;
 class Clock;
 class DriveSource;
 class FileOperations;
+class FolderFacts;
 class MessageBoxes;
 class RandomSource;
 class SettingsBackend;
@@ -23,6 +24,7 @@ struct Services {
     Clock *clock = nullptr;
     DriveSource *drives = nullptr;
     FileOperations *files = nullptr;
+    FolderFacts *folders = nullptr;
     engine::CopyEngine *copyEngine = nullptr;
     MessageBoxes *messageBoxes = nullptr;
     RandomSource *random = nullptr;

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "platform/FolderFacts.h"
+
+namespace drovanta::platform {
+
+// Folder facts of the real filesystem (std::filesystem, and the POSIX device
+// numbers where the system has them).
+class StdFolderFacts final : public FolderFacts {
+public:
+    std::string canonicalFolder(const std::string &path) const override;
+    bool isFilesystemRoot(const std::string &folder) const override;
+    bool backupReaches(const std::string &source, const std::string &folder) const override;
+    std::uint64_t contentBytes(const std::string &folder) const override;
+    std::uint64_t availableBytes(const std::string &path) const override;
+};
+
+} // namespace drovanta::platform
