@@ -1,9 +1,12 @@
+#include "app/CommandLine.h"
+
 #include "shell/Form1.h"
 
 #include "backup/engine/CopyEngine.h"
 
 #include "platform/Services.h"
 #include "platform/StdFileOperations.h"
+#include "platform/StdFolderFacts.h"
 #include "platform/StdRandomSource.h"
 #include "platform/SystemClock.h"
 #include "platform/qt/QtApplication.h"
@@ -22,8 +25,6 @@ using namespace drovanta;
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-
     platform::QtApplication application;
     platform::SystemClock clock;
 #ifdef _WIN32
@@ -32,6 +33,7 @@ int main(int argc, char *argv[])
     platform::LinuxDriveSource drives;
 #endif
     platform::StdFileOperations files;
+    platform::StdFolderFacts folders;
     engine::NativeCopyEngine copyEngine;
     platform::QtMessageBoxes messageBoxes(application);
     platform::StdRandomSource random;
@@ -43,12 +45,19 @@ int main(int argc, char *argv[])
     services.clock = &clock;
     services.drives = &drives;
     services.files = &files;
+    services.folders = &folders;
     services.copyEngine = &copyEngine;
     services.messageBoxes = &messageBoxes;
     services.random = &random;
     services.settings = &settings;
     services.urlOpener = &urlOpener;
 
+    // Any argument means a scripted run: decided before QApplication exists,
+    // so that cron and ssh sessions need no display.
+    if (argc > 1)
+        return app::runCommandLine(argc, argv);
+
+    QApplication app(argc, argv);
     shell::Form1 form;
     form.Form_Load();
     form.show();

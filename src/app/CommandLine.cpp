@@ -1,0 +1,301 @@
+#include "app/CommandLine.h"
+
+#include "app/Console.h"
+#include "app/ConsoleCopyDisplay.h"
+#include "app/ConsoleMessageBoxes.h"
+#include "app/StopOnSignal.h"
+
+#include "backup/Copier.h"
+#include "backup/CopyDisplay.h"
+#include "backup/RoomCheck.h"
+#include "backup/RunReport.h"
+#include "backup/StopCopy.h"
+
+#include "drives/DriveRecord.h"
+
+#include "shell/ErrorBox.h"
+
+#include "platform/Application.h"
+#include "platform/Clock.h"
+#include "platform/DriveSource.h"
+#include "platform/FolderFacts.h"
+#include "platform/Services.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace drovanta::app {
+namespace {
+
+using platform::DriveType;
+
+// Puts a service back as it was when the command line is done with it.
+template<typename T>
+class Restore final {
+public:
+    Restore(T &slot, T value) : m_slot(slot), m_saved(slot) { m_slot = value; }
+    ~Restore() { m_slot = m_saved; }
+    Restore(const Restore &) = delete;
+    Restore &operator=(const Restore &) = delete;
+
+private:
+    T &m_slot;
+    T m_saved;
+};
+
+class CopyDisplayInstalled final {
+public:
+    explicit CopyDisplayInstalled(backup::CopyDisplay &display) { backup::setCopyDisplay(&display); }
+    ~CopyDisplayInstalled() { backup::setCopyDisplay(nullptr); }
+    CopyDisplayInstalled(const CopyDisplayInstalled &) = delete;
+    CopyDisplayInstalled &operator=(const CopyDisplayInstalled &) = delete;
+};
+
+void showMessage(const std::string &text)
+{
+    platform::MessageBox box;
+    box.text = text;
+    platform::services().messageBoxes->show(box);
+}
+
+int refuse(const std::string &text)
+{
+    showMessage(text);
+    return ExitCode::refused;
+}
+
+std::string rootText(const std::string &path)
+{
+    return drives::rootPath(QString::fromStdString(path)).toStdString();
+}
+
+// The drive list's name of a drive, or nothing for a drive the lists leave
+// out: the window lists ready removable, fixed and CD drives, and calls an
+// unlabelled removable or fixed drive "Local Disk".
+std::optional<QString> listedName(const platform::Drive &drive)
+{
+    if (!drive.isReady())
+        return std::nullopt;
+    const DriveType type = drive.type();
+    const QString label = QString::fromStdString(drive.volumeName());
+    if (type == DriveType::CdRom)
+        return label;
+    if (type == DriveType::Fixed || type == DriveType::Removable)
+        return label.isEmpty() ? drives::localDiskName : label;
+    return std::nullopt;
+}
+
+int listDrives(Console &console)
+{
+    std::vector<std::unique_ptr<platform::Drive>> drives;
+    try {
+        drives = platform::services().drives->drives();
+    } catch (...) {
+        console.error("Cannot list the drives: " + shell::currentFailureDescription());
+        return ExitCode::someNotCopied;
+    }
+    int result = ExitCode::allCopied;
+    for (const auto &drive : drives) {
+        try {
+            const std::optional<QString> name = listedName(*drive);
+            if (!name)
+                continue;
+            const QString letter = QString::fromStdString(drive->letter());
+            const QString line = drives::entryText(*name, letter) + QLatin1Char('\t') + drives::rootPath(letter) +
+                QLatin1Char('\t') + QString::number(drive->availableSpace());
+            console.output(line.toStdString());
+        } catch (...) {
+            // One drive that cannot be read (a disc ejected meanwhile) leaves
+            // the others listed.
+            console.error("Cannot read the drive: " + shell::currentFailureDescription());
+            result = ExitCode::someNotCopied;
+        }
+    }
+    return result;
+}
+
+// A whole drive needs its used bytes, as in the window; any other folder the
+// bytes of what it holds.
+std::uint64_t roomNeeded(const std::string &source)
+{
+    const auto &services = platform::services();
+    if (services.folders->isFilesystemRoot(source)) {
+        for (const auto &drive : services.drives->drives()) {
+            const std::string letter = drive->letter();
+            if (services.folders->canonicalFolder(rootText(letter)) == source)
+                return backup::roomNeededForDrive(letter);
+        }
+    }
+    return services.folders->contentBytes(source);
+}
+
+// Writes what the run put on the destination to the device before success is
+// reported. The backup folder may be missing (a stop before it was created),
+// so the sync goes to the nearest folder that exists.
+void syncDestination(const std::string &backupFolder, backup::RunReport &report)
+{
+    std::filesystem::path folder(backupFolder);
+    std::error_code ec;
+    while (!std::filesystem::is_directory(folder, ec) && folder.has_parent_path() && folder.parent_path() != folder)
+        folder = folder.parent_path();
+    if (!std::filesystem::is_directory(folder, ec))
+        return;
+    std::string reason;
+    if (!engine::syncFilesystem(folder.string(), reason)) {
+        engine::Result synced;
+        synced.destinationFailed = true;
+        synced.destinationFailure = {folder.string(), "write to the device", reason, 0};
+        report.add(synced);
+    }
+}
+
+// "Done." on the output stream, what went wrong on the error stream.
+void printReport(Console &console, const backup::RunReport &report)
+{
+    static const std::string done = "Done.";
+    std::string closing = report.closingText();
+    if (closing.starts_with(done))
+        closing.erase(0, done.size());
+    const auto text = closing.find_first_not_of('\n');
+    console.output(done);
+    if (text != std::string::npos)
+        console.error(closing.substr(text));
+    if (!report.allCopied())
+        console.error(report.detailsText());
+}
+
+int runBackup(const std::string &sourceArgument, const std::string &destinationArgument, Console &console,
+              ConsoleMessageBoxes &boxes)
+{
+    const auto &services = platform::services();
+    const platform::FolderFacts &folders = *services.folders;
+
+    const std::string source = folders.canonicalFolder(sourceArgument);
+    if (source.empty())
+        return refuse("The source '" + sourceArgument + "' does not exist or is not a folder.");
+    const std::string destination = folders.canonicalFolder(destinationArgument);
+    if (destination.empty())
+        return refuse("The destination '" + destinationArgument + "' does not exist or is not a folder.");
+
+    const std::string sourceRoot = rootText(source);
+    const std::string destinationRoot = rootText(destination);
+    try {
+        // A destination inside the source would be copied into itself.
+        if (folders.backupReaches(source, destination))
+            return refuse("Source must not be the same as destination.");
+        if (folders.availableBytes(destination) < roomNeeded(source))
+            return refuse(backup::noRoomMessage(destinationRoot, sourceRoot));
+    } catch (...) {
+        return refuse("Cannot check the source and the destination: " + shell::currentFailureDescription());
+    }
+
+    const std::string backupFolder =
+        drives::backupFolderPath(QString::fromStdString(destination), services.clock->today()).toStdString();
+    ConsoleCopyDisplay display(console);
+    CopyDisplayInstalled installed(display);
+    backup::StopCopy = false;
+    StopOnSignal stopOnSignal;
+    backup::RunReport report;
+    const int boxesBefore = boxes.shown();
+    backup::Copy::FS_CopyXToY(sourceRoot, backupFolder);
+    syncDestination(backupFolder, report);
+    const int failedSteps = boxes.shown() - boxesBefore;
+
+    printReport(console, report);
+    if (const int signal = StopOnSignal::received(); signal != 0) {
+        console.error("The backup was stopped before everything was copied.");
+        return ExitCode::signalBase + signal;
+    }
+    if (report.destinationFailed())
+        return ExitCode::destinationFailed;
+    if (!report.allCopied())
+        return ExitCode::someNotCopied;
+    if (failedSteps > 0) {
+        console.error("Some steps of the backup failed; the messages above name them.");
+        return ExitCode::someNotCopied;
+    }
+    return ExitCode::allCopied;
+}
+
+int usageError(Console &console, const QCommandLineParser &parser, const QString &problem)
+{
+    console.error(QCoreApplication::applicationName().toStdString() + ": " + problem.toStdString());
+    console.error(parser.helpText().toStdString());
+    return ExitCode::usage;
+}
+
+} // namespace
+
+int runCommandLine(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("drovanta"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(DROVANTA_VERSION));
+
+    Console &console = Console::standard();
+    auto &services = platform::services();
+    ConsoleMessageBoxes boxes(console, *services.application);
+    Restore<platform::MessageBoxes *> boxesInstalled(services.messageBoxes, &boxes);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Backs up a whole drive (or folder) into \"Backup mm-dd-yyyy\" on another drive (or folder).\n"
+        "\n"
+        "  drovanta --backup SOURCE DESTINATION\n"
+        "  drovanta --list\n"
+        "\n"
+        "Without arguments the window opens.\n"
+        "\n"
+        "Exit codes: 0 everything copied, 1 some items could not be copied, 2 refused before copying,\n"
+        "3 the destination failed, 64 wrong arguments, 128 + signal when stopped (130 for Ctrl-C)."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption list(QStringLiteral("list"),
+                                  QStringLiteral("Lists the drives: entry, root and available bytes, tab-separated."));
+    const QCommandLineOption backup(QStringLiteral("backup"),
+                                    QStringLiteral("Backs up SOURCE into \"Backup mm-dd-yyyy\" in DESTINATION."));
+    parser.addOption(list);
+    parser.addOption(backup);
+    parser.addPositionalArgument(QStringLiteral("SOURCE"), QStringLiteral("A drive root or folder to back up."),
+                                 QStringLiteral("[SOURCE"));
+    parser.addPositionalArgument(QStringLiteral("DESTINATION"),
+                                 QStringLiteral("A drive root or folder that receives the backup."),
+                                 QStringLiteral("DESTINATION]"));
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(console, parser, parser.errorText());
+    if (parser.isSet(help)) {
+        console.output(parser.helpText().toStdString());
+        return ExitCode::allCopied;
+    }
+    if (parser.isSet(version)) {
+        const QString name = QCoreApplication::applicationName() + QLatin1Char(' ') +
+            QCoreApplication::applicationVersion();
+        console.output(name.toStdString());
+        return ExitCode::allCopied;
+    }
+
+    const QStringList arguments = parser.positionalArguments();
+    if (parser.isSet(list) && parser.isSet(backup))
+        return usageError(console, parser, QStringLiteral("--list and --backup cannot be combined."));
+    if (parser.isSet(list)) {
+        if (!arguments.isEmpty())
+            return usageError(console, parser, QStringLiteral("--list takes no arguments."));
+        return listDrives(console);
+    }
+    if (parser.isSet(backup)) {
+        if (arguments.size() != 2)
+            return usageError(console, parser, QStringLiteral("--backup needs a SOURCE and a DESTINATION."));
+        return runBackup(arguments.at(0).toStdString(), arguments.at(1).toStdString(), console, boxes);
+    }
+    return usageError(console, parser, QStringLiteral("Nothing to do: give --list or --backup."));
+}
+
+} // namespace drovanta::app

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace drovanta::app {
+
+// The command line's two output streams. Progress goes to the error stream
+// (so that the report on the output stream stays clean for scripts); on a
+// terminal it is one line rewritten in place, elsewhere one line per step so
+// that logs read well.
+class Console final {
+public:
+    Console(std::FILE *output, std::FILE *errors, bool errorsAreTerminal);
+
+    // The process's stdout and stderr.
+    static Console &standard();
+
+    void progress(const std::string &line);
+    // Ends a progress line left open on the terminal, so the next text starts
+    // on a line of its own.
+    void endProgress();
+    void error(const std::string &text);
+    void output(const std::string &text);
+
+private:
+    static void writeLine(std::FILE *stream, const std::string &text);
+
+    std::FILE *m_output;
+    std::FILE *m_errors;
+    bool m_errorsAreTerminal;
+    bool m_progressOpen = false;
+};
+
+} // namespace drovanta::app

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/MessageBoxes.h"
+
+namespace drovanta::platform {
+class Application;
+}
+
+namespace drovanta::app {
+
+class Console;
+
+// Message boxes on the command line: the box's text on the error stream, as
+// nobody is there to dismiss a box. Counts the boxes, since every box the
+// copier shows means a step of the run failed.
+class ConsoleMessageBoxes final : public platform::MessageBoxes {
+public:
+    ConsoleMessageBoxes(Console &console, const platform::Application &application)
+        : m_console(console), m_application(application)
+    {
+    }
+
+    void show(const platform::MessageBox &box) override;
+    int shown() const { return m_shown; }
+
+    // The box as lines of text: "Caption: text", then its details.
+    static std::string consoleText(const platform::MessageBox &box, const std::string &defaultCaption);
+
+private:
+    Console &m_console;
+    const platform::Application &m_application;
+    int m_shown = 0;
+};
+
+} // namespace drovanta::app
