@@ -1,0 +1,291 @@
+// The command line as scripts and schedulers use it: the real program on real
+// folders, judged by its exit code, its two streams and the files it leaves.
+#include "ProgramRun.h"
+
+#include "EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+namespace drovanta::cli::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using engine::testing::compareTrees;
+using engine::testing::LoopVolume;
+using engine::testing::TempFolder;
+using engine::testing::temporaryFiles;
+using engine::testing::writeFile;
+
+std::string todaysBackupName()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    ::localtime_r(&now, &local);
+    char name[32];
+    std::strftime(name, sizeof name, "Backup %m-%d-%Y", &local);
+    return name;
+}
+
+std::size_t filesUnder(const std::string &root)
+{
+    std::size_t count = 0;
+    for (const auto &entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            ++count;
+    return count;
+}
+
+std::size_t occurrences(const std::string &text, const std::string &part)
+{
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++count;
+    return count;
+}
+
+class CommandLine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::create_directory(m_source);
+        fs::create_directory(m_destination);
+    }
+
+    Finished run(const std::vector<std::string> &arguments) { return runProgram(m_scratch.path(), arguments); }
+    Finished backup() { return run({"--backup", m_source, m_destination}); }
+    std::string backupFolder() const { return m_destination + "/" + todaysBackupName(); }
+
+    TempFolder m_scratch;
+    TempFolder m_work;
+    const std::string m_source = m_work / "source";
+    const std::string m_destination = m_work / "destination";
+};
+
+// --- a backup that works ---------------------------------------------------
+
+TEST_F(CommandLine, ABackupCopiesEveryTreeByteForByteWithItsTimesIntoTodaysBackupFolder)
+{
+    engine::testing::makeRandomTree(m_source, 7);
+    fs::create_directories(m_source + "/Photos/2021");
+    writeFile(m_source + "/Photos/2021/beach.jpg", std::string(200'000, 'b'), 0644, 1'500'000'000, 5);
+    writeFile(m_source + "/notes.txt", "root file", 0600, 1'400'000'000, 0);
+    fs::create_symlink("notes.txt", m_source + "/notes-link");
+
+    const Finished result = backup();
+
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_TRUE(result.output.ends_with("Done.\n")) << result.output;
+    EXPECT_EQ(compareTrees(m_source, backupFolder()), std::vector<std::string>{});
+    EXPECT_EQ(temporaryFiles(backupFolder()), std::vector<std::string>{});
+}
+
+TEST_F(CommandLine, ProgressIsOneLinePerTopLevelItemWhenStderrIsNotATerminal)
+{
+    fs::create_directory(m_source + "/Music");
+    fs::create_directory(m_source + "/Photos");
+    writeFile(m_source + "/a.txt", "a");
+    writeFile(m_source + "/b.txt", "b");
+
+    const Finished result = backup();
+
+    ASSERT_EQ(result.exitCode, 0) << result.errors;
+    // Folders come first, in the system's order, then the root files.
+    EXPECT_TRUE(result.errors.find("[ 25%] Copy folder ") != std::string::npos) << result.errors;
+    EXPECT_TRUE(result.errors.find("[ 50%] Copy folder ") != std::string::npos) << result.errors;
+    EXPECT_TRUE(result.errors.find("[ 75%] Copy file ") != std::string::npos) << result.errors;
+    EXPECT_TRUE(result.errors.find("[100%] Copy file ") != std::string::npos) << result.errors;
+    EXPECT_EQ(result.errors.find('\r'), std::string::npos) << "no in-place updates in a log";
+    EXPECT_EQ(occurrences(result.errors, "\n"), 4u) << result.errors;
+}
+
+// --- refused before copying ------------------------------------------------
+
+TEST_F(CommandLine, TheSameFolderAsSourceAndDestinationIsRefusedEvenWhenSpelledDifferently)
+{
+    fs::create_directory_symlink(m_source, m_work / "alias");
+    for (const std::string &destination : {m_source, m_work / "alias", m_source + "/./"}) {
+        const Finished result = run({"--backup", m_source, destination});
+
+        EXPECT_EQ(result.exitCode, 2) << destination;
+        EXPECT_NE(result.errors.find("Source must not be the same as destination."), std::string::npos)
+            << result.errors;
+    }
+    EXPECT_TRUE(fs::is_empty(m_source));
+}
+
+TEST_F(CommandLine, ADestinationInsideTheSourceIsRefusedSinceTheBackupWouldCopyItself)
+{
+    fs::create_directories(m_source + "/Archive/Backups");
+    const Finished result = run({"--backup", m_source, m_source + "/Archive/Backups"});
+
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.errors.find("Source must not be the same as destination."), std::string::npos) << result.errors;
+    EXPECT_TRUE(fs::is_empty(m_source + "/Archive/Backups"));
+}
+
+TEST_F(CommandLine, AMissingSourceOrDestinationIsRefusedAndNamed)
+{
+    const std::string missing = m_work / "no-such-folder";
+
+    const Finished noSource = run({"--backup", missing, m_destination});
+    EXPECT_EQ(noSource.exitCode, 2);
+    EXPECT_NE(noSource.errors.find(missing), std::string::npos) << noSource.errors;
+    EXPECT_TRUE(fs::is_empty(m_destination));
+
+    const Finished noDestination = run({"--backup", m_source, missing});
+    EXPECT_EQ(noDestination.exitCode, 2);
+    EXPECT_NE(noDestination.errors.find(missing), std::string::npos) << noDestination.errors;
+    EXPECT_FALSE(fs::exists(missing));
+}
+
+TEST_F(CommandLine, ADestinationWithLessRoomThanTheSourceHoldsIsRefusedWithTheWindowsMessage)
+{
+    LoopVolume small(4);
+    if (!small.mounted())
+        GTEST_SKIP() << "a small destination needs a loop-mounted volume: " << small.error();
+    writeFile(m_source + "/big.bin", std::string(6 << 20, 'x'));
+
+    const Finished result = run({"--backup", m_source, small.path()});
+
+    EXPECT_EQ(result.exitCode, 2);
+    const std::string message = "There is no enough room on " + small.path() + "/ to backup the entire " + m_source +
+        "/ drive. Please make some room on " + small.path() + "/ or select a larger 'Destination' drive.";
+    EXPECT_NE(result.errors.find(message), std::string::npos) << result.errors;
+    EXPECT_FALSE(fs::exists(small.path() + "/" + todaysBackupName()));
+}
+
+// --- items that fail during the run ------------------------------------------
+
+TEST_F(CommandLine, AFileThatCannotBeReadIsNamedAndTheRunEndsWithOne)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads files whatever their mode, and the engine's fault injection is not reachable "
+                        "from outside the process";
+    fs::create_directory(m_source + "/Docs");
+    writeFile(m_source + "/Docs/secret.txt", "secret", 0000);
+    writeFile(m_source + "/Docs/open.txt", "open");
+
+    const Finished result = backup();
+
+    EXPECT_EQ(result.exitCode, 1) << result.errors;
+    EXPECT_TRUE(result.output.ends_with("Done.\n"));
+    EXPECT_NE(result.errors.find(m_source + "/Docs/secret.txt"), std::string::npos) << result.errors;
+    EXPECT_EQ(engine::testing::readFile(backupFolder() + "/Docs/open.txt"), "open");
+}
+
+TEST_F(CommandLine, AnItemTheDestinationCannotTakeIsNamedAndTheRunEndsWithOne)
+{
+    fs::create_directory(m_source + "/Docs");
+    writeFile(m_source + "/Docs/report.txt", "report");
+    writeFile(m_source + "/Docs/other.txt", "other");
+    // An earlier backup of today holds a folder where the file now goes.
+    fs::create_directories(backupFolder() + "/Docs/report.txt/kept");
+
+    const Finished result = backup();
+
+    EXPECT_EQ(result.exitCode, 1) << result.errors;
+    EXPECT_TRUE(result.output.ends_with("Done.\n"));
+    EXPECT_NE(result.errors.find("Docs/report.txt"), std::string::npos) << result.errors;
+    EXPECT_EQ(engine::testing::readFile(backupFolder() + "/Docs/other.txt"), "other");
+}
+
+TEST_F(CommandLine, ADestinationThatFailsDuringTheRunEndsWithThree)
+{
+    fs::create_directory(m_source + "/Docs");
+    writeFile(m_source + "/Docs/report.txt", "report");
+    // A file where the backup folder must go: nothing can be written below it.
+    writeFile(backupFolder(), "in the way");
+
+    const Finished result = backup();
+
+    EXPECT_EQ(result.exitCode, 3) << result.errors;
+    EXPECT_NE(result.errors.find("destination failed"), std::string::npos) << result.errors;
+}
+
+// --- arguments ------------------------------------------------------------------
+
+TEST_F(CommandLine, WrongArgumentsEndWithSixtyFourAndUsageWithoutTouchingTheDestination)
+{
+    const std::vector<std::vector<std::string>> wrong = {
+        {"--frobnicate"},
+        {"--backup", m_source},
+        {"--backup", m_source, m_destination, m_destination},
+        {m_source, m_destination},
+        {"--list", "--backup", m_source, m_destination},
+    };
+    for (const auto &arguments : wrong) {
+        const Finished result = run(arguments);
+
+        EXPECT_EQ(result.exitCode, 64) << arguments.front();
+        EXPECT_NE(result.errors.find("Usage:"), std::string::npos) << result.errors;
+        EXPECT_EQ(result.output, "");
+    }
+    EXPECT_TRUE(fs::is_empty(m_destination));
+}
+
+TEST_F(CommandLine, ListShowsTheRootDriveWithItsRootAndFreeBytesSeparatedByTabs)
+{
+    const Finished result = run({"--list"});
+
+    ASSERT_EQ(result.exitCode, 0) << result.errors;
+    bool rootListed = false;
+    std::istringstream lines(result.output);
+    for (std::string line; std::getline(lines, line);) {
+        const auto first = line.find('\t');
+        const auto second = line.find('\t', first + 1);
+        ASSERT_NE(second, std::string::npos) << line;
+        ASSERT_EQ(line.find('\t', second + 1), std::string::npos) << line;
+        const std::string root = line.substr(first + 1, second - first - 1);
+        const std::string bytes = line.substr(second + 1);
+        EXPECT_FALSE(bytes.empty());
+        EXPECT_EQ(bytes.find_first_not_of("0123456789"), std::string::npos) << line;
+        if (root == "/") {
+            rootListed = true;
+            EXPECT_TRUE(line.substr(0, first).ends_with(" (/)")) << line;
+        }
+    }
+    EXPECT_TRUE(rootListed) << result.output;
+}
+
+// --- stopping -------------------------------------------------------------------
+
+TEST_F(CommandLine, AnInterruptMidRunEndsWith130AndLeavesOnlyWholeFilesUnderRealNames)
+{
+    constexpr int folders = 24;
+    constexpr int filesPerFolder = 250;
+    for (int f = 0; f < folders; ++f) {
+        const std::string folder = m_source + "/folder" + std::to_string(f);
+        fs::create_directory(folder);
+        for (int i = 0; i < filesPerFolder; ++i)
+            writeFile(folder + "/file" + std::to_string(i), std::string(1000 + i, static_cast<char>('a' + f % 26)));
+    }
+
+    ProgramRun running(m_scratch.path(), {"--backup", m_source, m_destination});
+    // Well into the run: a few top-level folders started.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (occurrences(running.errors(), "Copy folder") < 3 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    running.sendSignal(SIGINT);
+    const int exitCode = running.wait();
+
+    EXPECT_EQ(exitCode, 130) << running.errors();
+    EXPECT_NE(running.errors().find("stopped"), std::string::npos) << running.errors();
+    EXPECT_EQ(compareTrees(m_source, backupFolder(), {}, true), std::vector<std::string>{});
+    EXPECT_EQ(temporaryFiles(backupFolder()), std::vector<std::string>{});
+    EXPECT_LT(filesUnder(backupFolder()), static_cast<std::size_t>(folders * filesPerFolder))
+        << "the run ended before the interrupt, so the test proved nothing";
+}
+
+} // namespace
+} // namespace drovanta::cli::testing

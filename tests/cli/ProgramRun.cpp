@@ -1,0 +1,119 @@
+#include "ProgramRun.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+extern char **environ;
+
+namespace drovanta::cli::testing {
+namespace {
+
+std::string contentsOf(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool replacedVariable(const std::string &entry)
+{
+    for (const char *name : {"HOME=", "XDG_CONFIG_HOME=", "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="})
+        if (entry.starts_with(name))
+            return true;
+    return false;
+}
+
+} // namespace
+
+ProgramRun::ProgramRun(const std::string &scratch, const std::vector<std::string> &arguments)
+    : m_outputFile(scratch + "/stdout.txt"), m_errorFile(scratch + "/stderr.txt")
+{
+    const std::string home = scratch + "/home";
+    ::mkdir(home.c_str(), 0700);
+
+    std::vector<std::string> environment;
+    for (char **entry = environ; *entry != nullptr; ++entry)
+        if (!replacedVariable(*entry))
+            environment.emplace_back(*entry);
+    environment.push_back("HOME=" + home);
+    environment.push_back("XDG_CONFIG_HOME=" + home + "/.config");
+
+    std::vector<std::string> argumentTexts{DROVANTA_PROGRAM};
+    argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
+    std::vector<char *> argv;
+    for (auto &text : argumentTexts)
+        argv.push_back(text.data());
+    argv.push_back(nullptr);
+    std::vector<char *> envp;
+    for (auto &text : environment)
+        envp.push_back(text.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, m_outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, m_errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int code = ::posix_spawn(&m_pid, DROVANTA_PROGRAM, &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (code != 0) {
+        ADD_FAILURE() << "cannot start " << DROVANTA_PROGRAM << ": " << std::strerror(code);
+        m_pid = -1;
+    }
+}
+
+ProgramRun::~ProgramRun()
+{
+    if (m_pid > 0 && !m_finished) {
+        ::kill(m_pid, SIGKILL);
+        (void)wait();
+    }
+}
+
+int ProgramRun::wait()
+{
+    if (m_finished || m_pid <= 0)
+        return m_exitCode;
+    int status = 0;
+    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    m_finished = true;
+    m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    return m_exitCode;
+}
+
+void ProgramRun::sendSignal(int signal) const
+{
+    if (m_pid > 0 && !m_finished)
+        ::kill(m_pid, signal);
+}
+
+std::string ProgramRun::output() const
+{
+    return contentsOf(m_outputFile);
+}
+
+std::string ProgramRun::errors() const
+{
+    return contentsOf(m_errorFile);
+}
+
+Finished runProgram(const std::string &scratch, const std::vector<std::string> &arguments)
+{
+    ProgramRun run(scratch, arguments);
+    const int code = run.wait();
+    return {code, run.output(), run.errors()};
+}
+
+} // namespace drovanta::cli::testing

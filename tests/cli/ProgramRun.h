@@ -1,0 +1,45 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace drovanta::cli::testing {
+
+// The built program, started as a user or a scheduler would: its own process,
+// stdout and stderr captured in files, no display, and HOME and
+// XDG_CONFIG_HOME pointed into a scratch folder so no real settings are read
+// or written.
+class ProgramRun final {
+public:
+    // `scratch` holds the captured streams and the fake home.
+    ProgramRun(const std::string &scratch, const std::vector<std::string> &arguments);
+    ~ProgramRun();
+    ProgramRun(const ProgramRun &) = delete;
+    ProgramRun &operator=(const ProgramRun &) = delete;
+
+    // Waits for the end and returns the exit code (-signal when killed).
+    int wait();
+    void sendSignal(int signal) const;
+    [[nodiscard]] std::string output() const;
+    [[nodiscard]] std::string errors() const;
+
+private:
+    pid_t m_pid = -1;
+    int m_exitCode = 0;
+    bool m_finished = false;
+    std::string m_outputFile;
+    std::string m_errorFile;
+};
+
+struct Finished {
+    int exitCode;
+    std::string output;
+    std::string errors;
+};
+
+// Runs the program to its end.
+Finished runProgram(const std::string &scratch, const std::vector<std::string> &arguments);
+
+} // namespace drovanta::cli::testing
