@@ -167,3 +167,28 @@ TEST(RealEngineFullDisk, ADestinationThatFillsUpStopsTheBackupAndLeavesNoDifferi
         EXPECT_EQ(contentOf(entry.path()), contentOf(from / relative));
     }
 }
+
+TEST(RealEngineMountPoints, AFolderAtTheRootOnWhichAnotherFilesystemIsMountedIsKeptEmpty)
+{
+    LoopVolume mounted(8, "DrovInner", "Inner");
+    if (!mounted.mounted())
+        GTEST_SKIP() << mounted.error();
+    const fs::path driveRoot = fs::path(mounted.path()).parent_path();
+    std::mt19937 random(1);
+    writeRandomFile(fs::path(mounted.path()) / "inside.bin", 1000, random);
+    QTemporaryDir targetFolder;
+    ASSERT_TRUE(targetFolder.isValid());
+    drovanta::testing::FakeServices fakes;
+    drovanta::engine::NativeCopyEngine engine;
+    drovanta::platform::services().copyEngine = &engine;
+    drovanta::testing::RecordingDisplay display;
+    drovanta::backup::RunReport report;
+
+    const fs::path backup = fs::path(targetFolder.path().toStdString()) / "Backup";
+    drovanta::backup::Copy::FS_CopyXToY(driveRoot.string(), backup.string());
+
+    EXPECT_TRUE(fs::is_directory(backup / "Inner"));
+    EXPECT_TRUE(fs::is_empty(backup / "Inner"));
+    EXPECT_TRUE(fs::is_regular_file(backup / "volume.img"));
+    EXPECT_TRUE(report.allCopied()) << report.detailsText();
+}

@@ -292,8 +292,27 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
         return result;
     }
 
+    // A folder at a drive's root on which another filesystem is mounted
+    // (/proc, /sys, /dev, /media ... when the drive is /) belongs to that
+    // other filesystem: the backup keeps the folder, empty, as it does for
+    // mount points further down.
+    struct stat parentInfo {};
+    const bool mountPoint = params.atDriveRoot && ::stat(parentOf(source).c_str(), &parentInfo) == 0 &&
+                            parentInfo.st_dev != sourceInfo.st_dev;
+
     bool fresh = false;
     const int targetFd = openTargetRoot(target, 0700, fresh, result);
+    if (mountPoint) {
+        ::closedir(stream);
+        if (targetFd >= 0) {
+            if (::fchmod(targetFd, sourceInfo.st_mode & 07777) != 0)
+                run.fail(result, target, "set permissions", errno, true);
+            ::close(targetFd);
+            ++result.folders;
+            result.skipped.push_back(source);
+        }
+        return result;
+    }
     struct stat targetInfo {};
     if (targetFd >= 0 && ::fstat(targetFd, &targetInfo) != 0) {
         const int code = errno;
