@@ -203,15 +203,18 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
     backup::StopCopy = false;
     StopOnSignal stopOnSignal;
     backup::RunReport report;
-    const int boxesBefore = boxes.shown();
+    // A second backup on the same day merges into the folder of the first;
+    // the copier says the folder was there, which is no failure of this run.
+    const bool merging = !folders.canonicalFolder(backupFolder).empty();
+    const int boxesBefore = boxes.shown() + (merging ? 1 : 0);
     backup::Copy::FS_CopyXToY(sourceRoot, backupFolder);
     syncDestination(backupFolder, report);
     const int failedSteps = boxes.shown() - boxesBefore;
 
     printReport(console, report);
-    if (const int signal = StopOnSignal::received(); signal != 0) {
+    if (StopOnSignal::received() != 0) {
         console.error("The backup was stopped before everything was copied.");
-        return ExitCode::signalBase + signal;
+        return ExitCode::stopped;
     }
     if (report.destinationFailed())
         return ExitCode::destinationFailed;
@@ -254,7 +257,7 @@ int runCommandLine(int argc, char *argv[])
         "Without arguments the window opens.\n"
         "\n"
         "Exit codes: 0 everything copied, 1 some items could not be copied, 2 refused before copying,\n"
-        "3 the destination failed, 64 wrong arguments, 128 + signal when stopped (130 for Ctrl-C)."));
+        "3 the destination failed, 64 wrong arguments, 130 when stopped by Ctrl-C or SIGTERM."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption list(QStringLiteral("list"),

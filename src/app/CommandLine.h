@@ -9,8 +9,8 @@ inline constexpr int someNotCopied = 1;     // the run finished, some items coul
 inline constexpr int refused = 2;           // nothing was copied: a check before the run failed
 inline constexpr int destinationFailed = 3; // the destination failed during the run
 inline constexpr int usage = 64;            // the arguments make no sense (as sysexits' EX_USAGE)
-// A run stopped by a signal ends with 128 + the signal's number (130 for Ctrl-C).
-inline constexpr int signalBase = 128;
+// A run stopped by Ctrl-C or SIGTERM (as a shell reports an interrupted command).
+inline constexpr int stopped = 130;
 } // namespace ExitCode
 
 // Runs the program without a window: `--list`, `--backup SOURCE DESTINATION`,
