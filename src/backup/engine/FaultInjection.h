@@ -20,6 +20,10 @@
 // atomic load); when nothing is installed the file takes its normal path.
 // While faults are installed, data moves through the read/write loop so that
 // the write budget can be counted exactly.
+//
+// Faults are given as errno values on every system; the Windows engine
+// reports the matching Windows error (systemError), so a test plants the
+// same fault everywhere and expects systemError(fault) back.
 namespace drovanta::engine::faults {
 
 struct Faults {
@@ -31,6 +35,13 @@ struct Faults {
     std::atomic<std::int64_t> writableBytes{-1};
     int writeError = ENOSPC;
 };
+
+// The code the engine reports for the planted errno value: the value itself
+// on POSIX; on Windows the Windows error of the same meaning (EIO:
+// ERROR_IO_DEVICE, ENOSPC: ERROR_DISK_FULL, EACCES: ERROR_ACCESS_DENIED,
+// EROFS: ERROR_WRITE_PROTECT, ENOENT: ERROR_FILE_NOT_FOUND, anything else:
+// ERROR_GEN_FAILURE).
+[[nodiscard]] int systemError(int errnoValue);
 
 namespace detail {
 extern std::atomic<Faults *> installed;

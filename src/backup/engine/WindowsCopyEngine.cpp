@@ -16,6 +16,7 @@
 #include <mutex>
 #include <random>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace drovanta::engine {
@@ -23,6 +24,8 @@ namespace drovanta::engine {
 namespace {
 
 constexpr DWORD bufferSize = 1 << 20;
+// ERROR_DISK_QUOTA_EXCEEDED; older MinGW-w64 headers lack the name.
+constexpr DWORD diskQuotaExceeded = 1295;
 constexpr DWORD keptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
     | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
@@ -74,7 +77,7 @@ bool isDestinationFatal(DWORD code)
     case ERROR_IO_DEVICE:
     case ERROR_CRC:
     case ERROR_NETNAME_DELETED:
-    case ERROR_DISK_QUOTA_EXCEEDED:
+    case diskQuotaExceeded:
         return true;
     default:
         return false;
@@ -102,6 +105,21 @@ std::wstring temporaryName()
     return name;
 }
 
+// Takes up to `want` bytes from a planted write budget shared by all
+// workers; 0 once it is used up. A compare-and-swap, so that two workers
+// never both spend the last bytes and drive the budget below zero ("no limit").
+DWORD takeFromBudget(faults::Faults &planted, DWORD want)
+{
+    std::int64_t budget = planted.writableBytes.load();
+    for (;;) {
+        if (budget < 0)
+            return want;
+        const std::int64_t taken = std::min<std::int64_t>(want, budget);
+        if (planted.writableBytes.compare_exchange_weak(budget, budget - taken))
+            return static_cast<DWORD>(taken);
+    }
+}
+
 class Handle final {
 public:
     explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : m_handle(handle) {}
@@ -110,6 +128,11 @@ public:
     ~Handle() { (void)close(); }
     [[nodiscard]] HANDLE get() const { return m_handle; }
     [[nodiscard]] bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
+    void reset(HANDLE handle)
+    {
+        (void)close();
+        m_handle = handle;
+    }
     // 0 or the error of CloseHandle: a destination may report a failed write only here.
     DWORD close()
     {
@@ -125,6 +148,11 @@ private:
 
 // What one run shares between its threads.
 struct Run {
+    Run(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop)
+        : params(params), progress(progress), stop(stop)
+    {
+    }
+
     const Params &params;
     ProgressSink &progress;
     const std::atomic<bool> &stop;
@@ -310,7 +338,7 @@ public:
         Handle output;
         for (int attempt = 0; attempt < 16 && !output.valid(); ++attempt) {
             temporary = join(folder.target, temporaryName());
-            output = Handle(::CreateFileW(toExtendedPath(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+            output.reset(::CreateFileW(toExtendedPath(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
             if (!output.valid() && ::GetLastError() != ERROR_FILE_EXISTS)
                 break;
@@ -326,7 +354,7 @@ public:
         faults::Faults *planted = faults::active();
         if (planted != nullptr && planted->readError) {
             if (const int plantedCode = planted->readError(narrow(source)); plantedCode != 0) {
-                code = ERROR_READ_FAULT;
+                code = static_cast<DWORD>(faults::systemError(plantedCode));
                 sourceSide = true;
             }
         }
@@ -343,14 +371,12 @@ public:
             DWORD done = 0;
             while (done < got) {
                 DWORD want = got - done;
-                if (planted != nullptr && planted->writableBytes.load() >= 0) {
-                    const auto budget = planted->writableBytes.load();
-                    if (budget == 0) {
-                        code = ERROR_DISK_FULL;
+                if (planted != nullptr) {
+                    want = takeFromBudget(*planted, want);
+                    if (want == 0) {
+                        code = static_cast<DWORD>(faults::systemError(planted->writeError));
                         break;
                     }
-                    want = static_cast<DWORD>(std::min<std::int64_t>(want, budget));
-                    planted->writableBytes.fetch_sub(want);
                 }
                 DWORD put = 0;
                 if (!::WriteFile(output.get(), buffer.get() + done, want, &put, nullptr)) {
