@@ -1,22 +1,18 @@
-// What a copy keeps: contents, times, modes, links, odd names, deep paths,
-// and what it leaves out by design.
+// What a copy keeps on every system: contents, times, permissions, and what
+// it leaves out by design. POSIX-only cases are in PosixCopyTreeTest.cpp.
 #include "EngineTestSupport.h"
 
 #include "backup/engine/CopyEngine.h"
+#include "backup/engine/FaultInjection.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/mount.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-#include <climits>
-#include <cstring>
+#include <cerrno>
+#include <filesystem>
 
 using namespace drovanta::engine;
 using namespace drovanta::engine::testing;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -40,7 +36,7 @@ protected:
     NoProgress m_progress;
     std::atomic<bool> m_stop{false};
 
-    void SetUp() override { ASSERT_EQ(::mkdir(m_source.c_str(), 0755), 0); }
+    void SetUp() override { makeFolder(m_source); }
 };
 
 struct TreeCase {
@@ -50,9 +46,17 @@ struct TreeCase {
 
 class RandomTreeCopy : public CopyTree, public ::testing::WithParamInterface<TreeCase> {};
 
+std::vector<std::string> reportedAll(const std::vector<std::string> &paths)
+{
+    std::vector<std::string> result;
+    for (const auto &path : paths)
+        result.push_back(reported(path));
+    return result;
+}
+
 } // namespace
 
-TEST_P(RandomTreeCopy, CopiesEveryFileLinkAndFolderByteForByteWithTimesAndModes)
+TEST_P(RandomTreeCopy, CopiesEveryFileLinkAndFolderByteForByteWithTimesAndPermissions)
 {
     const TreeStats stats = makeRandomTree(m_source, GetParam().seed);
 
@@ -70,121 +74,17 @@ TEST_P(RandomTreeCopy, CopiesEveryFileLinkAndFolderByteForByteWithTimesAndModes)
 INSTANTIATE_TEST_SUITE_P(Seeds, RandomTreeCopy,
                          ::testing::Values(TreeCase{1, 4}, TreeCase{2, 1}, TreeCase{3, 8}, TreeCase{4, 2}));
 
-TEST_F(CopyTree, CopiesNamesWithNewlinesSpacesInvalidUtf8AndTheLongestAllowedName)
-{
-    const std::vector<std::string> names = {"line\nbreak", " leading and trailing ", "bad\xff\xfe utf8",
-                                            std::string(255, 'n'), "-dash", "*?[]\\"};
-    for (const auto &name : names)
-        writeFile(m_source + "/" + name, "content of " + name);
-    ASSERT_EQ(::mkdir((m_source + "/folder\nwith\xc3\x28 newline").c_str(), 0755), 0);
-    writeFile(m_source + "/folder\nwith\xc3\x28 newline/" + std::string(255, 'x'), "deep");
-
-    const Result result = copyTree(m_source, m_target);
-
-    EXPECT_TRUE(result.ok()) << describe(result);
-    EXPECT_EQ(result.files, names.size() + 1);
-    EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
-}
-
-TEST_F(CopyTree, CopiesPathsLongerThanPathMax)
-{
-    // Built with a descriptor chain: no absolute path this long can be opened.
-    const std::string component(200, 'd');
-    int fd = ::open(m_source.c_str(), O_RDONLY | O_DIRECTORY);
-    ASSERT_GE(fd, 0);
-    const int levels = PATH_MAX / static_cast<int>(component.size()) + 3;
-    for (int level = 0; level < levels; ++level) {
-        ASSERT_EQ(::mkdirat(fd, component.c_str(), 0755), 0);
-        const int next = ::openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY);
-        ::close(fd);
-        ASSERT_GE(next, 0);
-        fd = next;
-    }
-    const int file = ::openat(fd, "bottom.txt", O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(file, 0);
-    ASSERT_EQ(::write(file, "at the bottom", 13), 13);
-    ::close(file);
-    ::close(fd);
-
-    const Result result = copyTree(m_source, m_target);
-
-    EXPECT_TRUE(result.ok()) << describe(result);
-    EXPECT_EQ(result.files, 1u);
-    EXPECT_EQ(result.folders, static_cast<std::uint64_t>(levels) + 1);
-    EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
-}
-
-TEST_F(CopyTree, CopiesSymlinkLoopsAndLinksLeavingTheSourceAsLinksWithoutFollowingThem)
-{
-    ASSERT_EQ(::mkdir((m_source + "/inner").c_str(), 0755), 0);
-    ASSERT_EQ(::symlink("b", (m_source + "/a").c_str()), 0);
-    ASSERT_EQ(::symlink("a", (m_source + "/b").c_str()), 0);
-    ASSERT_EQ(::symlink("..", (m_source + "/inner/up").c_str()), 0);
-    ASSERT_EQ(::symlink("/", (m_source + "/inner/root").c_str()), 0);
-    ASSERT_EQ(::symlink("/etc/passwd", (m_source + "/passwd").c_str()), 0);
-
-    const Result result = copyTree(m_source, m_target);
-
-    EXPECT_TRUE(result.ok()) << describe(result);
-    EXPECT_EQ(result.links, 5u);
-    EXPECT_EQ(result.files, 0u);
-    EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
-}
-
-TEST_F(CopyTree, SkipsFifosAndSocketsByDesignAndCopiesTheRest)
-{
-    ASSERT_EQ(::mkfifo((m_source + "/pipe").c_str(), 0644), 0);
-    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(sock, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string socketPath = m_source + "/socket";
-    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-    std::strcpy(address.sun_path, socketPath.c_str());
-    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    writeFile(m_source + "/regular", "data");
-
-    const Result result = copyTree(m_source, m_target);
-    ::close(sock);
-
-    EXPECT_TRUE(result.failures.empty()) << describe(result);
-    EXPECT_EQ(result.files, 1u);
-    EXPECT_EQ(result.skipped.size(), 2u) << describe(result);
-    EXPECT_EQ(compareTrees(m_source, m_target, {m_source + "/pipe", socketPath}), std::vector<std::string>{});
-}
-
-TEST_F(CopyTree, CreatesAMountPointInsideTheSourceEmptyWithoutEnteringIt)
-{
-    if (!canMount())
-        GTEST_SKIP() << "mounting a tmpfs needs root and permission to mount";
-    const std::string mountPoint = m_source + "/mounted";
-    ASSERT_EQ(::mkdir(mountPoint.c_str(), 0755), 0);
-    ASSERT_EQ(::mount("none", mountPoint.c_str(), "tmpfs", 0, "size=4m"), 0);
-    writeFile(mountPoint + "/on-other-filesystem", "not part of this drive");
-    writeFile(m_source + "/own", "part of this drive");
-
-    const Result result = copyTree(m_source, m_target);
-    ::umount(mountPoint.c_str());
-
-    EXPECT_TRUE(result.failures.empty()) << describe(result);
-    EXPECT_EQ(result.files, 1u);
-    EXPECT_EQ(readFile(m_target + "/own"), "part of this drive");
-    const struct stat copied = statOf(m_target + "/mounted");
-    EXPECT_TRUE(S_ISDIR(copied.st_mode));
-    EXPECT_EQ(::access((m_target + "/mounted/on-other-filesystem").c_str(), F_OK), -1);
-}
-
 TEST_F(CopyTree, SkipsTheSystemsBookkeepingFoldersOnlyAtTheDriveRoot)
 {
     for (const std::string name : {"lost+found", "System Volume Information", "$RECYCLE.BIN", ".Trash-1000"}) {
         const std::string folder = m_temp / name;
-        ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+        makeFolder(folder);
         writeFile(folder + "/inside", "x");
 
         const Result atRoot = copyTree(folder, m_temp / ("atroot-" + name), 4, true);
         EXPECT_TRUE(atRoot.ok()) << describe(atRoot);
-        EXPECT_EQ(atRoot.skipped, std::vector<std::string>{folder});
-        EXPECT_EQ(::access((m_temp / ("atroot-" + name)).c_str(), F_OK), -1) << "nothing is created for " << name;
+        EXPECT_EQ(reportedAll(atRoot.skipped), std::vector<std::string>{reported(folder)});
+        EXPECT_FALSE(fs::exists(m_temp / ("atroot-" + name))) << "nothing is created for " << name;
 
         const Result deeper = copyTree(folder, m_temp / ("deeper-" + name), 4, false);
         EXPECT_TRUE(deeper.ok()) << describe(deeper);
@@ -192,10 +92,10 @@ TEST_F(CopyTree, SkipsTheSystemsBookkeepingFoldersOnlyAtTheDriveRoot)
     }
 }
 
-TEST_F(CopyTree, CopyFileCopiesOneFileOrLinkIntoAFolderAndSkipsSwapFilesAtTheRoot)
+TEST_F(CopyTree, CopyFileCopiesOneFileIntoAFolderAndSkipsSwapFilesAtTheRoot)
 {
-    writeFile(m_source + "/report.txt", "report", 0640);
-    ASSERT_EQ(::symlink("report.txt", (m_source + "/latest").c_str()), 0);
+    writeFile(m_source + "/report.txt", "report");
+    setWritable(m_source + "/report.txt", false);
     writeFile(m_source + "/pagefile.sys", "swap");
     const std::string backup = m_temp / "Backup";
     Params params;
@@ -204,16 +104,12 @@ TEST_F(CopyTree, CopyFileCopiesOneFileOrLinkIntoAFolderAndSkipsSwapFilesAtTheRoo
 
     params.source = m_source + "/report.txt";
     const Result file = m_engine.copyFile(params, m_progress, m_stop);
-    params.source = m_source + "/latest";
-    const Result link = m_engine.copyFile(params, m_progress, m_stop);
     params.source = m_source + "/pagefile.sys";
     const Result swap = m_engine.copyFile(params, m_progress, m_stop);
 
     EXPECT_TRUE(file.ok()) << describe(file);
     EXPECT_EQ(file.files, 1u);
-    EXPECT_TRUE(link.ok()) << describe(link);
-    EXPECT_EQ(link.links, 1u);
-    EXPECT_EQ(swap.skipped, std::vector<std::string>{m_source + "/pagefile.sys"});
+    EXPECT_EQ(reportedAll(swap.skipped), std::vector<std::string>{reported(m_source + "/pagefile.sys")});
     EXPECT_EQ(compareTrees(m_source, backup, {m_source + "/pagefile.sys"}), std::vector<std::string>{});
 }
 
@@ -221,9 +117,9 @@ TEST_F(CopyTree, ReportsAMissingSourceAsAFailureWithTheSystemsReason)
 {
     const Result result = copyTree(m_temp / "missing", m_target);
 
-    ASSERT_EQ(result.failures.size(), 1u);
-    EXPECT_EQ(result.failures[0].path, m_temp / "missing");
-    EXPECT_EQ(result.failures[0].code, ENOENT);
-    EXPECT_EQ(result.failures[0].reason, std::strerror(ENOENT));
+    ASSERT_EQ(result.failures.size(), 1u) << describe(result);
+    EXPECT_EQ(reported(result.failures[0].path), reported(m_temp / "missing"));
+    EXPECT_EQ(result.failures[0].code, faults::systemError(ENOENT));
+    EXPECT_EQ(result.failures[0].reason, systemReason(faults::systemError(ENOENT)));
     EXPECT_FALSE(result.destinationFailed);
 }

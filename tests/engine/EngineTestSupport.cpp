@@ -4,211 +4,31 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <map>
 #include <random>
 #include <sstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
 
 namespace drovanta::engine::testing {
 
-namespace {
-
-std::vector<std::pair<std::string, unsigned char>> entriesOf(int folderFd)
-{
-    std::vector<std::pair<std::string, unsigned char>> entries;
-    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return entries;
-    DIR *stream = ::fdopendir(fd);
-    if (stream == nullptr) {
-        ::close(fd);
-        return entries;
-    }
-    while (const dirent *entry = ::readdir(stream)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            entries.emplace_back(name, entry->d_type);
-    }
-    ::closedir(stream);
-    std::sort(entries.begin(), entries.end());
-    return entries;
-}
-
-void removeInside(int folderFd)
-{
-    for (const auto &[name, type] : entriesOf(folderFd)) {
-        struct stat info {};
-        if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        if (S_ISDIR(info.st_mode)) {
-            (void)::fchmodat(folderFd, name.c_str(), 0700, 0);
-            const int child = ::openat(folderFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (child >= 0) {
-                removeInside(child);
-                ::close(child);
-            }
-            (void)::unlinkat(folderFd, name.c_str(), AT_REMOVEDIR);
-        } else {
-            (void)::unlinkat(folderFd, name.c_str(), 0);
-        }
-    }
-}
-
-std::string readAll(int fd)
-{
-    std::string content;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        content.append(buffer, static_cast<std::size_t>(n));
-    }
-    return content;
-}
-
-std::string readLinkAt(int folderFd, const std::string &name)
-{
-    char buffer[8192];
-    const ssize_t n = ::readlinkat(folderFd, name.c_str(), buffer, sizeof buffer);
-    return n < 0 ? std::string("<unreadable>") : std::string(buffer, static_cast<std::size_t>(n));
-}
-
-std::string timeText(const timespec &t)
-{
-    return std::to_string(t.tv_sec) + "." + std::to_string(t.tv_nsec);
-}
-
-struct Comparison {
-    const std::vector<std::string> &absent;
-    bool partial;
-    std::vector<std::string> differences;
-
-    void compare(int source, int copy, const std::string &sourcePath, const std::string &copyPath)
-    {
-        std::map<std::string, bool> copyNames;
-        for (const auto &[name, type] : entriesOf(copy)) {
-            (void)type;
-            if (!isTemporaryName(name) || !partial)
-                copyNames[name] = false;
-        }
-        for (const auto &[name, type] : entriesOf(source)) {
-            (void)type;
-            const std::string itemSource = sourcePath + "/" + name;
-            const std::string itemCopy = copyPath + "/" + name;
-            const bool expectAbsent = std::find(absent.begin(), absent.end(), itemSource) != absent.end();
-            const auto found = copyNames.find(name);
-            if (found == copyNames.end()) {
-                if (!expectAbsent && !partial)
-                    differences.push_back("missing: " + itemCopy);
-                continue;
-            }
-            found->second = true;
-            if (expectAbsent) {
-                differences.push_back("should be absent: " + itemCopy);
-                continue;
-            }
-            compareItem(source, copy, name, itemSource, itemCopy);
-        }
-        for (const auto &[name, seen] : copyNames) {
-            if (!seen)
-                differences.push_back("extra: " + copyPath + "/" + name);
-        }
-    }
-
-    void compareItem(int source, int copy, const std::string &name, const std::string &sourcePath,
-                     const std::string &copyPath)
-    {
-        struct stat a {};
-        struct stat b {};
-        if (::fstatat(source, name.c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0
-            || ::fstatat(copy, name.c_str(), &b, AT_SYMLINK_NOFOLLOW) != 0) {
-            differences.push_back("cannot stat: " + copyPath);
-            return;
-        }
-        if ((a.st_mode & S_IFMT) != (b.st_mode & S_IFMT)) {
-            differences.push_back("type: " + copyPath);
-            return;
-        }
-        // A folder of a run cut short has not been given its mode and times.
-        const bool unfinishedFolder = partial && S_ISDIR(a.st_mode);
-        if (!S_ISLNK(a.st_mode) && !unfinishedFolder && (a.st_mode & 07777) != (b.st_mode & 07777))
-            differences.push_back("mode: " + copyPath);
-        if (!unfinishedFolder && (a.st_mtim.tv_sec != b.st_mtim.tv_sec || a.st_mtim.tv_nsec != b.st_mtim.tv_nsec))
-            differences.push_back("mtime: " + copyPath + " " + timeText(a.st_mtim) + " vs " + timeText(b.st_mtim));
-        if (S_ISREG(a.st_mode)) {
-            if (a.st_atim.tv_sec != b.st_atim.tv_sec || a.st_atim.tv_nsec != b.st_atim.tv_nsec)
-                differences.push_back("atime: " + copyPath);
-            if (a.st_size != b.st_size)
-                differences.push_back("size: " + copyPath);
-            const int x = ::openat(source, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOATIME);
-            const int y = ::openat(copy, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOATIME);
-            if (x < 0 || y < 0 || readAll(x) != readAll(y))
-                differences.push_back("content: " + copyPath);
-            if (x >= 0)
-                ::close(x);
-            if (y >= 0)
-                ::close(y);
-        } else if (S_ISLNK(a.st_mode)) {
-            if (readLinkAt(source, name) != readLinkAt(copy, name))
-                differences.push_back("link text: " + copyPath);
-        } else if (S_ISDIR(a.st_mode)) {
-            const int x = ::openat(source, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            const int y = ::openat(copy, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (x >= 0 && y >= 0)
-                compare(x, y, sourcePath, copyPath);
-            else
-                differences.push_back("cannot open folder: " + copyPath);
-            if (x >= 0)
-                ::close(x);
-            if (y >= 0)
-                ::close(y);
-        }
-    }
-};
-
-void collectTemporaries(int folderFd, const std::string &path, std::vector<std::string> &found)
-{
-    for (const auto &[name, type] : entriesOf(folderFd)) {
-        (void)type;
-        if (isTemporaryName(name))
-            found.push_back(path + "/" + name);
-        struct stat info {};
-        if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
-            const int child = ::openat(folderFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (child >= 0) {
-                collectTemporaries(child, path + "/" + name, found);
-                ::close(child);
-            }
-        }
-    }
-}
-
-int run(const std::string &command)
-{
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-} // namespace
-
 TempFolder::TempFolder()
 {
-    std::string pattern = (std::getenv("TMPDIR") != nullptr ? std::string(std::getenv("TMPDIR")) : "/tmp")
-        + "/drovanta-engine-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("cannot create a temporary folder");
-    m_path = pattern;
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    const fs::path base = fs::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = base / ("drovanta-engine-" + std::to_string(random() % 1'000'000'000'000ULL));
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) {
+            m_path = candidate.string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder in " + base.string());
 }
 
 TempFolder::~TempFolder()
@@ -216,17 +36,7 @@ TempFolder::~TempFolder()
     removeTree(m_path);
 }
 
-void removeTree(const std::string &path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) {
-        removeInside(fd);
-        ::close(fd);
-    }
-    ::rmdir(path.c_str());
-}
-
-void writeFile(const std::string &path, const std::string &content, mode_t mode, std::int64_t mtimeSeconds,
+void writeFile(const std::string &path, const std::string &content, std::int64_t mtimeSeconds,
                long mtimeNanoseconds)
 {
     {
@@ -234,24 +44,24 @@ void writeFile(const std::string &path, const std::string &content, mode_t mode,
         out << content;
         ASSERT_TRUE(out.good()) << path;
     }
-    ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
-    const struct timespec times[2] = {{mtimeSeconds - 86400, 987'654'321}, {mtimeSeconds, mtimeNanoseconds}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+    std::error_code error;
+    fs::permissions(path, fs::perms(0644), error);
+    ASSERT_FALSE(error) << path << ": " << error.message();
+    setTimes(path, mtimeSeconds - 86400, 987'654'321, mtimeSeconds, mtimeNanoseconds);
 }
 
-std::string readFile(const std::string &path)
+void makeFolder(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    std::error_code error;
+    ASSERT_TRUE(fs::create_directory(path, error)) << path << ": " << error.message();
 }
 
-struct stat statOf(const std::string &path)
+void setWritable(const std::string &path, bool writable)
 {
-    struct stat info {};
-    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path << ": " << std::strerror(errno);
-    return info;
+    std::error_code error;
+    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    writable ? fs::perm_options::add : fs::perm_options::remove, error);
+    ASSERT_FALSE(error) << path << ": " << error.message();
 }
 
 TreeStats makeRandomTree(const std::string &root, unsigned seed, int depth)
@@ -259,6 +69,7 @@ TreeStats makeRandomTree(const std::string &root, unsigned seed, int depth)
     std::mt19937 random(seed);
     TreeStats stats;
     const auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    const bool links = canMakeLinks();
     std::vector<std::string> folders;
     const auto fill = [&](auto &self, const std::string &folder, int level) -> void {
         folders.push_back(folder);
@@ -272,22 +83,30 @@ TreeStats makeRandomTree(const std::string &root, unsigned seed, int depth)
             std::string content(size, '\0');
             for (auto &c : content)
                 c = static_cast<char>(random());
-            static constexpr mode_t modes[] = {0644, 0600, 0755, 0444, 0640, 0700};
-            writeFile(folder + "/file" + std::to_string(i) + ".bin", content, modes[pick(0, 5)],
-                      1'500'000'000 + pick(0, 100'000'000), pick(0, 999'999'999));
+            // Read-only ones (0444) are the case Windows keeps as an attribute.
+            static constexpr unsigned modes[] = {0644, 0600, 0755, 0444, 0640, 0700};
+            const std::string path = folder + "/file" + std::to_string(i) + ".bin";
+            writeFile(path, content, 1'500'000'000 + pick(0, 100'000'000), pick(0, 999'999'999));
+            std::error_code error;
+            fs::permissions(path, fs::perms(modes[pick(0, 5)]), error);
+            EXPECT_FALSE(error) << path << ": " << error.message();
             ++stats.files;
             stats.bytes += size;
         }
         if (pick(0, 2) == 0) {
             const std::string target = pick(0, 1) == 0 ? "file0.bin" : "../nowhere/" + std::to_string(pick(0, 99));
-            EXPECT_EQ(::symlink(target.c_str(), (folder + "/link").c_str()), 0);
-            ++stats.links;
+            if (links) {
+                std::error_code error;
+                fs::create_symlink(target, folder + "/link", error);
+                EXPECT_FALSE(error) << error.message();
+                ++stats.links;
+            }
         }
         if (level < depth) {
             const int subfolders = pick(1, 3);
             for (int i = 0; i < subfolders; ++i) {
                 const std::string child = folder + "/folder" + std::to_string(i);
-                EXPECT_EQ(::mkdir(child.c_str(), 0755), 0);
+                makeFolder(child);
                 ++stats.folders;
                 self(self, child, level + 1);
             }
@@ -297,40 +116,26 @@ TreeStats makeRandomTree(const std::string &root, unsigned seed, int depth)
     // Folder times last, deepest first: creating items inside changes them.
     std::reverse(folders.begin(), folders.end());
     for (const auto &folder : folders) {
-        static constexpr mode_t folderModes[] = {0755, 0700, 0750, 0555};
+        static constexpr unsigned folderModes[] = {0755, 0700, 0750, 0555};
+        const unsigned mode = folderModes[pick(0, 3)];
         if (folder != root) {
-            EXPECT_EQ(::chmod(folder.c_str(), folderModes[pick(0, 3)]), 0);
+            std::error_code error;
+            fs::permissions(folder, fs::perms(mode), error);
+            EXPECT_FALSE(error) << folder << ": " << error.message();
         }
-        const struct timespec times[2] = {{1'400'000'000, 5}, {1'400'000'000 + pick(0, 1000), pick(0, 999'999'999)}};
-        EXPECT_EQ(::utimensat(AT_FDCWD, folder.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        setTimes(folder, 1'400'000'000, 5, 1'400'000'000 + pick(0, 1000), pick(0, 999'999'999));
     }
     return stats;
-}
-
-std::vector<std::string> compareTrees(const std::string &source, const std::string &copy,
-                                      const std::vector<std::string> &absentFromCopy, bool partial)
-{
-    Comparison comparison{absentFromCopy, partial, {}};
-    const int x = ::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const int y = ::open(copy.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (x < 0 || y < 0)
-        comparison.differences.push_back("cannot open " + source + " or " + copy);
-    else
-        comparison.compare(x, y, source, copy);
-    if (x >= 0)
-        ::close(x);
-    if (y >= 0)
-        ::close(y);
-    return comparison.differences;
 }
 
 std::vector<std::string> temporaryFiles(const std::string &root)
 {
     std::vector<std::string> found;
-    const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        collectTemporaries(fd, root, found);
-        ::close(fd);
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        if (isTemporaryName(it->path().filename().string()))
+            found.push_back(it->path().string());
     }
     return found;
 }
@@ -350,42 +155,9 @@ std::string describe(const Result &result)
     return text.str();
 }
 
-bool canMount()
+std::string reported(const std::string &path)
 {
-    if (::geteuid() != 0)
-        return false;
-    TempFolder probe;
-    if (::mount("none", probe.path().c_str(), "tmpfs", 0, "size=1m") != 0)
-        return false;
-    ::umount(probe.path().c_str());
-    return true;
-}
-
-LoopVolume::LoopVolume(int megabytes)
-{
-    if (!canMount()) {
-        m_error = "needs root and permission to mount";
-        return;
-    }
-    m_image = m_folder / "volume.img";
-    m_mountPoint = m_folder / "mnt";
-    ::mkdir(m_mountPoint.c_str(), 0755);
-    if (run("truncate -s " + std::to_string(megabytes) + "M '" + m_image + "'") != 0
-        || run("mkfs.ext4 -q -F -m 0 '" + m_image + "' >/dev/null 2>&1") != 0) {
-        m_error = "mkfs.ext4 is not available or failed";
-        return;
-    }
-    if (run("mount -o loop '" + m_image + "' '" + m_mountPoint + "' >/dev/null 2>&1") != 0) {
-        m_error = "loop devices cannot be mounted here";
-        return;
-    }
-    m_mounted = true;
-}
-
-LoopVolume::~LoopVolume()
-{
-    if (m_mounted && run("umount '" + m_mountPoint + "' >/dev/null 2>&1") != 0)
-        (void)run("umount -l '" + m_mountPoint + "' >/dev/null 2>&1");
+    return fs::path(path).lexically_normal().string();
 }
 
 } // namespace drovanta::engine::testing

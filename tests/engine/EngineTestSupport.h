@@ -1,8 +1,11 @@
 #pragma once
 
+// Helpers of the engine tests that hold on every system. Trees are made
+// through std::filesystem (EngineTestSupport.cpp); what differs between
+// systems (times to the nanosecond, comparing modes or attributes, removing
+// trees past PATH_MAX, the system's words for an error) lives in
+// PosixTestSupport.cpp and WindowsTestSupport.cpp.
 #include "backup/engine/CopyEngine.h"
-
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <string>
@@ -11,7 +14,7 @@
 namespace drovanta::engine::testing {
 
 // A folder under the system's temporary folder, removed with everything in
-// it (including trees deeper than PATH_MAX and unreadable folders).
+// it (read-only items included).
 class TempFolder final {
 public:
     TempFolder();
@@ -19,6 +22,7 @@ public:
     TempFolder(const TempFolder &) = delete;
     TempFolder &operator=(const TempFolder &) = delete;
     [[nodiscard]] const std::string &path() const { return m_path; }
+    // `name` may hold '/' between its parts: every system takes it.
     [[nodiscard]] std::string operator/(const std::string &name) const { return m_path + "/" + name; }
 
 private:
@@ -27,12 +31,15 @@ private:
 
 void removeTree(const std::string &path);
 
-// Writes `content` to `path` with `mode` and the given modification time
-// (seconds, nanoseconds); the access time is set one day earlier.
-void writeFile(const std::string &path, const std::string &content, mode_t mode = 0644,
-               std::int64_t mtimeSeconds = 1'600'000'000, long mtimeNanoseconds = 123'456'789);
+// Writes `content` to `path` with the given modification time (seconds,
+// nanoseconds since 1970); the access time is set one day earlier.
+void writeFile(const std::string &path, const std::string &content, std::int64_t mtimeSeconds = 1'600'000'000,
+               long mtimeNanoseconds = 123'456'789);
 [[nodiscard]] std::string readFile(const std::string &path);
-[[nodiscard]] struct stat statOf(const std::string &path); // lstat; fails the test when missing
+void makeFolder(const std::string &path);
+// Takes away (or gives back) the write permission: a read-only file or
+// folder on Windows, modes without write bits on POSIX.
+void setWritable(const std::string &path, bool writable);
 
 struct TreeStats {
     std::uint64_t folders = 0; // below the root
@@ -42,13 +49,14 @@ struct TreeStats {
 };
 
 // A random tree: nested folders, files of 0 bytes to a few hundred KiB with
-// random modes and nanosecond times, links (some dangling, some to folders).
+// random permissions and nanosecond times, and where the system lets anyone
+// make them, links (some dangling, some to folders).
 TreeStats makeRandomTree(const std::string &root, unsigned seed, int depth = 3);
 
 // Differences between a source tree and its copy: names, types, contents,
-// modes, modification times to the nanosecond (access times for files),
-// link texts. Empty when the copy is faithful. Names in `absentFromCopy`
-// (full source paths) are expected to be missing from the copy.
+// permissions (modes or attributes), modification times at the system's
+// precision, link texts. Empty when the copy is faithful. Names in
+// `absentFromCopy` (full source paths) are expected to be missing from the copy.
 // With `partial`, items missing from the copy are not differences: only what
 // is there must be right (a run that was cut short).
 [[nodiscard]] std::vector<std::string> compareTrees(const std::string &source, const std::string &copy,
@@ -60,27 +68,25 @@ TreeStats makeRandomTree(const std::string &root, unsigned seed, int depth = 3);
 
 [[nodiscard]] std::string describe(const Result &result);
 
-// Whether this process can mount filesystems (root in a namespace that allows it).
-[[nodiscard]] bool canMount();
+// `path` spelt the way the engine reports it (native separators, no "." parts),
+// so that reported and expected paths compare equal.
+[[nodiscard]] std::string reported(const std::string &path);
 
-// An ext4 volume in a file, loop-mounted at a temporary folder while alive.
-class LoopVolume final {
-public:
-    // `megabytes` of space; `error` is set (and mounted() false) when it cannot be made.
-    explicit LoopVolume(int megabytes);
-    ~LoopVolume();
-    LoopVolume(const LoopVolume &) = delete;
-    LoopVolume &operator=(const LoopVolume &) = delete;
-    [[nodiscard]] bool mounted() const { return m_mounted; }
-    [[nodiscard]] const std::string &error() const { return m_error; }
-    [[nodiscard]] const std::string &path() const { return m_mountPoint; }
+// --- implemented once per system ---
 
-private:
-    TempFolder m_folder;
-    std::string m_image;
-    std::string m_mountPoint;
-    std::string m_error;
-    bool m_mounted = false;
-};
+// The smallest step between two modification times the system keeps apart
+// (1 ns on Linux, 100 ns on Windows).
+[[nodiscard]] long finestTimeStep();
+// Sets the access and modification times of `path` (not following a link).
+void setTimes(const std::string &path, std::int64_t accessSeconds, long accessNanoseconds,
+              std::int64_t modificationSeconds, long modificationNanoseconds);
+// Whether this process can make symbolic links.
+[[nodiscard]] bool canMakeLinks();
+// Which file `path` is and when its inode or record last changed: equal
+// before and after only when the file was neither replaced nor rewritten.
+[[nodiscard]] std::string fileIdentity(const std::string &path);
+// The system's description of an error code (strerror, FormatMessage), the
+// way the engine reports it.
+[[nodiscard]] std::string systemReason(int code);
 
 } // namespace drovanta::engine::testing

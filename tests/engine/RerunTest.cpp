@@ -1,15 +1,14 @@
-// Running again onto an earlier backup: unchanged files stay as they are,
-// changed ones are replaced whole, stray links and leftovers are dealt with.
+// Running again onto an earlier backup, on every system: unchanged files
+// stay as they are, changed ones are replaced whole, leftovers are removed.
 #include "EngineTestSupport.h"
 
 #include "backup/engine/CopyEngine.h"
 #include "backup/engine/FaultInjection.h"
-#include "backup/engine/PosixSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <cerrno>
+#include <filesystem>
 
 using namespace drovanta::engine;
 using namespace drovanta::engine::testing;
@@ -18,7 +17,7 @@ namespace {
 
 class Rerun : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(::mkdir(m_source.c_str(), 0755), 0); }
+    void SetUp() override { makeFolder(m_source); }
 
     Result copy()
     {
@@ -41,13 +40,14 @@ protected:
 TEST_F(Rerun, LeavesUnchangedFilesAloneAndCopiesOnesWhoseTimeOrSizeChanged)
 {
     const TreeStats stats = makeRandomTree(m_source, 21, 2);
-    writeFile(m_source + "/same-size", "aaaa", 0644, 1'600'000'000, 100);
+    writeFile(m_source + "/same-size", "aaaa", 1'600'000'000, 100);
     writeFile(m_source + "/new-size", "aaaa");
     ASSERT_TRUE(copy().ok());
-    const struct stat before = statOf(m_target + "/folder0/file0.bin");
+    const std::string before = fileIdentity(m_target + "/folder0/file0.bin");
 
-    // Same size, one nanosecond later: a change a coarser check would miss.
-    writeFile(m_source + "/same-size", "bbbb", 0644, 1'600'000'000, 101);
+    // Same size, the smallest step later the system keeps: a change a coarser
+    // check would miss.
+    writeFile(m_source + "/same-size", "bbbb", 1'600'000'000, 100 + finestTimeStep());
     writeFile(m_source + "/new-size", "aaaaa");
     const Result result = copy();
 
@@ -55,21 +55,20 @@ TEST_F(Rerun, LeavesUnchangedFilesAloneAndCopiesOnesWhoseTimeOrSizeChanged)
     EXPECT_EQ(result.files, 2u);
     EXPECT_EQ(result.unchanged, stats.files + stats.links);
     EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
-    const struct stat after = statOf(m_target + "/folder0/file0.bin");
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(after.st_ctim.tv_sec, before.st_ctim.tv_sec);
-    EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
+    EXPECT_EQ(fileIdentity(m_target + "/folder0/file0.bin"), before) << "neither replaced nor rewritten";
 }
 
 TEST_F(Rerun, ReplacesAnExistingCopyOnlyOnceItsReplacementIsComplete)
 {
-    writeFile(m_source + "/document", std::string(300 * 1024, 'n'), 0644, 1'700'000'000);
-    ASSERT_EQ(::mkdir(m_target.c_str(), 0755), 0);
-    writeFile(m_target + "/document", "the earlier backup", 0644, 1'600'000'000);
-    const ino_t earlierInode = statOf(m_target + "/document").st_ino;
+    writeFile(m_source + "/document", std::string(300 * 1024, 'n'), 1'700'000'000);
+    makeFolder(m_target);
+    writeFile(m_target + "/document", "the earlier backup", 1'600'000'000);
+    const std::string earlier = fileIdentity(m_target + "/document");
 
     faults::Faults planted;
-    planted.readError = [](const std::string &path) { return path.ends_with("/document") ? EIO : 0; };
+    planted.readError = [](const std::string &path) {
+        return std::filesystem::path(path).filename() == "document" ? EIO : 0;
+    };
     Result failed;
     {
         faults::ScopedFaults scope(planted);
@@ -83,26 +82,21 @@ TEST_F(Rerun, ReplacesAnExistingCopyOnlyOnceItsReplacementIsComplete)
 
     EXPECT_TRUE(result.ok()) << describe(result);
     EXPECT_EQ(readFile(m_target + "/document"), std::string(300 * 1024, 'n'));
-    EXPECT_NE(statOf(m_target + "/document").st_ino, earlierInode) << "replaced by rename, not rewritten in place";
+    EXPECT_NE(fileIdentity(m_target + "/document"), earlier) << "replaced by rename, not rewritten in place";
 }
 
-TEST_F(Rerun, ReplacesALinkPlantedAtATargetNameWithoutTouchingWhatItPointsTo)
+TEST_F(Rerun, ReplacesAReadOnlyCopyOfAnEarlierBackup)
 {
-    writeFile(m_source + "/notes", "source notes");
-    ASSERT_EQ(::mkdir((m_source + "/photos").c_str(), 0755), 0);
-    writeFile(m_source + "/photos/one", "photo");
-    const std::string outside = m_temp / "outside";
-    ASSERT_EQ(::mkdir(outside.c_str(), 0755), 0);
-    writeFile(outside + "/victim", "must stay");
-    ASSERT_EQ(::mkdir(m_target.c_str(), 0755), 0);
-    ASSERT_EQ(::symlink((outside + "/victim").c_str(), (m_target + "/notes").c_str()), 0);
-    ASSERT_EQ(::symlink(outside.c_str(), (m_target + "/photos").c_str()), 0);
+    writeFile(m_source + "/frozen", "new content", 1'700'000'000);
+    setWritable(m_source + "/frozen", false);
+    makeFolder(m_target);
+    writeFile(m_target + "/frozen", "old", 1'600'000'000);
+    setWritable(m_target + "/frozen", false);
 
     const Result result = copy();
 
     EXPECT_TRUE(result.ok()) << describe(result);
-    EXPECT_EQ(readFile(outside + "/victim"), "must stay");
-    EXPECT_EQ(::access((outside + "/one").c_str(), F_OK), -1) << "the folder link was not followed";
+    EXPECT_EQ(readFile(m_target + "/frozen"), "new content");
     EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
 }
 
@@ -122,31 +116,16 @@ TEST_F(Rerun, RemovesTemporaryFilesLeftByAnInterruptedRun)
 
 TEST_F(Rerun, MergesIntoAReadOnlyFolderOfAnEarlierBackup)
 {
-    ASSERT_EQ(::mkdir((m_source + "/locked").c_str(), 0755), 0);
+    makeFolder(m_source + "/locked");
     writeFile(m_source + "/locked/a", "a");
-    ASSERT_EQ(::chmod((m_source + "/locked").c_str(), 0555), 0);
+    setWritable(m_source + "/locked", false);
     ASSERT_TRUE(copy().ok());
-    ASSERT_EQ(::chmod((m_source + "/locked").c_str(), 0755), 0);
+    setWritable(m_source + "/locked", true);
     writeFile(m_source + "/locked/b", "b");
-    ASSERT_EQ(::chmod((m_source + "/locked").c_str(), 0555), 0);
+    setWritable(m_source + "/locked", false);
 
     const Result result = copy();
 
     EXPECT_TRUE(result.ok()) << describe(result);
     EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
-}
-
-TEST(ModificationTimeComparison, ComparesAtTheCoarserPrecisionAndWithTwoSecondsToleranceOnFat)
-{
-    using drovanta::engine::posix::sameModificationTime;
-    const timespec t{1'600'000'000, 500'000'000};
-    EXPECT_TRUE(sameModificationTime(t, t, 1));
-    EXPECT_FALSE(sameModificationTime(t, {1'600'000'000, 500'000'001}, 1));
-    EXPECT_TRUE(sameModificationTime(t, {1'600'000'000, 500'000'099}, 100));
-    EXPECT_FALSE(sameModificationTime(t, {1'600'000'000, 500'000'100}, 100));
-    EXPECT_TRUE(sameModificationTime(t, {1'600'000'000, 0}, 1'000'000'000));
-    EXPECT_FALSE(sameModificationTime(t, {1'600'000'001, 0}, 1'000'000'000));
-    EXPECT_TRUE(sameModificationTime(t, {1'600'000'002, 0}, 2'000'000'000));
-    EXPECT_TRUE(sameModificationTime(t, {1'599'999'999, 0}, 2'000'000'000));
-    EXPECT_FALSE(sameModificationTime(t, {1'600'000'003, 0}, 2'000'000'000));
 }

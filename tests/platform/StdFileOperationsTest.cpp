@@ -43,12 +43,18 @@ TEST_F(StdFileOperationsTest, ListsRealFoldersAsSubFoldersAndEverythingElseAsFil
     fs::create_directory(m_root / "Data");
     fs::create_directory(m_root / "Photos");
     std::ofstream(m_root / "notes.txt") << "x";
-    fs::create_directory_symlink(m_root / "Data", m_root / "link-to-data");
+    // MinGW's library cannot make links (ENOSYS); the folders and files are
+    // listed all the same.
+    std::error_code noLinks;
+    fs::create_directory_symlink(m_root / "Data", m_root / "link-to-data", noLinks);
+    std::vector<std::string> files{"notes.txt"};
+    if (!noLinks)
+        files.insert(files.begin(), "link-to-data");
 
     const auto folder = m_ops.getFolder(m_root.string());
 
     EXPECT_EQ(names(folder->subFolders()), (std::vector<std::string>{"Data", "Photos"}));
-    EXPECT_EQ(names(folder->files()), (std::vector<std::string>{"link-to-data", "notes.txt"}));
+    EXPECT_EQ(names(folder->files()), files);
     for (const auto &item : folder->subFolders())
         EXPECT_EQ(item.path, (m_root / item.name).string());
 }

@@ -1,0 +1,169 @@
+// What a copy keeps on POSIX beyond CopyTreeTest.cpp: links, odd names,
+// paths past PATH_MAX, FIFOs and sockets, mount points.
+#include "EngineTestSupport.h"
+#include "PosixTestSupport.h"
+
+#include "backup/engine/CopyEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+
+using namespace drovanta::engine;
+using namespace drovanta::engine::testing;
+
+namespace {
+
+class PosixCopyTree : public ::testing::Test {
+protected:
+    Result copyTree(const std::string &source, const std::string &target, unsigned workers = 4,
+                    bool atDriveRoot = false)
+    {
+        Params params;
+        params.source = source;
+        params.target = target;
+        params.workers = workers;
+        params.atDriveRoot = atDriveRoot;
+        return m_engine.copyTree(params, m_progress, m_stop);
+    }
+
+    TempFolder m_temp;
+    std::string m_source = m_temp / "source";
+    std::string m_target = m_temp / "Backup 01-02-2025/source";
+    NativeCopyEngine m_engine;
+    NoProgress m_progress;
+    std::atomic<bool> m_stop{false};
+
+    void SetUp() override { ASSERT_EQ(::mkdir(m_source.c_str(), 0755), 0); }
+};
+
+} // namespace
+
+TEST_F(PosixCopyTree, CopiesNamesWithNewlinesSpacesInvalidUtf8AndTheLongestAllowedName)
+{
+    const std::vector<std::string> names = {"line\nbreak", " leading and trailing ", "bad\xff\xfe utf8",
+                                            std::string(255, 'n'), "-dash", "*?[]\\"};
+    for (const auto &name : names)
+        writeFile(m_source + "/" + name, "content of " + name);
+    ASSERT_EQ(::mkdir((m_source + "/folder\nwith\xc3\x28 newline").c_str(), 0755), 0);
+    writeFile(m_source + "/folder\nwith\xc3\x28 newline/" + std::string(255, 'x'), "deep");
+
+    const Result result = copyTree(m_source, m_target);
+
+    EXPECT_TRUE(result.ok()) << describe(result);
+    EXPECT_EQ(result.files, names.size() + 1);
+    EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
+}
+
+TEST_F(PosixCopyTree, CopiesPathsLongerThanPathMax)
+{
+    // Built with a descriptor chain: no absolute path this long can be opened.
+    const std::string component(200, 'd');
+    int fd = ::open(m_source.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    const int levels = PATH_MAX / static_cast<int>(component.size()) + 3;
+    for (int level = 0; level < levels; ++level) {
+        ASSERT_EQ(::mkdirat(fd, component.c_str(), 0755), 0);
+        const int next = ::openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        ASSERT_GE(next, 0);
+        fd = next;
+    }
+    const int file = ::openat(fd, "bottom.txt", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::write(file, "at the bottom", 13), 13);
+    ::close(file);
+    ::close(fd);
+
+    const Result result = copyTree(m_source, m_target);
+
+    EXPECT_TRUE(result.ok()) << describe(result);
+    EXPECT_EQ(result.files, 1u);
+    EXPECT_EQ(result.folders, static_cast<std::uint64_t>(levels) + 1);
+    EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
+}
+
+TEST_F(PosixCopyTree, CopiesSymlinkLoopsAndLinksLeavingTheSourceAsLinksWithoutFollowingThem)
+{
+    ASSERT_EQ(::mkdir((m_source + "/inner").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("b", (m_source + "/a").c_str()), 0);
+    ASSERT_EQ(::symlink("a", (m_source + "/b").c_str()), 0);
+    ASSERT_EQ(::symlink("..", (m_source + "/inner/up").c_str()), 0);
+    ASSERT_EQ(::symlink("/", (m_source + "/inner/root").c_str()), 0);
+    ASSERT_EQ(::symlink("/etc/passwd", (m_source + "/passwd").c_str()), 0);
+
+    const Result result = copyTree(m_source, m_target);
+
+    EXPECT_TRUE(result.ok()) << describe(result);
+    EXPECT_EQ(result.links, 5u);
+    EXPECT_EQ(result.files, 0u);
+    EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
+}
+
+TEST_F(PosixCopyTree, SkipsFifosAndSocketsByDesignAndCopiesTheRest)
+{
+    ASSERT_EQ(::mkfifo((m_source + "/pipe").c_str(), 0644), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = m_source + "/socket";
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    writeFile(m_source + "/regular", "data");
+
+    const Result result = copyTree(m_source, m_target);
+    ::close(sock);
+
+    EXPECT_TRUE(result.failures.empty()) << describe(result);
+    EXPECT_EQ(result.files, 1u);
+    EXPECT_EQ(result.skipped.size(), 2u) << describe(result);
+    EXPECT_EQ(compareTrees(m_source, m_target, {m_source + "/pipe", socketPath}), std::vector<std::string>{});
+}
+
+TEST_F(PosixCopyTree, CreatesAMountPointInsideTheSourceEmptyWithoutEnteringIt)
+{
+    if (!canMount())
+        GTEST_SKIP() << "mounting a tmpfs needs root and permission to mount";
+    const std::string mountPoint = m_source + "/mounted";
+    ASSERT_EQ(::mkdir(mountPoint.c_str(), 0755), 0);
+    ASSERT_EQ(::mount("none", mountPoint.c_str(), "tmpfs", 0, "size=4m"), 0);
+    writeFile(mountPoint + "/on-other-filesystem", "not part of this drive");
+    writeFile(m_source + "/own", "part of this drive");
+
+    const Result result = copyTree(m_source, m_target);
+    ::umount(mountPoint.c_str());
+
+    EXPECT_TRUE(result.failures.empty()) << describe(result);
+    EXPECT_EQ(result.files, 1u);
+    EXPECT_EQ(readFile(m_target + "/own"), "part of this drive");
+    const struct stat copied = statOf(m_target + "/mounted");
+    EXPECT_TRUE(S_ISDIR(copied.st_mode));
+    EXPECT_EQ(::access((m_target + "/mounted/on-other-filesystem").c_str(), F_OK), -1);
+}
+
+TEST_F(PosixCopyTree, CopyFileCopiesALinkAsALink)
+{
+    writeFileWithMode(m_source + "/report.txt", "report", 0640);
+    ASSERT_EQ(::symlink("report.txt", (m_source + "/latest").c_str()), 0);
+    const std::string backup = m_temp / "Backup";
+    Params params;
+    params.target = backup;
+    params.atDriveRoot = true;
+
+    params.source = m_source + "/latest";
+    const Result link = m_engine.copyFile(params, m_progress, m_stop);
+
+    EXPECT_TRUE(link.ok()) << describe(link);
+    EXPECT_EQ(link.links, 1u);
+    EXPECT_EQ(link.files, 0u);
+    EXPECT_EQ(compareTrees(m_source, backup, {m_source + "/report.txt"}), std::vector<std::string>{});
+}
