@@ -2,7 +2,8 @@
 // folders, judged by its exit code, its two streams and the files it leaves.
 #include "ProgramRun.h"
 
-#include "EngineTestSupport.h"
+#include "LoopVolume.h"
+#include "PosixTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -22,10 +23,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using engine::testing::compareTrees;
-using engine::testing::LoopVolume;
+using drovanta::testing::LoopVolume;
 using engine::testing::TempFolder;
 using engine::testing::temporaryFiles;
 using engine::testing::writeFile;
+using engine::testing::writeFileWithMode;
 
 std::string todaysBackupName()
 {
@@ -78,8 +80,8 @@ TEST_F(CommandLine, ABackupCopiesEveryTreeByteForByteWithItsTimesIntoTodaysBacku
 {
     engine::testing::makeRandomTree(m_source, 7);
     fs::create_directories(m_source + "/Photos/2021");
-    writeFile(m_source + "/Photos/2021/beach.jpg", std::string(200'000, 'b'), 0644, 1'500'000'000, 5);
-    writeFile(m_source + "/notes.txt", "root file", 0600, 1'400'000'000, 0);
+    writeFileWithMode(m_source + "/Photos/2021/beach.jpg", std::string(200'000, 'b'), 0644, 1'500'000'000, 5);
+    writeFileWithMode(m_source + "/notes.txt", "root file", 0600, 1'400'000'000, 0);
     fs::create_symlink("notes.txt", m_source + "/notes-link");
 
     const Finished result = backup();
@@ -88,6 +90,18 @@ TEST_F(CommandLine, ABackupCopiesEveryTreeByteForByteWithItsTimesIntoTodaysBacku
     EXPECT_TRUE(result.output.ends_with("Done.\n")) << result.output;
     EXPECT_EQ(compareTrees(m_source, backupFolder()), std::vector<std::string>{});
     EXPECT_EQ(temporaryFiles(backupFolder()), std::vector<std::string>{});
+}
+
+TEST_F(CommandLine, ASecondBackupOnTheSameDayMergesIntoTheFolderAndStillEndsWithZero)
+{
+    writeFileWithMode(m_source + "/notes.txt", "first", 0644, 1'400'000'000, 0);
+    ASSERT_EQ(backup().exitCode, 0);
+    writeFileWithMode(m_source + "/notes.txt", "second", 0644, 1'400'000'100, 0);
+
+    const Finished again = backup();
+
+    EXPECT_EQ(again.exitCode, 0) << again.errors;
+    EXPECT_EQ(compareTrees(m_source, backupFolder()), std::vector<std::string>{});
 }
 
 TEST_F(CommandLine, ProgressIsOneLinePerTopLevelItemWhenStderrIsNotATerminal)
@@ -173,7 +187,7 @@ TEST_F(CommandLine, AFileThatCannotBeReadIsNamedAndTheRunEndsWithOne)
         GTEST_SKIP() << "root reads files whatever their mode, and the engine's fault injection is not reachable "
                         "from outside the process";
     fs::create_directory(m_source + "/Docs");
-    writeFile(m_source + "/Docs/secret.txt", "secret", 0000);
+    writeFileWithMode(m_source + "/Docs/secret.txt", "secret", 0000);
     writeFile(m_source + "/Docs/open.txt", "open");
 
     const Finished result = backup();

@@ -1,6 +1,7 @@
 // A copy that meets trouble on POSIX: a file without read permission, a
 // full or read-only mounted volume, a killed run.
 #include "EngineTestSupport.h"
+#include "LoopVolume.h"
 #include "PosixTestSupport.h"
 
 #include "backup/engine/CopyEngine.h"
@@ -80,7 +81,7 @@ TEST_F(PosixCopyFailure, AFileWithoutReadPermissionIsReportedWhileEveryOtherFile
 
 TEST_F(PosixCopyFailure, AFullLoopMountedVolumeStopsTheRunWithNoTruncatedFileLeft)
 {
-    LoopVolume volume(16);
+    drovanta::testing::LoopVolume volume(16);
     if (!volume.mounted())
         GTEST_SKIP() << "a loop-mounted ext4 volume is needed: " << volume.error();
     for (int i = 0; i < 12; ++i)

@@ -176,12 +176,6 @@ struct Comparison {
     }
 };
 
-int run(const std::string &command)
-{
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 } // namespace
 
 void removeTree(const std::string &path)
@@ -276,33 +270,6 @@ bool canMount()
         return false;
     ::umount(probe.path().c_str());
     return true;
-}
-
-LoopVolume::LoopVolume(int megabytes)
-{
-    if (!canMount()) {
-        m_error = "needs root and permission to mount";
-        return;
-    }
-    m_image = m_folder / "volume.img";
-    m_mountPoint = m_folder / "mnt";
-    ::mkdir(m_mountPoint.c_str(), 0755);
-    if (run("truncate -s " + std::to_string(megabytes) + "M '" + m_image + "'") != 0
-        || run("mkfs.ext4 -q -F -m 0 '" + m_image + "' >/dev/null 2>&1") != 0) {
-        m_error = "mkfs.ext4 is not available or failed";
-        return;
-    }
-    if (run("mount -o loop '" + m_image + "' '" + m_mountPoint + "' >/dev/null 2>&1") != 0) {
-        m_error = "loop devices cannot be mounted here";
-        return;
-    }
-    m_mounted = true;
-}
-
-LoopVolume::~LoopVolume()
-{
-    if (m_mounted && run("umount '" + m_mountPoint + "' >/dev/null 2>&1") != 0)
-        (void)run("umount -l '" + m_mountPoint + "' >/dev/null 2>&1");
 }
 
 } // namespace drovanta::engine::testing

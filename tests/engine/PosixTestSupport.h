@@ -19,24 +19,4 @@ void writeFileWithMode(const std::string &path, const std::string &content, mode
 // Whether this process can mount filesystems (root in a namespace that allows it).
 [[nodiscard]] bool canMount();
 
-// An ext4 volume in a file, loop-mounted at a temporary folder while alive.
-class LoopVolume final {
-public:
-    // `megabytes` of space; `error` is set (and mounted() false) when it cannot be made.
-    explicit LoopVolume(int megabytes);
-    ~LoopVolume();
-    LoopVolume(const LoopVolume &) = delete;
-    LoopVolume &operator=(const LoopVolume &) = delete;
-    [[nodiscard]] bool mounted() const { return m_mounted; }
-    [[nodiscard]] const std::string &error() const { return m_error; }
-    [[nodiscard]] const std::string &path() const { return m_mountPoint; }
-
-private:
-    TempFolder m_folder;
-    std::string m_image;
-    std::string m_mountPoint;
-    std::string m_error;
-    bool m_mounted = false;
-};
-
 } // namespace drovanta::engine::testing
