@@ -1,5 +1,7 @@
 #include "backup/engine/FaultInjection.h"
 
+#include <algorithm>
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -26,6 +28,18 @@ int systemError(int errnoValue)
 #else
     return errnoValue;
 #endif
+}
+
+std::uint64_t takeFromBudget(Faults &planted, std::uint64_t want)
+{
+    std::int64_t budget = planted.writableBytes.load();
+    for (;;) {
+        if (budget < 0)
+            return want;
+        const std::int64_t taken = std::min<std::int64_t>(static_cast<std::int64_t>(want), budget);
+        if (planted.writableBytes.compare_exchange_weak(budget, budget - taken))
+            return static_cast<std::uint64_t>(taken);
+    }
 }
 
 namespace detail {

@@ -43,6 +43,12 @@ struct Faults {
 // ERROR_GEN_FAILURE).
 [[nodiscard]] int systemError(int errnoValue);
 
+// Takes up to `want` bytes from the planted write budget shared by all
+// workers: `want` when there is no limit, 0 once it is used up. A
+// compare-and-swap, so that two workers never both spend the last bytes and
+// drive the budget below zero (which would mean "no limit").
+[[nodiscard]] std::uint64_t takeFromBudget(Faults &planted, std::uint64_t want);
+
 namespace detail {
 extern std::atomic<Faults *> installed;
 }

@@ -96,14 +96,10 @@ void readWriteLoop(int source, int target, TransferOutcome &outcome, faults::Fau
         while (done < static_cast<std::size_t>(got)) {
             std::size_t want = static_cast<std::size_t>(got) - done;
             if (planted != nullptr) {
-                const auto budget = planted->writableBytes.load();
-                if (budget >= 0) {
-                    if (budget == 0) {
-                        outcome.error = planted->writeError;
-                        return;
-                    }
-                    want = std::min<std::size_t>(want, static_cast<std::size_t>(budget));
-                    planted->writableBytes.fetch_sub(static_cast<std::int64_t>(want));
+                want = static_cast<std::size_t>(faults::takeFromBudget(*planted, want));
+                if (want == 0) {
+                    outcome.error = planted->writeError;
+                    return;
                 }
             }
             const ssize_t put = ::write(target, buffer.get() + done, want);

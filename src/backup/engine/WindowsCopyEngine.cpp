@@ -105,21 +105,6 @@ std::wstring temporaryName()
     return name;
 }
 
-// Takes up to `want` bytes from a planted write budget shared by all
-// workers; 0 once it is used up. A compare-and-swap, so that two workers
-// never both spend the last bytes and drive the budget below zero ("no limit").
-DWORD takeFromBudget(faults::Faults &planted, DWORD want)
-{
-    std::int64_t budget = planted.writableBytes.load();
-    for (;;) {
-        if (budget < 0)
-            return want;
-        const std::int64_t taken = std::min<std::int64_t>(want, budget);
-        if (planted.writableBytes.compare_exchange_weak(budget, budget - taken))
-            return static_cast<DWORD>(taken);
-    }
-}
-
 class Handle final {
 public:
     explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : m_handle(handle) {}
@@ -372,7 +357,7 @@ public:
             while (done < got) {
                 DWORD want = got - done;
                 if (planted != nullptr) {
-                    want = takeFromBudget(*planted, want);
+                    want = static_cast<DWORD>(faults::takeFromBudget(*planted, want));
                     if (want == 0) {
                         code = static_cast<DWORD>(faults::systemError(planted->writeError));
                         break;
