@@ -16,27 +16,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class CopyTree : public ::testing::Test {
+class CopyTree : public EngineTest {
 protected:
-    Result copyTree(const std::string &source, const std::string &target, unsigned workers = 4,
-                    bool atDriveRoot = false)
-    {
-        Params params;
-        params.source = source;
-        params.target = target;
-        params.workers = workers;
-        params.atDriveRoot = atDriveRoot;
-        return m_engine.copyTree(params, m_progress, m_stop);
-    }
-
-    TempFolder m_temp;
-    std::string m_source = m_temp / "source";
-    std::string m_target = m_temp / "Backup 01-02-2025/source";
-    NativeCopyEngine m_engine;
-    NoProgress m_progress;
-    std::atomic<bool> m_stop{false};
-
-    void SetUp() override { makeFolder(m_source); }
+    CopyTree() { m_target = m_temp / "Backup 01-02-2025/source"; }
 };
 
 struct TreeCase {

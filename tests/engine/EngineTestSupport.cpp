@@ -160,4 +160,29 @@ std::string reported(const std::string &path)
     return fs::path(path).lexically_normal().string();
 }
 
+std::string randomBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (auto &c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+Result EngineTest::copyTree(const std::string &source, const std::string &target, unsigned workers, bool atDriveRoot)
+{
+    Params params;
+    params.source = source;
+    params.target = target;
+    params.workers = workers;
+    params.atDriveRoot = atDriveRoot;
+    return m_engine.copyTree(params, m_progress, m_stop);
+}
+
+void EngineTest::expectNoDamagedFile(const std::string &target)
+{
+    EXPECT_EQ(compareTrees(m_source, target, {}, true), std::vector<std::string>{});
+    EXPECT_EQ(temporaryFiles(target), std::vector<std::string>{});
+}
+
 } // namespace drovanta::engine::testing

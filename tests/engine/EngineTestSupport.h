@@ -7,6 +7,10 @@
 // PosixTestSupport.cpp and WindowsTestSupport.cpp.
 #include "backup/engine/CopyEngine.h"
 
+#include <gtest/gtest.h>
+
+#include <atomic>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -71,6 +75,32 @@ TreeStats makeRandomTree(const std::string &root, unsigned seed, int depth = 3);
 // `path` spelt the way the engine reports it (native separators, no "." parts),
 // so that reported and expected paths compare equal.
 [[nodiscard]] std::string reported(const std::string &path);
+
+// `size` bytes drawn from a generator seeded with `seed`.
+[[nodiscard]] std::string randomBytes(std::size_t size, unsigned seed);
+
+// A test of the engine: a source folder and a target path in a temporary
+// folder, and the engine of this system.
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override { makeFolder(m_source); }
+
+    Result copyTree(const std::string &source, const std::string &target, unsigned workers = 4,
+                    bool atDriveRoot = false);
+    Result copy(const std::string &target, unsigned workers = 4) { return copyTree(m_source, target, workers); }
+    Result copy() { return copy(m_target); }
+
+    // Every file under its real name in the copy equals its source, and no
+    // temporary file is left.
+    void expectNoDamagedFile(const std::string &target);
+
+    TempFolder m_temp;
+    std::string m_source = m_temp / "source";
+    std::string m_target = m_temp / "target";
+    NativeCopyEngine m_engine;
+    NoProgress m_progress;
+    std::atomic<bool> m_stop{false};
+};
 
 // --- implemented once per system ---
 

@@ -21,27 +21,9 @@ using namespace drovanta::engine::testing;
 
 namespace {
 
-class PosixCopyTree : public ::testing::Test {
+class PosixCopyTree : public EngineTest {
 protected:
-    Result copyTree(const std::string &source, const std::string &target, unsigned workers = 4,
-                    bool atDriveRoot = false)
-    {
-        Params params;
-        params.source = source;
-        params.target = target;
-        params.workers = workers;
-        params.atDriveRoot = atDriveRoot;
-        return m_engine.copyTree(params, m_progress, m_stop);
-    }
-
-    TempFolder m_temp;
-    std::string m_source = m_temp / "source";
-    std::string m_target = m_temp / "Backup 01-02-2025/source";
-    NativeCopyEngine m_engine;
-    NoProgress m_progress;
-    std::atomic<bool> m_stop{false};
-
-    void SetUp() override { ASSERT_EQ(::mkdir(m_source.c_str(), 0755), 0); }
+    PosixCopyTree() { m_target = m_temp / "Backup 01-02-2025/source"; }
 };
 
 } // namespace

@@ -26,42 +26,7 @@ using namespace drovanta::engine::testing;
 
 namespace {
 
-std::string randomBytes(std::size_t size, unsigned seed)
-{
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (auto &c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
-}
-
-class PosixCopyFailure : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_EQ(::mkdir(m_source.c_str(), 0755), 0); }
-
-    Result copy(const std::string &target, unsigned workers = 4)
-    {
-        Params params;
-        params.source = m_source;
-        params.target = target;
-        params.workers = workers;
-        return m_engine.copyTree(params, m_progress, m_stop);
-    }
-
-    // Every file under its real name in the copy equals its source.
-    void expectNoDamagedFile(const std::string &target)
-    {
-        EXPECT_EQ(compareTrees(m_source, target, {}, true), std::vector<std::string>{});
-        EXPECT_EQ(temporaryFiles(target), std::vector<std::string>{});
-    }
-
-    TempFolder m_temp;
-    std::string m_source = m_temp / "source";
-    std::string m_target = m_temp / "target";
-    NativeCopyEngine m_engine;
-    NoProgress m_progress;
-    std::atomic<bool> m_stop{false};
-};
+using PosixCopyFailure = EngineTest;
 
 } // namespace
 

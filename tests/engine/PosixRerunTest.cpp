@@ -15,25 +15,7 @@ using namespace drovanta::engine::testing;
 
 namespace {
 
-class PosixRerun : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_EQ(::mkdir(m_source.c_str(), 0755), 0); }
-
-    Result copy()
-    {
-        Params params;
-        params.source = m_source;
-        params.target = m_target;
-        return m_engine.copyTree(params, m_progress, m_stop);
-    }
-
-    TempFolder m_temp;
-    std::string m_source = m_temp / "source";
-    std::string m_target = m_temp / "target";
-    NativeCopyEngine m_engine;
-    NoProgress m_progress;
-    std::atomic<bool> m_stop{false};
-};
+using PosixRerun = EngineTest;
 
 } // namespace
 

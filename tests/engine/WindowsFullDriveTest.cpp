@@ -15,19 +15,6 @@
 using namespace drovanta::engine;
 using namespace drovanta::engine::testing;
 
-namespace {
-
-std::string randomBytes(std::size_t size, unsigned seed)
-{
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (auto &c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
-}
-
-} // namespace
-
 TEST(WindowsFullDrive, AFullDriveStopsTheRunWithNoTruncatedFileUnderARealName)
 {
     const char *drive = std::getenv("DROVANTA_WINE_SMALL_DRIVE");
