@@ -50,11 +50,6 @@ void runEngine(const std::string &path, engine::Result (engine::CopyEngine::*ope
     }
 }
 
-std::string progressValueText(const char *what, const std::string &name)
-{
-    return std::string(what) + name;
-}
-
 } // namespace
 
 std::atomic<bool> StopCopy{false};
@@ -124,7 +119,7 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
         on.run(118, [&] { display.processEvents(); });
         on.run(120, [&] { ++counter; });
         on.run(122, showProgress);
-        on.run(124, [&] { display.setProgressText(progressValueText("Copy folder ", subFolder.name)); });
+        on.run(124, [&] { display.setProgressText("Copy folder " + subFolder.name); });
         on.run(126, [&] { display.processEvents(); });
         on.run(128, [&] { display.repaint(); });
         on.run(130, [&] { display.processEvents(); });
@@ -145,7 +140,7 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
         on.run(146, [&] { ++counter; });
         on.run(148, [&] { display.processEvents(); });
         on.run(150, showProgress);
-        on.run(152, [&] { display.setProgressText(progressValueText("Copy file ", file.name)); });
+        on.run(152, [&] { display.setProgressText("Copy file " + file.name); });
         on.run(154, [&] { display.processEvents(); });
         on.run(156, [&] { display.repaint(); });
         on.run(158, [&] { Copy::FS_CopyFile(file, backupFolderPath); });
