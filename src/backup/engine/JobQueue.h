@@ -1,10 +1,16 @@
 #pragma once
 
+#include "backup/engine/CopyEngine.h"
+
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <optional>
+#include <thread>
+#include <vector>
 
 namespace drovanta::engine {
 
@@ -57,5 +63,33 @@ private:
     std::size_t m_capacity;
     bool m_closed = false;
 };
+
+// Runs one walk of a tree with `wanted` workers (at least one) draining
+// `queue`: starts the workers, each with a Result of its own, runs
+// `walk(alone)` on the calling thread, then closes the queue, waits for the
+// workers and returns their results added up. `alone` is true when no
+// worker thread could be started: the walk must then copy what it finds
+// itself instead of queuing it.
+template<typename Job, typename Work, typename Walk>
+Result runWithWorkers(JobQueue<Job> &queue, unsigned wanted, Work work, Walk walk)
+{
+    wanted = std::max(1u, wanted);
+    std::vector<Result> results(wanted);
+    std::vector<std::thread> workers;
+    try {
+        for (unsigned i = 0; i < wanted; ++i)
+            workers.emplace_back([&work, &results, i] { work(results[i]); });
+    } catch (const std::exception &) {
+        // Fewer threads than asked for; with none, the walk copies alone.
+    }
+    walk(workers.empty());
+    queue.close();
+    for (auto &worker : workers)
+        worker.join();
+    Result total;
+    for (const auto &result : results)
+        total.merge(result);
+    return total;
+}
 
 } // namespace drovanta::engine

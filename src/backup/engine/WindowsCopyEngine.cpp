@@ -464,23 +464,14 @@ public:
 
     Result runTree(std::shared_ptr<Folder> root)
     {
-        const unsigned wanted = std::max(1u, m_run.params.workers);
-        std::vector<Result> results(wanted);
-        std::vector<std::thread> workers;
-        try {
-            for (unsigned i = 0; i < wanted; ++i)
-                workers.emplace_back([this, &results, i] { work(results[i]); });
-        } catch (const std::exception &) {
-        }
-        m_inline = workers.empty();
-        walk(root);
-        root.reset();
-        m_queue.close();
-        for (auto &worker : workers)
-            worker.join();
+        const Result copied = runWithWorkers(m_queue, m_run.params.workers, [this](Result &result) { work(result); },
+                                             [&](bool alone) {
+                                                 m_inline = alone;
+                                                 walk(root);
+                                                 root.reset();
+                                             });
         Result total = std::move(m_walkResult);
-        for (const auto &result : results)
-            total.merge(result);
+        total.merge(copied);
         return total;
     }
 
