@@ -19,11 +19,8 @@ class FsCopyEngine final : public engine::CopyEngine {
 public:
     engine::Result copyTree(const engine::Params &params, engine::ProgressSink &, const std::atomic<bool> &) override
     {
-        calls.push_back(params.source);
-        if (before)
-            before(params);
-        if (const auto it = canned.find(params.source); it != canned.end())
-            return it->second;
+        if (const engine::Result *answer = intercept(params))
+            return *answer;
         namespace fs = std::filesystem;
         fs::copy(params.source, params.target,
                  fs::copy_options::recursive | fs::copy_options::overwrite_existing | fs::copy_options::copy_symlinks);
@@ -34,11 +31,8 @@ public:
 
     engine::Result copyFile(const engine::Params &params, engine::ProgressSink &, const std::atomic<bool> &) override
     {
-        calls.push_back(params.source);
-        if (before)
-            before(params);
-        if (const auto it = canned.find(params.source); it != canned.end())
-            return it->second;
+        if (const engine::Result *answer = intercept(params))
+            return *answer;
         namespace fs = std::filesystem;
         const fs::path source(params.source);
         fs::copy_file(source, fs::path(params.target) / source.filename(), fs::copy_options::overwrite_existing);
@@ -50,6 +44,17 @@ public:
     std::vector<std::string> calls;                // source paths, in the order handed over
     std::function<void(const engine::Params &)> before; // runs before each copy (slow engines, stop presses)
     std::map<std::string, engine::Result> canned;  // results returned instead of copying, by source path
+
+private:
+    // Records the call and runs `before`; the canned result, if any.
+    const engine::Result *intercept(const engine::Params &params)
+    {
+        calls.push_back(params.source);
+        if (before)
+            before(params);
+        const auto it = canned.find(params.source);
+        return it == canned.end() ? nullptr : &it->second;
+    }
 };
 
 class RecordingDisplay final : public backup::CopyDisplay {
