@@ -131,6 +131,20 @@ TEST_F(RealVolumesTest, AWholeVolumeIsBackedUpThroughTheButtonsByteForByteWithTi
     EXPECT_FALSE(fs::exists(backup / "lost+found"));
 }
 
+namespace {
+
+// The copier with fake services, a recording display and this system's engine.
+struct RealCopier {
+    RealCopier() { drovanta::platform::services().copyEngine = &engine; }
+
+    drovanta::testing::FakeServices fakes;
+    drovanta::engine::NativeCopyEngine engine;
+    drovanta::testing::RecordingDisplay display;
+    drovanta::backup::RunReport report;
+};
+
+} // namespace
+
 TEST(RealEngineFullDisk, ADestinationThatFillsUpStopsTheBackupAndLeavesNoDifferingFileUnderARealName)
 {
     LoopVolume destination(8, "DrovTiny");
@@ -138,11 +152,7 @@ TEST(RealEngineFullDisk, ADestinationThatFillsUpStopsTheBackupAndLeavesNoDifferi
         GTEST_SKIP() << destination.error();
     QTemporaryDir sourceFolder;
     ASSERT_TRUE(sourceFolder.isValid());
-    drovanta::testing::FakeServices fakes;
-    drovanta::engine::NativeCopyEngine engine;
-    drovanta::platform::services().copyEngine = &engine;
-    drovanta::testing::RecordingDisplay display;
-    drovanta::backup::RunReport report;
+    RealCopier copier;
 
     const fs::path from(sourceFolder.path().toStdString());
     std::mt19937 random(7);
@@ -154,10 +164,10 @@ TEST(RealEngineFullDisk, ADestinationThatFillsUpStopsTheBackupAndLeavesNoDifferi
     const fs::path backup = fs::path(destination.path()) / "Backup 08-31-2021";
     drovanta::backup::Copy::FS_CopyXToY(from.string(), backup.string());
 
-    EXPECT_TRUE(report.destinationFailed());
-    EXPECT_NE(report.closingText().find("the destination failed: No space left on device"), std::string::npos)
-        << report.closingText();
-    EXPECT_LT(display.values.size(), 5u) << "the run went on after the destination failed";
+    EXPECT_TRUE(copier.report.destinationFailed());
+    EXPECT_NE(copier.report.closingText().find("the destination failed: No space left on device"), std::string::npos)
+        << copier.report.closingText();
+    EXPECT_LT(copier.display.values.size(), 5u) << "the run went on after the destination failed";
     for (const auto &entry : fs::recursive_directory_iterator(backup)) {
         if (!entry.is_regular_file())
             continue;
@@ -178,11 +188,7 @@ TEST(RealEngineMountPoints, AFolderAtTheRootOnWhichAnotherFilesystemIsMountedIsK
     writeRandomFile(fs::path(mounted.path()) / "inside.bin", 1000, random);
     QTemporaryDir targetFolder;
     ASSERT_TRUE(targetFolder.isValid());
-    drovanta::testing::FakeServices fakes;
-    drovanta::engine::NativeCopyEngine engine;
-    drovanta::platform::services().copyEngine = &engine;
-    drovanta::testing::RecordingDisplay display;
-    drovanta::backup::RunReport report;
+    RealCopier copier;
 
     const fs::path backup = fs::path(targetFolder.path().toStdString()) / "Backup";
     drovanta::backup::Copy::FS_CopyXToY(driveRoot.string(), backup.string());
@@ -190,5 +196,5 @@ TEST(RealEngineMountPoints, AFolderAtTheRootOnWhichAnotherFilesystemIsMountedIsK
     EXPECT_TRUE(fs::is_directory(backup / "Inner"));
     EXPECT_TRUE(fs::is_empty(backup / "Inner"));
     EXPECT_TRUE(fs::is_regular_file(backup / "volume.img"));
-    EXPECT_TRUE(report.allCopied()) << report.detailsText();
+    EXPECT_TRUE(copier.report.allCopied()) << copier.report.detailsText();
 }
