@@ -71,9 +71,44 @@ int refuse(const std::string &text)
     return ExitCode::refused;
 }
 
+// A drive's root as the messages show it. On Linux a path is a byte string
+// that need not be UTF-8, so it never takes a detour through QString there.
 std::string rootText(const std::string &path)
 {
+#ifdef _WIN32
     return drives::rootPath(QString::fromStdString(path)).toStdString();
+#else
+    return path.ends_with('/') ? path : path + '/';
+#endif
+}
+
+// The positional arguments as the system passed them. Qt's list holds them
+// decoded as UTF-8, where a byte that is no UTF-8 becomes U+FFFD, so a path
+// with such a byte would name another file (or none). Each positional
+// argument is matched, in order, to the raw argument that decodes to it. On
+// Windows Qt's list comes from the wide command line and is exact.
+std::vector<std::string> positionalBytes(int argc, char *argv[], const QStringList &positionals)
+{
+    std::vector<std::string> bytes;
+#ifndef _WIN32
+    int next = 1;
+    for (const QString &positional : positionals) {
+        while (next < argc && QString::fromLocal8Bit(argv[next]) != positional)
+            ++next;
+        if (next >= argc)
+            break;
+        bytes.emplace_back(argv[next++]);
+    }
+    if (bytes.size() == static_cast<std::size_t>(positionals.size()))
+        return bytes;
+    bytes.clear();
+#else
+    (void)argc;
+    (void)argv;
+#endif
+    for (const QString &positional : positionals)
+        bytes.push_back(positional.toStdString());
+    return bytes;
 }
 
 // The drive list's name of a drive, or nothing for a drive the lists leave
@@ -197,7 +232,7 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
     }
 
     const std::string backupFolder =
-        drives::backupFolderPath(QString::fromStdString(destination), services.clock->today()).toStdString();
+        destinationRoot + "Backup " + drives::dateText(services.clock->today()).toStdString();
     ConsoleCopyDisplay display(console);
     CopyDisplayInstalled installed(display);
     backup::StopCopy = false;
@@ -296,7 +331,8 @@ int runCommandLine(int argc, char *argv[])
     if (parser.isSet(backup)) {
         if (arguments.size() != 2)
             return usageError(console, parser, QStringLiteral("--backup needs a SOURCE and a DESTINATION."));
-        return runBackup(arguments.at(0).toStdString(), arguments.at(1).toStdString(), console, boxes);
+        const std::vector<std::string> paths = positionalBytes(argc, argv, arguments);
+        return runBackup(paths.at(0), paths.at(1), console, boxes);
     }
     return usageError(console, parser, QStringLiteral("Nothing to do: give --list or --backup."));
 }

@@ -1,5 +1,7 @@
 #include "app/Console.h"
 
+#include "app/PrintableText.h"
+
 #ifdef _WIN32
 #include <io.h>
 #define DROVANTA_ISATTY _isatty
@@ -31,7 +33,7 @@ void Console::progress(const std::string &line)
     }
     // Carriage return, the line, then erase what a longer previous line left.
     std::fputs("\r", m_errors);
-    std::fputs(line.c_str(), m_errors);
+    std::fputs(printableText(line).c_str(), m_errors);
     std::fputs("\x1b[K", m_errors);
     std::fflush(m_errors);
     m_progressOpen = true;
@@ -58,8 +60,9 @@ void Console::output(const std::string &text)
     writeLine(m_output, text);
 }
 
-void Console::writeLine(std::FILE *stream, const std::string &text)
+void Console::writeLine(std::FILE *stream, const std::string &line)
 {
+    const std::string text = printableText(line);
     std::fputs(text.c_str(), stream);
     if (text.empty() || text.back() != '\n')
         std::fputs("\n", stream);

@@ -6,11 +6,11 @@
 #include "shell/SkinFramework.h"
 
 #include "platform/Failure.h"
+#include "platform/OptionalFile.h"
 
 #include <QApplication>
 #include <QBuffer>
 #include <QEvent>
-#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QImage>
@@ -24,6 +24,9 @@
 
 namespace drovanta::shell {
 namespace {
+
+// Pointer pictures are a few KiB; anything far larger is not one.
+constexpr std::uint64_t maxCursorFileBytes = 1024 * 1024;
 
 [[noreturn]] void invalidPicture()
 {
@@ -74,10 +77,10 @@ QIcon applicationIcon()
 
 QCursor loadCursorFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const platform::OptionalFileContent content = platform::readOptionalFile(path.toStdString(), maxCursorFileBytes);
+    if (content.status != platform::OptionalFileContent::Status::Read)
         invalidPicture();
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = QByteArray::fromStdString(content.bytes);
     if (bytes.size() < headerSize + entrySize)
         invalidPicture();
     if (word(bytes, 0) != 0 || word(bytes, 2) != cursorType || word(bytes, 4) == 0)

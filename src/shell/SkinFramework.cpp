@@ -1,9 +1,9 @@
 #include "shell/SkinFramework.h"
 
 #include "platform/Failure.h"
+#include "platform/OptionalFile.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QLoggingCategory>
 #include <QStringDecoder>
 #include <QWidget>
@@ -16,14 +16,21 @@ namespace {
     throw Failure("Invalid skin file: " + reason.toStdString());
 }
 
+// A style sheet is text of a few KiB; a file far larger would only cost
+// start-up time and memory.
+constexpr std::uint64_t maxSkinFileBytes = 4 * 1024 * 1024;
+
 QString readUtf8Text(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        invalidSkin(file.errorString());
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        invalidSkin(file.errorString());
+    using Status = platform::OptionalFileContent::Status;
+    const platform::OptionalFileContent content = platform::readOptionalFile(path.toStdString(), maxSkinFileBytes);
+    if (content.status == Status::NotRegular)
+        invalidSkin(QStringLiteral("not a regular file"));
+    if (content.status == Status::TooLarge)
+        invalidSkin(QStringLiteral("larger than 4 MiB"));
+    if (content.status == Status::Failed)
+        invalidSkin(QString::fromStdString(content.reason));
+    const QByteArray bytes = QByteArray::fromStdString(content.bytes);
 
     // Stateless: a sequence cut off at the end of the file is an error too,
     // not something held back for more input that never comes.

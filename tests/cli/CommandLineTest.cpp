@@ -104,6 +104,23 @@ TEST_F(CommandLine, ASecondBackupOnTheSameDayMergesIntoTheFolderAndStillEndsWith
     EXPECT_EQ(compareTrees(m_source, backupFolder()), std::vector<std::string>{});
 }
 
+TEST_F(CommandLine, PathsThatAreNotUtf8ReachTheFilesystemByteForByteAndPrintEscaped)
+{
+    const std::string source = m_work / "caf\xe9";
+    const std::string destination = m_work / "d\xff\xfe";
+    fs::create_directory(source);
+    fs::create_directory(destination);
+    writeFileWithMode(source + "/r\xe9sum\xe9.txt", "cv", 0644, 1'400'000'000, 0);
+
+    const Finished result = run({"--backup", source, destination});
+
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_EQ(compareTrees(source, destination + "/" + todaysBackupName()), std::vector<std::string>{});
+    const Finished missing = run({"--backup", m_work / "gone\xe9", destination});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_NE(missing.errors.find("gone\\xE9"), std::string::npos) << missing.errors;
+}
+
 TEST_F(CommandLine, ProgressIsOneLinePerTopLevelItemWhenStderrIsNotATerminal)
 {
     fs::create_directory(m_source + "/Music");

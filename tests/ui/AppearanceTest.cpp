@@ -22,7 +22,15 @@
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include <map>
 #include <string>
@@ -321,7 +329,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BadSkin{"BinaryWithNulBytes", QByteArray("QWidget {}\0\0\0", 13)},
                       BadSkin{"UnclosedRule", "QPushButton { color: red; "},
                       BadSkin{"StrayClosingBrace", "QPushButton { color: red; } }"},
-                      BadSkin{"UnclosedQuote", "QWidget#Form1 { background: \"white }"}),
+                      BadSkin{"UnclosedQuote", "QWidget#Form1 { background: \"white }"},
+                      BadSkin{"LargerThanFourMebibytes",
+                              colourNeutralSheet + "/*" + QByteArray(4 * 1024 * 1024, ' ') + "*/"}),
     [](const ::testing::TestParamInfo<BadSkin> &info) { return std::string(info.param.what); });
 
 TEST_F(AppearanceTest, AnUnreadableSkinFileShowsTheBoxAtLabel100)
@@ -462,8 +472,68 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCursor{"CutOffInTheDirectory", cursorFile(cursorBitmap()).left(6 + 10)},
                       BadCursor{"CutOffInThePicture", cursorFile(cursorBitmap()).left(6 + 16 + 200)},
                       BadCursor{"PictureOffsetPastTheEnd", cursorFile(cursorBitmap(), {.offsetShift = 100000})},
-                      BadCursor{"UndecodablePicture", cursorFile(QByteArray(4264, '\x7f'))}),
+                      BadCursor{"UndecodablePicture", cursorFile(QByteArray(4264, '\x7f'))},
+                      BadCursor{"LargerThanOneMebibyte", cursorFile(cursorBitmap()) + QByteArray(1024 * 1024, '\0')}),
     [](const ::testing::TestParamInfo<BadCursor> &info) { return std::string(info.param.what); });
+
+#ifndef Q_OS_WIN
+// A FIFO in an optional file's place: reading it would wait for a writer that
+// never comes. Start-up must not wait; should it block all the same, the
+// watchdog opens the FIFO's other end after a few seconds, so the test fails
+// instead of hanging.
+struct FifoInPlace {
+    const char *name;
+    int boxLabel; // 0: no box
+};
+
+void PrintTo(const FifoInPlace &fifo, std::ostream *os)
+{
+    *os << fifo.name;
+}
+
+class FifoInPlaceTest : public AppearanceTest, public ::testing::WithParamInterface<FifoInPlace> {};
+
+TEST_P(FifoInPlaceTest, StartUpFinishesAtOnce)
+{
+    useProgramFolder();
+    const QString path = programPath(QString::fromLatin1(GetParam().name));
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    std::atomic<bool> finished{false};
+    std::atomic<bool> rescued{false};
+    std::thread watchdog([&] {
+        for (int tenths = 0; tenths < 50 && !finished; ++tenths)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (finished)
+            return;
+        rescued = true;
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    });
+
+    form->Form_Load();
+    finished = true;
+    watchdog.join();
+
+    EXPECT_FALSE(rescued) << "start-up waited on the FIFO";
+    const auto texts = boxTexts();
+    if (GetParam().boxLabel == 0) {
+        EXPECT_TRUE(texts.empty());
+        EXPECT_TRUE(form->styleSheet().isEmpty());
+    } else {
+        ASSERT_EQ(texts.size(), 1u);
+        EXPECT_TRUE(reportedAt(texts[0], GetParam().boxLabel)) << texts[0];
+    }
+    EXPECT_TRUE(form->DriveRecords1 && form->DriveRecords2);
+}
+
+INSTANTIATE_TEST_SUITE_P(OptionalFiles, FifoInPlaceTest,
+                         ::testing::Values(FifoInPlace{"x/o.cjs", 0}, FifoInPlace{"HAND-M.CUR", 106}),
+                         [](const ::testing::TestParamInfo<FifoInPlace> &info) {
+                             return std::string(info.param.boxLabel == 0 ? "Skin" : "Pointer");
+                         });
+#endif
 
 // --- pointer codes ------------------------------------------------------------
 
