@@ -45,6 +45,37 @@ QFont buttonFont()
     return font;
 }
 
+// The window is designed as dark text on white. A desktop with a dark theme
+// hands every widget light text, which would vanish on the white; so the
+// window keeps a light palette of its own whatever the theme (a skin, when
+// present, still decides its own colours).
+void pinLightColours(QWidget *window)
+{
+    QPalette palette = window->palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, Qt::black);
+        palette.setColor(group, QPalette::Text, Qt::black);
+        palette.setColor(group, QPalette::ButtonText, Qt::black);
+        palette.setColor(group, QPalette::Base, Qt::white);
+        palette.setColor(group, QPalette::AlternateBase, QColor(0xf5, 0xf5, 0xf5));
+        palette.setColor(group, QPalette::Button, QColor(0xf0, 0xf0, 0xf0));
+        palette.setColor(group, QPalette::Light, Qt::white);
+        palette.setColor(group, QPalette::Midlight, QColor(0xe3, 0xe3, 0xe3));
+        palette.setColor(group, QPalette::Mid, QColor(0xa0, 0xa0, 0xa0));
+        palette.setColor(group, QPalette::Dark, QColor(0x80, 0x80, 0x80));
+        palette.setColor(group, QPalette::Shadow, QColor(0x40, 0x40, 0x40));
+        palette.setColor(group, QPalette::ToolTipBase, QColor(0xff, 0xff, 0xdc));
+        palette.setColor(group, QPalette::ToolTipText, Qt::black);
+        palette.setColor(group, QPalette::PlaceholderText, QColor(0x80, 0x80, 0x80));
+    }
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+    palette.setColor(QPalette::Disabled, QPalette::Base, QColor(0xf0, 0xf0, 0xf0));
+    palette.setColor(QPalette::Disabled, QPalette::Button, QColor(0xf0, 0xf0, 0xf0));
+    window->setPalette(palette);
+}
+
 void paintWhite(QWidget *widget)
 {
     QPalette palette = widget->palette();
@@ -72,6 +103,7 @@ Form1::Form1()
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(windowFont());
+    pinLightColours(this);
     paintWhite(this);
     setFixedSize(536, 208);
     createControls();
@@ -144,6 +176,14 @@ void Form1::createControls()
         button->setAutoDefault(false);
     }
     ProgressBar1->setAccessibleName(QStringLiteral("Progress"));
+    // Both Refresh buttons read "Refresh"; a screen reader needs to tell
+    // them apart, and the lists need names of their own.
+    PushButton2->setAccessibleName(QStringLiteral("Refresh source drives"));
+    PushButton3->setAccessibleName(QStringLiteral("Refresh destination drives"));
+    Combo1->setAccessibleName(QStringLiteral("Source drive"));
+    Combo2->setAccessibleName(QStringLiteral("Destination drive"));
+    Text1->setAccessibleName(QStringLiteral("Source path"));
+    Text2->setAccessibleName(QStringLiteral("Backup folder path"));
 
     // The two path holders lie below the client area and are never seen, so
     // the keyboard never takes the user there.

@@ -4,10 +4,14 @@
 #include "shell/SkinFramework.h"
 #include "shell/TextProgressBar.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QImage>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <algorithm>
 
 using drovanta::testing::UiTest;
 
@@ -102,12 +106,43 @@ TEST_F(UiTest, TheKeyboardVisitsTheControlsInTheDesignedOrder)
                                   QStringLiteral("PushButton4")}));
 }
 
-TEST_F(UiTest, ScreenReadersHearTheButtonCaptionsAndTheProgressText)
+TEST_F(UiTest, ScreenReadersHearADistinctNameForEveryControlAndTheProgressText)
 {
     EXPECT_EQ(form->PushButton1->accessibleName(), QStringLiteral("Start Backup"));
     EXPECT_EQ(form->PushButton4->accessibleName(), QStringLiteral("Stop Backup"));
+    EXPECT_EQ(form->PushButton2->accessibleName(), QStringLiteral("Refresh source drives"));
+    EXPECT_EQ(form->PushButton3->accessibleName(), QStringLiteral("Refresh destination drives"));
+    EXPECT_EQ(form->PushButton2->text(), QStringLiteral("Refresh"));
+    EXPECT_EQ(form->Combo1->accessibleName(), QStringLiteral("Source drive"));
+    EXPECT_EQ(form->Combo2->accessibleName(), QStringLiteral("Destination drive"));
+    EXPECT_EQ(form->Text1->accessibleName(), QStringLiteral("Source path"));
+    EXPECT_EQ(form->Text2->accessibleName(), QStringLiteral("Backup folder path"));
     form->ProgressBar1->setText(QStringLiteral("Copy folder Data"));
     EXPECT_EQ(form->ProgressBar1->accessibleDescription(), QStringLiteral("Copy folder Data"));
+}
+
+TEST_F(UiTest, OnADarkDesktopThemeTheFrameTitlesStayDarkOnWhite)
+{
+    const QPalette saved = QApplication::palette();
+    QPalette dark(QColor(0x30, 0x30, 0x30), QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+    form.reset();
+    QApplication::setPalette(dark);
+    form = std::make_unique<drovanta::shell::Form1>();
+    form->show();
+
+    const QImage frame = form->Frame1->grab().toImage();
+    QApplication::setPalette(saved);
+
+    // The title sits in the frame's top rows: its darkest pixel is the text.
+    int darkest = 255;
+    for (int y = 0; y < 14 && y < frame.height(); ++y)
+        for (int x = 0; x < frame.width() / 2; ++x)
+            darkest = std::min(darkest, qGray(frame.pixel(x, y)));
+    EXPECT_LT(darkest, 90) << "the title is not dark";
+    EXPECT_GE(qGray(frame.pixel(frame.width() - 8, frame.height() / 2)), 245) << "the frame is not white";
 }
 
 TEST_F(UiTest, AScreenshotOfTheWindowIsWrittenForPeopleToLookAt)
