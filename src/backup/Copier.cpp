@@ -32,7 +32,7 @@ bool stopRequested()
 // Hands one engine operation to the front-end, which runs it without
 // freezing, and adds its result to the run's report. Nothing escapes: an
 // operation that could not even start is a failure of its item.
-void runEngine(const std::string &path, engine::Result (engine::CopyEngine::*operation)(
+void runEngine(const std::string &path, const std::string &name, engine::Result (engine::CopyEngine::*operation)(
                                             const engine::Params &, engine::ProgressSink &, const std::atomic<bool> &),
                const engine::Params &params)
 {
@@ -42,8 +42,11 @@ void runEngine(const std::string &path, engine::Result (engine::CopyEngine::*ope
             engine::NoProgress progress;
             return (platform::services().copyEngine->*operation)(params, progress, StopCopy);
         });
-        if (report)
+        if (report) {
             report->add(result);
+            if (result.stopped)
+                report->addCutShort(name);
+        }
     } catch (...) {
         if (report)
             report->addFailure(path, "copy", shell::currentFailureDescription());
@@ -67,7 +70,7 @@ void Main::FS_CopyFolder(const platform::FolderItem &folder, const std::string &
     params.source = folder.path;
     params.target = targetPath;
     params.atDriveRoot = true;
-    runEngine(folder.path, &engine::CopyEngine::copyTree, params);
+    runEngine(folder.path, folder.name, &engine::CopyEngine::copyTree, params);
 }
 
 void Copy::FS_CopyFile(const platform::FolderItem &file, const std::string &folderPath)
@@ -76,7 +79,7 @@ void Copy::FS_CopyFile(const platform::FolderItem &file, const std::string &fold
     params.source = file.path;
     params.target = folderPath;
     params.atDriveRoot = true;
-    runEngine(file.path, &engine::CopyEngine::copyFile, params);
+    runEngine(file.path, file.name, &engine::CopyEngine::copyFile, params);
 }
 
 void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
@@ -99,6 +102,20 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
         display.setProgressValue(static_cast<double>(counter) / static_cast<double>(total) * 100.0);
     };
 
+    // However the call ends, a stop request is reported with how far the
+    // run got.
+    bool counted = false;
+    struct StopRecorder {
+        const bool &counted;
+        const int &total;
+        const int &counter;
+        ~StopRecorder()
+        {
+            if (RunReport *report = RunReport::current(); report && StopCopy.load())
+                report->recordStop(counted, total, counter);
+        }
+    } stopRecorder{counted, total, counter};
+
     on.run(100, [&] { display.processEvents(); });
     if (on.when(102, [] { return StopCopy.load(); }))
         return;
@@ -108,6 +125,7 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
     on.run(110, [&] {
         const auto subFolderCount = folder().subFolders().size();
         total = static_cast<int>(subFolderCount + folder().files().size());
+        counted = true;
     });
     on.run(112, [&] { display.processEvents(); });
 

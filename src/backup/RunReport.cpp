@@ -40,9 +40,45 @@ void RunReport::addFailure(const std::string &path, const std::string &operation
     m_result.failures.push_back({path, operation, reason, 0});
 }
 
+void RunReport::recordStop(bool counted, int total, int started)
+{
+    m_stopped = true;
+    m_counted = counted;
+    m_total = total;
+    m_started = started;
+}
+
+void RunReport::addCutShort(const std::string &name)
+{
+    m_cutShort.push_back(name);
+}
+
+std::string RunReport::stopText() const
+{
+    if (!m_stopped)
+        return {};
+    if (!m_counted)
+        return "Stopped before anything was copied.";
+    const int notStarted = m_total - m_started;
+    std::string text;
+    if (notStarted > 0)
+        text = std::to_string(notStarted) + " of " + std::to_string(m_total) + " top-level item" +
+               (m_total == 1 ? " was" : "s were") + " not copied";
+    for (const auto &name : m_cutShort) {
+        if (!text.empty())
+            text += ", ";
+        text += "'" + name + "' only in part";
+    }
+    if (text.empty())
+        return {}; // the stop came after the last item was complete
+    return "Stopped before everything was copied: " + text + ".";
+}
+
 std::string RunReport::closingText() const
 {
     std::string text = "Done.";
+    if (const std::string stop = stopText(); !stop.empty())
+        text += "\n\n" + stop;
     if (m_result.destinationFailed) {
         const auto &failure = m_result.destinationFailure;
         text += "\n\nThe backup stopped early because the destination failed: " + failure.reason + ".";

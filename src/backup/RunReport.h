@@ -3,6 +3,7 @@
 #include "backup/engine/CopyEngine.h"
 
 #include <string>
+#include <vector>
 
 namespace drovanta::backup {
 
@@ -24,6 +25,14 @@ public:
     const engine::Result &result() const { return m_result; }
     bool destinationFailed() const { return m_result.destinationFailed; }
 
+    // A stop request ended the run: of `total` top-level items, `started`
+    // were begun (`counted` is false when the stop came before the source
+    // was counted).
+    void recordStop(bool counted, int total, int started);
+    // A top-level item whose copy the stop cut short.
+    void addCutShort(const std::string &name);
+    bool stopped() const { return m_stopped; }
+
     // The closing message: "Done." alone when everything was copied; else
     // "Done." followed by what went wrong.
     std::string closingText() const;
@@ -32,8 +41,15 @@ public:
     bool allCopied() const { return m_result.failures.empty() && !m_result.destinationFailed; }
 
 private:
+    std::string stopText() const;
+
     engine::Result m_result;
     RunReport *m_outer = nullptr;
+    bool m_stopped = false;
+    bool m_counted = false;
+    int m_total = 0;
+    int m_started = 0;
+    std::vector<std::string> m_cutShort;
 };
 
 } // namespace drovanta::backup

@@ -4,13 +4,17 @@
 
 #include <functional>
 
+class QWidget;
+
 namespace drovanta::backup {
 
 // Runs `operation` on a worker thread while the UI thread waits in an event
-// loop that leaves out user input: the window repaints and the close box
-// works, while clicks and keys stay queued until the next time the program
-// processes all pending events. An exception of the operation is rethrown
-// here.
-engine::Result waitWithoutFreezing(const std::function<engine::Result()> &operation);
+// loop: the window repaints and the close box works. User input aimed at
+// `stopControl` (a click on it, or a key while it has the focus) is handled
+// at once, so a stop request reaches a run while it copies; every other click
+// and key is held back and delivered, in its order, the next time the
+// program processes all pending events. An exception of the operation is
+// rethrown here.
+engine::Result waitWithoutFreezing(const std::function<engine::Result()> &operation, QWidget *stopControl);
 
 } // namespace drovanta::backup

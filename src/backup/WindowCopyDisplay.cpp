@@ -7,6 +7,7 @@
 #include "shell/TextProgressBar.h"
 
 #include <QCoreApplication>
+#include <QPushButton>
 
 namespace drovanta::backup {
 namespace {
@@ -26,7 +27,7 @@ public:
 
     engine::Result wait(const std::function<engine::Result()> &operation) override
     {
-        return waitWithoutFreezing(operation);
+        return waitWithoutFreezing(operation, shell::Form1::instance().PushButton4);
     }
 };
 
