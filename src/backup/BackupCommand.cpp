@@ -68,10 +68,11 @@ void Form1::PushButton1_Click()
     on.run(102, [&] { source = drives::splitRecord(DriveRecords1->item(Combo1->currentIndex() + 1)); });
     on.run(104, [&] { destination = drives::splitRecord(DriveRecords2->item(Combo2->currentIndex() + 1)); });
     bool tooLittleRoom = false;
+    std::uint64_t sourceBytes = 0;
     on.run(106, [&] {
         const double free = backup::freeSpaceField(drives::recordField(destination, 2).toStdString());
-        const double needed = static_cast<double>(backup::roomNeededForDrive(drives::recordField(source, 0).toStdString()));
-        tooLittleRoom = free < needed;
+        sourceBytes = backup::roomNeededForDrive(drives::recordField(source, 0).toStdString());
+        tooLittleRoom = free < static_cast<double>(sourceBytes);
     });
     if (tooLittleRoom) {
         on.run(128, [&] {
@@ -83,6 +84,7 @@ void Form1::PushButton1_Click()
     on.run(108, [this] { setMousePointer(Hourglass); });
     on.run(110, [] { backup::StopCopy = false; });
     backup::RunReport report;
+    report.setExpectedBytes(sourceBytes);
     on.run(112, [&] {
         const std::string backupFolder = Text2->text().toStdString();
         backup::Copy::FS_CopyXToY(Text1->text().toStdString(), backupFolder);

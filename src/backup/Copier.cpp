@@ -1,6 +1,7 @@
 #include "backup/Copier.h"
 
 #include "backup/CopyDisplay.h"
+#include "backup/RunProgress.h"
 #include "backup/RunReport.h"
 #include "backup/StopCopy.h"
 
@@ -9,6 +10,7 @@
 #include "platform/Failure.h"
 #include "platform/Services.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -32,6 +34,9 @@ bool stopRequested()
 // Hands one engine operation to the front-end, which runs it without
 // freezing, and adds its result to the run's report. Nothing escapes: an
 // operation that could not even start is a failure of its item.
+// The byte count of the run under way, or nullptr outside a run.
+RunProgress *progress = nullptr;
+
 void runEngine(const std::string &path, const std::string &name, engine::Result (engine::CopyEngine::*operation)(
                                             const engine::Params &, engine::ProgressSink &, const std::atomic<bool> &),
                const engine::Params &params)
@@ -39,8 +44,9 @@ void runEngine(const std::string &path, const std::string &name, engine::Result 
     RunReport *report = RunReport::current();
     try {
         const engine::Result result = copyDisplay().wait([&] {
-            engine::NoProgress progress;
-            return (platform::services().copyEngine->*operation)(params, progress, StopCopy);
+            engine::NoProgress none;
+            engine::ProgressSink &sink = progress ? static_cast<engine::ProgressSink &>(*progress) : none;
+            return (platform::services().copyEngine->*operation)(params, sink, StopCopy);
         });
         if (report) {
             report->add(result);
@@ -91,6 +97,20 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
     int total = 0;
     int counter = 0;
 
+    // The bar moves with the bytes between two items. A nested run counts
+    // its own bytes and hands the outer run's count back when it ends.
+    const RunReport *report = RunReport::current();
+    RunProgress runProgress(report ? report->expectedBytes() : 0);
+    struct Following {
+        RunProgress *outer = progress;
+        explicit Following(RunProgress &own) { progress = &own; }
+        ~Following()
+        {
+            progress = outer;
+            copyDisplay().followBytes(nullptr, 0, 0);
+        }
+    } following(runProgress);
+
     const auto folder = [&]() -> const platform::Folder & {
         if (!source)
             throw Failure("Object required");
@@ -99,7 +119,10 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
     const auto showProgress = [&] {
         if (total == 0)
             throw Failure("Division by zero");
-        display.setProgressValue(static_cast<double>(counter) / static_cast<double>(total) * 100.0);
+        const double value = static_cast<double>(counter) / static_cast<double>(total) * 100.0;
+        display.setProgressValue(value);
+        const double next = std::min(100.0, static_cast<double>(counter + 1) / static_cast<double>(total) * 100.0);
+        display.followBytes(&runProgress, value, next);
     };
 
     // However the call ends, a stop request is reported with how far the

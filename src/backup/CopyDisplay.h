@@ -7,6 +7,8 @@
 
 namespace drovanta::backup {
 
+class RunProgress;
+
 // Where the copier shows its progress and how it waits for the engine: the
 // main window, or the command line.
 class CopyDisplay {
@@ -19,6 +21,15 @@ public:
     virtual void repaint() = 0;
     // Runs one long operation (an engine call, a sync) and returns its result.
     virtual engine::Result wait(const std::function<engine::Result()> &operation) = 0;
+    // While the following waits run, the display may show `progress`: the
+    // bar between `floor` (the current item's value) and `ceiling` (the next
+    // item's), and the bytes, speed and time left. nullptr: nothing to follow.
+    virtual void followBytes(const RunProgress *progress, double floor, double ceiling)
+    {
+        (void)progress;
+        (void)floor;
+        (void)ceiling;
+    }
 
 protected:
     ~CopyDisplay() = default;

@@ -2,6 +2,7 @@
 
 #include "backup/engine/CopyEngine.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,11 @@ public:
     const engine::Result &result() const { return m_result; }
     bool destinationFailed() const { return m_result.destinationFailed; }
 
+    // What the run is expected to copy, in bytes (the room it was checked
+    // for); 0 when not known.
+    void setExpectedBytes(std::uint64_t bytes) { m_expectedBytes = bytes; }
+    std::uint64_t expectedBytes() const { return m_expectedBytes; }
+
     // A stop request ended the run: of `total` top-level items, `started`
     // were begun (`counted` is false when the stop came before the source
     // was counted).
@@ -45,6 +51,7 @@ private:
 
     engine::Result m_result;
     RunReport *m_outer = nullptr;
+    std::uint64_t m_expectedBytes = 0;
     bool m_stopped = false;
     bool m_counted = false;
     int m_total = 0;

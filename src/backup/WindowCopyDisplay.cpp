@@ -1,6 +1,7 @@
 // The main window as the copier's display.
 #include "backup/CopyDisplay.h"
 
+#include "backup/RunProgress.h"
 #include "backup/WaitWithoutFreezing.h"
 
 #include "shell/Form1.h"
@@ -8,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QPushButton>
+#include <QTimer>
 
 namespace drovanta::backup {
 namespace {
@@ -27,8 +29,45 @@ public:
 
     engine::Result wait(const std::function<engine::Result()> &operation) override
     {
-        return waitWithoutFreezing(operation, shell::Form1::instance().PushButton4);
+        // While the engine works the bar follows the bytes, a few times a
+        // second, never going back.
+        QTimer ticker;
+        ticker.setInterval(250);
+        QObject::connect(&ticker, &QTimer::timeout, [this] { showBytes(); });
+        if (m_progress)
+            ticker.start();
+        const engine::Result result = waitWithoutFreezing(operation, shell::Form1::instance().PushButton4);
+        if (m_progress)
+            showBytes();
+        return result;
     }
+
+    void followBytes(const RunProgress *progress, double floor, double ceiling) override
+    {
+        m_progress = progress;
+        m_floor = floor;
+        m_ceiling = ceiling;
+        m_bytesAtStart = progress ? progress->bytes() : 0;
+        if (!progress && shell::Form1::exists())
+            shell::Form1::instance().ProgressBar1->setDetail(QString());
+    }
+
+private:
+    void showBytes()
+    {
+        if (!m_progress || !shell::Form1::exists())
+            return;
+        shell::TextProgressBar &bar = *shell::Form1::instance().ProgressBar1;
+        const double value = m_progress->barValue(m_floor, m_ceiling, m_bytesAtStart);
+        if (value > bar.percent())
+            bar.setPercent(value);
+        bar.setDetail(QString::fromStdString(m_progress->detailText()));
+    }
+
+    const RunProgress *m_progress = nullptr;
+    double m_floor = 0;
+    double m_ceiling = 0;
+    std::uint64_t m_bytesAtStart = 0;
 };
 
 WindowCopyDisplay windowDisplay;

@@ -24,8 +24,20 @@ void TextProgressBar::setPercent(double percent)
 void TextProgressBar::setText(const QString &text)
 {
     m_text = text;
-    setAccessibleDescription(text);
+    describe();
     update();
+}
+
+void TextProgressBar::setDetail(const QString &detail)
+{
+    m_detail = detail;
+    setToolTip(detail);
+    describe();
+}
+
+void TextProgressBar::describe()
+{
+    setAccessibleDescription(m_detail.isEmpty() ? m_text : m_text + QStringLiteral(". ") + m_detail);
 }
 
 } // namespace drovanta::shell

@@ -18,10 +18,17 @@ public:
 
     QString text() const override { return m_text; }
     void setText(const QString &text);
+    // Bytes, speed and time left: the tooltip, and read after the text by a
+    // screen reader. Empty: none.
+    QString detail() const { return m_detail; }
+    void setDetail(const QString &detail);
 
 private:
     double m_percent = 0.0;
+    void describe();
+
     QString m_text;
+    QString m_detail;
 };
 
 } // namespace drovanta::shell

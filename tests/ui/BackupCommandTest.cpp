@@ -9,14 +9,18 @@
 
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
 #include <qpa/qwindowsysteminterface.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <optional>
+#include <set>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -291,23 +295,35 @@ TEST_F(BackupCommandTest, StartDuringARunStartsANestedRunThatMergesIntoTheFolder
     EXPECT_EQ(form->MousePointer(), DefaultPointer);
 }
 
-// The real engine on a large top-level folder whose files are slow to read,
-// and a real click on "Stop Backup" through the window system in the middle.
-TEST_F(BackupCommandTest, AStopClickDuringALargeFolderEndsTheRunWithinASecondAndLeavesNoPartialFile)
-{
-    for (int i = 0; i < 400; ++i)
-        std::ofstream(source / "A" / ("part" + std::to_string(i))) << std::string(4096 + i, 'x');
-    drovanta::engine::NativeCopyEngine real;
-    drovanta::platform::services().copyEngine = &real;
-    drovanta::engine::faults::Faults slow;
-    slow.readError = [](const std::string &) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        return 0;
-    };
-    drovanta::engine::faults::ScopedFaults planted(slow);
-    loadDrives(50, 1'000'000);
-    form->show();
+// The real engine on a large top-level folder "A" whose files are slow to
+// read (about four seconds in all), beside the small "B" and "notes.txt".
+class LargeFolderRunTest : public BackupCommandTest {
+protected:
+    void SetUp() override
+    {
+        BackupCommandTest::SetUp();
+        std::uint64_t bytes = 5 + 4 + 5;
+        for (int i = 0; i < 400; ++i) {
+            std::ofstream(source / "A" / ("part" + std::to_string(i))) << std::string(4096 + i, 'x');
+            bytes += 4096 + i;
+        }
+        drovanta::platform::services().copyEngine = &m_real;
+        m_slow.readError = [](const std::string &) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            return 0;
+        };
+        m_planted.emplace(m_slow);
+        loadDrives(bytes, 100'000'000);
+        form->show();
+    }
 
+    drovanta::engine::NativeCopyEngine m_real;
+    drovanta::engine::faults::Faults m_slow;
+    std::optional<drovanta::engine::faults::ScopedFaults> m_planted;
+};
+
+TEST_F(LargeFolderRunTest, AStopClickInTheMiddleEndsTheRunWithinASecondAndLeavesNoPartialFile)
+{
     QElapsedTimer clock;
     qint64 clickedAt = -1;
     QTimer::singleShot(800, [&] {
@@ -333,4 +349,30 @@ TEST_F(BackupCommandTest, AStopClickDuringALargeFolderEndsTheRunWithinASecondAnd
     // B may come before or after A in the listing.
     EXPECT_TRUE(texts[0].starts_with("Done.\n\nStopped before everything was copied: ")) << texts[0];
     EXPECT_TRUE(texts[0].ends_with(" of 3 top-level items were not copied, 'A' only in part.")) << texts[0];
+}
+
+TEST_F(LargeFolderRunTest, TheBarMovesWithTheBytesAndItsDescriptionTellsTheTimeLeft)
+{
+    std::vector<int> values;
+    QObject::connect(form->ProgressBar1, &QProgressBar::valueChanged, [&](int value) { values.push_back(value); });
+    QString description;
+    QTimer sampler;
+    sampler.setInterval(500);
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        if (description.isEmpty() && form->ProgressBar1->accessibleDescription().contains(QStringLiteral(" left")))
+            description = form->ProgressBar1->accessibleDescription();
+    });
+    sampler.start();
+    form->PushButton1_Click();
+
+    ASSERT_FALSE(values.empty());
+    ASSERT_EQ(values.back(), 0); // put back after the run
+    values.pop_back();
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end())) << "the bar went back";
+    EXPECT_GE(std::set<int>(values.begin(), values.end()).size(), 10u);
+    for (const int itemStart : {33, 67, 100})
+        EXPECT_NE(std::find(values.begin(), values.end(), itemStart), values.end()) << itemStart;
+    EXPECT_TRUE(description.startsWith(QStringLiteral("Copy folder A. "))) << description.toStdString();
+    EXPECT_TRUE(description.contains(QStringLiteral(" of 1.7 MB copied, "))) << description.toStdString();
+    EXPECT_EQ(form->ProgressBar1->toolTip(), QString());
 }
