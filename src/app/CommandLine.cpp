@@ -24,6 +24,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -206,9 +207,10 @@ void printReport(Console &console, const backup::RunReport &report)
         console.error(report.detailsText());
 }
 
-int runBackup(const std::string &sourceArgument, const std::string &destinationArgument, Console &console,
-              ConsoleMessageBoxes &boxes)
+int runBackup(const std::string &sourceArgument, const std::string &destinationArgument, bool quiet,
+              Console &console, ConsoleMessageBoxes &boxes)
 {
+    const auto started = std::chrono::steady_clock::now();
     const auto &services = platform::services();
     const platform::FolderFacts &folders = *services.folders;
 
@@ -221,11 +223,13 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
 
     const std::string sourceRoot = rootText(source);
     const std::string destinationRoot = rootText(destination);
+    std::uint64_t sourceBytes = 0;
     try {
         // A destination inside the source would be copied into itself.
         if (folders.backupReaches(source, destination))
             return refuse("Source must not be the same as destination.");
-        if (folders.availableBytes(destination) < roomNeeded(source))
+        sourceBytes = roomNeeded(source);
+        if (folders.availableBytes(destination) < sourceBytes)
             return refuse(backup::noRoomMessage(destinationRoot, sourceRoot));
     } catch (...) {
         return refuse("Cannot check the source and the destination: " + shell::currentFailureDescription());
@@ -233,11 +237,12 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
 
     const std::string backupFolder =
         destinationRoot + "Backup " + drives::dateText(services.clock->today()).toStdString();
-    ConsoleCopyDisplay display(console);
+    ConsoleCopyDisplay display(console, quiet);
     CopyDisplayInstalled installed(display);
     backup::StopCopy = false;
     StopOnSignal stopOnSignal;
     backup::RunReport report;
+    report.setExpectedBytes(sourceBytes);
     // A second backup on the same day merges into the folder of the first;
     // the copier says the folder was there, which is no failure of this run.
     const bool merging = !folders.canonicalFolder(backupFolder).empty();
@@ -247,6 +252,8 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
     const int failedSteps = boxes.shown() - boxesBefore;
 
     printReport(console, report);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+    console.error(report.summaryText(elapsed.count()));
     if (StopOnSignal::received() != 0) {
         console.error("The backup was stopped before everything was copied.");
         return ExitCode::stopped;
@@ -294,13 +301,17 @@ int runCommandLine(int argc, char *argv[])
         "Exit codes: 0 everything copied, 1 some items could not be copied, 2 refused before copying,\n"
         "3 the destination failed, 64 wrong arguments, 130 when stopped by Ctrl-C or SIGTERM."));
     const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption helpAll(QStringLiteral("help-all"));
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption list(QStringLiteral("list"),
                                   QStringLiteral("Lists the drives: entry, root and available bytes, tab-separated."));
     const QCommandLineOption backup(QStringLiteral("backup"),
                                     QStringLiteral("Backs up SOURCE into \"Backup mm-dd-yyyy\" in DESTINATION."));
+    const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")},
+                                   QStringLiteral("With --backup: no progress, only problems and the summary."));
     parser.addOption(list);
     parser.addOption(backup);
+    parser.addOption(quiet);
     parser.addPositionalArgument(QStringLiteral("SOURCE"), QStringLiteral("A drive root or folder to back up."),
                                  QStringLiteral("[SOURCE"));
     parser.addPositionalArgument(QStringLiteral("DESTINATION"),
@@ -309,7 +320,7 @@ int runCommandLine(int argc, char *argv[])
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(console, parser, parser.errorText());
-    if (parser.isSet(help)) {
+    if (parser.isSet(help) || parser.isSet(helpAll)) {
         console.output(parser.helpText().toStdString());
         return ExitCode::allCopied;
     }
@@ -332,7 +343,7 @@ int runCommandLine(int argc, char *argv[])
         if (arguments.size() != 2)
             return usageError(console, parser, QStringLiteral("--backup needs a SOURCE and a DESTINATION."));
         const std::vector<std::string> paths = positionalBytes(argc, argv, arguments);
-        return runBackup(paths.at(0), paths.at(1), console, boxes);
+        return runBackup(paths.at(0), paths.at(1), parser.isSet(quiet), console, boxes);
     }
     return usageError(console, parser, QStringLiteral("Nothing to do: give --list or --backup."));
 }

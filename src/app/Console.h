@@ -17,6 +17,7 @@ public:
     static Console &standard();
 
     void progress(const std::string &line);
+    [[nodiscard]] bool errorsAreTerminal() const { return m_errorsAreTerminal; }
     // Ends a progress line left open on the terminal, so the next text starts
     // on a line of its own.
     void endProgress();

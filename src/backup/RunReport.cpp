@@ -1,9 +1,21 @@
 #include "backup/RunReport.h"
 
+#include "backup/RunProgress.h"
+
 namespace drovanta::backup {
 namespace {
 
 RunReport *innermost = nullptr;
+
+std::string elapsedText(double seconds)
+{
+    const auto whole = static_cast<long long>(seconds + 0.5);
+    if (whole < 60)
+        return std::to_string(whole) + " s";
+    if (whole < 3600)
+        return std::to_string(whole / 60) + " min " + std::to_string(whole % 60) + " s";
+    return std::to_string(whole / 3600) + " h " + std::to_string(whole % 3600 / 60) + " min";
+}
 
 std::string describe(const engine::ItemFailure &failure)
 {
@@ -93,6 +105,22 @@ std::string RunReport::closingText() const
     if (count > 0)
         text += " The details name each one and the reason.";
     return text;
+}
+
+std::string RunReport::summaryText(double seconds) const
+{
+    const auto count = [](std::uint64_t n, const char *one, const char *many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    const engine::Result &r = m_result;
+    std::string text = "Summary: " + count(r.files, "file", "files") + " (" + byteSizeText(r.bytes) + ") copied, " +
+        count(r.unchanged, "file", "files") + " already up to date, " + count(r.folders, "folder", "folders") + ", " +
+        count(r.links, "link", "links") + ", in " + elapsedText(seconds);
+    text += "; " + count(r.failures.size() + (r.destinationFailed ? 1 : 0), "item", "items") + " failed";
+    text += "; " + count(r.skipped.size(), "item", "items") + " not copied by design";
+    if (m_stopped)
+        text += "; stopped before the end";
+    return text + ".";
 }
 
 std::string RunReport::detailsText() const

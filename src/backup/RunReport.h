@@ -42,6 +42,9 @@ public:
     // The closing message: "Done." alone when everything was copied; else
     // "Done." followed by what went wrong.
     std::string closingText() const;
+    // One line for the end of a run: what was copied, in how long, and how
+    // many items failed or were left out by design.
+    std::string summaryText(double seconds) const;
     // One line per item that could not be copied: its path and the reason.
     std::string detailsText() const;
     bool allCopied() const { return m_result.failures.empty() && !m_result.destinationFailed; }

@@ -137,7 +137,18 @@ TEST_F(CommandLine, ProgressIsOneLinePerTopLevelItemWhenStderrIsNotATerminal)
     EXPECT_TRUE(result.errors.find("[ 75%] Copy file ") != std::string::npos) << result.errors;
     EXPECT_TRUE(result.errors.find("[100%] Copy file ") != std::string::npos) << result.errors;
     EXPECT_EQ(result.errors.find('\r'), std::string::npos) << "no in-place updates in a log";
-    EXPECT_EQ(occurrences(result.errors, "\n"), 4u) << result.errors;
+    EXPECT_EQ(occurrences(result.errors, "\n"), 5u) << result.errors;
+    EXPECT_TRUE(result.errors.ends_with(" in 0 s; 0 items failed; 0 items not copied by design.\n")) << result.errors;
+    EXPECT_NE(result.errors.find("Summary: 2 files (2 bytes) copied, 0 files already up to date, 2 folders, 0 links"),
+              std::string::npos)
+        << result.errors;
+
+    const std::string elsewhere = m_work / "quiet";
+    fs::create_directory(elsewhere);
+    const Finished quiet = run({"--quiet", "--backup", m_source, elsewhere});
+    ASSERT_EQ(quiet.exitCode, 0) << quiet.errors;
+    EXPECT_TRUE(quiet.errors.starts_with("Summary: ")) << quiet.errors;
+    EXPECT_EQ(occurrences(quiet.errors, "\n"), 1u) << quiet.errors;
 }
 
 // --- refused before copying ------------------------------------------------
@@ -245,6 +256,15 @@ TEST_F(CommandLine, ADestinationThatFailsDuringTheRunEndsWithThree)
 }
 
 // --- arguments ------------------------------------------------------------------
+
+TEST_F(CommandLine, HelpAndHelpAllPrintTheUsageAndEndWithZero)
+{
+    for (const char *option : {"--help", "--help-all"}) {
+        const Finished result = run({option});
+        EXPECT_EQ(result.exitCode, 0) << option << result.errors;
+        EXPECT_NE(result.output.find("--backup"), std::string::npos) << result.output;
+    }
+}
 
 TEST_F(CommandLine, WrongArgumentsEndWithSixtyFourAndUsageWithoutTouchingTheDestination)
 {
