@@ -119,8 +119,8 @@ struct FakeDriveData {
     std::uint64_t total = 0;
     std::uint64_t free = 0;
     // Empty: named after the letter, so that each drive is a filesystem of its own.
-    std::string volumeId;
-    std::string mountId;
+    std::string volumeId{};
+    std::string mountId{};
 
     platform::DriveIdentity identity() const
     {
