@@ -225,6 +225,14 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
     const std::string destinationRoot = rootText(destination);
     std::uint64_t sourceBytes = 0;
     try {
+        // A folder where a drive belongs while none is mounted there lies on
+        // another drive, usually the system disk: a scheduled backup whose
+        // drive is unplugged would fill that, or copy an empty folder.
+        if (services.drives->awaitsMount(source))
+            return refuse("The source '" + sourceArgument + "' is not mounted: its drive is unplugged or not mounted.");
+        if (services.drives->awaitsMount(destination))
+            return refuse("The destination '" + destinationArgument +
+                          "' is not mounted: its drive is unplugged or not mounted.");
         // A destination inside the source would be copied into itself.
         if (folders.backupReaches(source, destination))
             return refuse("Source must not be the same as destination.");

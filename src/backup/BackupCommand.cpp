@@ -12,12 +12,15 @@
 #include "shell/Form1.h"
 #include "shell/TextProgressBar.h"
 
+#include "platform/Clock.h"
+#include "platform/DriveSource.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 
 #include <QLineEdit>
 
 #include <filesystem>
+#include <optional>
 
 namespace drovanta::shell {
 namespace {
@@ -53,6 +56,17 @@ void syncDestination(const std::string &backupFolder, backup::RunReport &report)
     report.add(result);
 }
 
+// The entry text of the chosen drive when its root no longer holds the
+// filesystem that was listed (unmounted, unplugged, another drive there).
+std::optional<QString> driveGone(const DriveList &list, const drives::RecordList &records, const QStringList &fields)
+{
+    const std::string letter = drives::recordField(fields, 0).toStdString();
+    const std::string &mount = records.identity(list.currentIndex() + 1).mount;
+    if (platform::services().drives->stillMounted(letter, mount))
+        return std::nullopt;
+    return list.currentText();
+}
+
 } // namespace
 
 void Form1::PushButton1_Click()
@@ -65,15 +79,35 @@ void Form1::PushButton1_Click()
         on.run(130, [] { showMessage("Source must not be the same as destination."); });
         return;
     }
-    on.run(102, [&] { source = drives::splitRecord(DriveRecords1->item(Combo1->currentIndex() + 1)); });
-    on.run(104, [&] { destination = drives::splitRecord(DriveRecords2->item(Combo2->currentIndex() + 1)); });
+    // A check that fails shows its box and starts nothing: a backup must not
+    // go ahead on paths nobody has checked (a list without a selection).
+    if (!on.run(102, [&] { source = drives::splitRecord(DriveRecords1->item(Combo1->currentIndex() + 1)); }))
+        return;
+    if (!on.run(104, [&] { destination = drives::splitRecord(DriveRecords2->item(Combo2->currentIndex() + 1)); }))
+        return;
+    // Both roots must still hold the filesystems that were listed: a drive
+    // unmounted meanwhile leaves an empty folder on another drive.
+    std::optional<QString> gone;
+    if (!on.run(132, [&] {
+            gone = driveGone(*Combo1, *DriveRecords1, source);
+            if (!gone)
+                gone = driveGone(*Combo2, *DriveRecords2, destination);
+        }))
+        return;
+    if (gone) {
+        on.run(134, [&] {
+            showMessage("The drive '" + gone->toStdString() + "' is no longer available. Press Refresh and choose again.");
+        });
+        return;
+    }
     bool tooLittleRoom = false;
     std::uint64_t sourceBytes = 0;
-    on.run(106, [&] {
-        const double free = backup::freeSpaceField(drives::recordField(destination, 2).toStdString());
-        sourceBytes = backup::roomNeededForDrive(drives::recordField(source, 0).toStdString());
-        tooLittleRoom = free < static_cast<double>(sourceBytes);
-    });
+    if (!on.run(106, [&] {
+            const double free = backup::freeSpaceField(drives::recordField(destination, 2).toStdString());
+            sourceBytes = backup::roomNeededForDrive(drives::recordField(source, 0).toStdString());
+            tooLittleRoom = free < static_cast<double>(sourceBytes);
+        }))
+        return;
     if (tooLittleRoom) {
         on.run(128, [&] {
             showMessage(backup::noRoomMessage(drives::rootPath(drives::recordField(destination, 0)).toStdString(),
@@ -81,6 +115,13 @@ void Form1::PushButton1_Click()
         });
         return;
     }
+    // The backup folder is named after the day the backup starts, also when
+    // the destination was chosen the day before.
+    if (!on.run(136, [&] {
+            Text2->setText(drives::backupFolderPath(drives::recordField(destination, 0),
+                                                    platform::services().clock->today()));
+        }))
+        return;
     on.run(108, [this] { setMousePointer(Hourglass); });
     on.run(110, [] { backup::StopCopy = false; });
     backup::RunReport report;

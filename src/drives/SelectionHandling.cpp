@@ -13,6 +13,19 @@
 
 namespace drovanta::shell {
 
+namespace {
+
+// The identity of the chosen drive, which the next start looks for; empty
+// when nothing is chosen.
+std::string chosenDrive(const drives::RecordList &records, int position)
+{
+    return position == -1 ? std::string() : records.identity(position + 1).volume;
+}
+
+} // namespace
+
+// The position is saved as older versions read it, and the drive itself
+// beside it.
 void Form1::Combo1_Click()
 {
     const int position = Combo1->currentIndex();
@@ -21,6 +34,7 @@ void Form1::Combo1_Click()
         Text1->setText(drives::rootPath(fields.at(0)));
     }
     SettingsStore::saveSetting("Combo1", std::to_string(position));
+    SettingsStore::saveSetting("Combo1Drive", chosenDrive(*DriveRecords1, position));
 }
 
 void Form1::Combo2_Click()
@@ -31,6 +45,7 @@ void Form1::Combo2_Click()
         Text2->setText(drives::backupFolderPath(fields.at(0), platform::services().clock->today()));
     }
     SettingsStore::saveSetting("Combo2", std::to_string(position));
+    SettingsStore::saveSetting("Combo2Drive", chosenDrive(*DriveRecords2, position));
 }
 
 void Form1::PushButton2_Click()

@@ -14,6 +14,19 @@ DriveList::DriveList(QWidget *parent) : QComboBox(parent)
 {
     setEditable(false);
     setInsertPolicy(QComboBox::NoInsert);
+    // A choice that changes the position arrives as a change first and then
+    // as an activation; one that does not change it only as an activation.
+    connect(this, &QComboBox::currentIndexChanged, this, [this] { m_changedSinceShown = true; });
+    connect(this, &QComboBox::activated, this, [this] {
+        if (!std::exchange(m_changedSinceShown, false))
+            emit sameEntryChosen();
+    });
+}
+
+void DriveList::showPopup()
+{
+    m_changedSinceShown = false;
+    QComboBox::showPopup();
 }
 
 void DriveList::addEntry(const QString &text)

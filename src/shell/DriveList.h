@@ -31,7 +31,15 @@ public:
     // nobody above handles it, and the last-resort report shows it.
     void runSelectionHandling(const std::function<void()> &handling);
 
+    void showPopup() override;
+
+signals:
+    // The user chose the entry that was already selected: the position did
+    // not change, but the choice was made again.
+    void sameEntryChosen();
+
 private:
+    bool m_changedSinceShown = false;
     bool m_settingIndex = false;
     std::exception_ptr m_pendingFailure;
 };

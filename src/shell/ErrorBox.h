@@ -39,13 +39,17 @@ class OnError final {
 public:
     explicit OnError(std::string_view location) : m_location(location) {}
 
+    // True when the statement ran to its end; a handler whose later
+    // statements make no sense after this one failed returns on false.
     template<typename Statement>
-    void run(int label, Statement &&statement)
+    bool run(int label, Statement &&statement)
     {
         try {
             std::forward<Statement>(statement)();
+            return true;
         } catch (...) {
             report(label);
+            return false;
         }
     }
 

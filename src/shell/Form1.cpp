@@ -203,6 +203,9 @@ void Form1::createControls()
             [this] { Combo1->runSelectionHandling([this] { Combo1_Click(); }); });
     connect(Combo2, &QComboBox::currentIndexChanged, this,
             [this] { Combo2->runSelectionHandling([this] { Combo2_Click(); }); });
+    // Choosing the destination again renews the date of its backup folder.
+    connect(Combo2, &DriveList::sameEntryChosen, this,
+            [this] { Combo2->runSelectionHandling([this] { Combo2_Click(); }); });
     connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
     connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
     connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });

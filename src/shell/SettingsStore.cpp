@@ -24,6 +24,11 @@ std::string getSetting(const std::string &key, int defaultValue)
     return value ? *value : std::to_string(defaultValue);
 }
 
+std::optional<std::string> findSetting(const std::string &key)
+{
+    return platform::services().settings->read(applicationName, sectionName, key);
+}
+
 void saveSetting(const std::string &key, const std::string &value)
 {
     platform::services().settings->write(applicationName, sectionName, key, value);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace drovanta::shell {
@@ -11,6 +12,8 @@ namespace SettingsStore {
 // The stored text of `key`, or `defaultValue` written as a decimal integer
 // when the key does not exist.
 std::string getSetting(const std::string &key, int defaultValue);
+// The stored text of `key`, or nothing when the key does not exist.
+std::optional<std::string> findSetting(const std::string &key);
 void saveSetting(const std::string &key, const std::string &value);
 
 // Converts a stored text to a 16-bit signed integer as the program always

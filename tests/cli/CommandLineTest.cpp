@@ -207,6 +207,30 @@ TEST_F(CommandLine, ADestinationWithLessRoomThanTheSourceHoldsIsRefusedWithTheWi
     EXPECT_FALSE(fs::exists(small.path() + "/" + todaysBackupName()));
 }
 
+TEST_F(CommandLine, ADestinationBelowMntOnTheSystemDiskIsRefusedAsNotMounted)
+{
+    // A drive's mount point without its drive: a folder on the root filesystem.
+    const std::string mountPoint = "/mnt/drovanta-test-" + std::to_string(::getpid()) + "/Archive";
+    std::error_code ec;
+    fs::create_directories(mountPoint, ec);
+    if (ec)
+        GTEST_SKIP() << "cannot create " << mountPoint << ": " << ec.message();
+    struct stat root {}, mnt {};
+    const bool onRoot = ::stat("/", &root) == 0 && ::stat(mountPoint.c_str(), &mnt) == 0 && root.st_dev == mnt.st_dev;
+    writeFile(m_source + "/notes.txt", "notes");
+
+    const Finished result = onRoot ? run({"--backup", m_source, mountPoint}) : Finished{};
+    const bool leftEmpty = fs::is_empty(mountPoint);
+    fs::remove_all(fs::path(mountPoint).parent_path(), ec);
+    if (!onRoot)
+        GTEST_SKIP() << "/mnt is not on the root filesystem here";
+
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.errors.find("The destination '" + mountPoint + "' is not mounted"), std::string::npos)
+        << result.errors;
+    EXPECT_TRUE(leftEmpty);
+}
+
 // --- items that fail during the run ------------------------------------------
 
 TEST_F(CommandLine, AFileThatCannotBeReadIsNamedAndTheRunEndsWithOne)

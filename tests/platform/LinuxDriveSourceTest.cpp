@@ -73,6 +73,7 @@ public:
 private:
     void link(const fs::path &folder, const std::string &number)
     {
+        std::ofstream(folder / "dev") << number << "\n";
         fs::create_directories(m_root / "dev" / "block");
         fs::create_directories(m_root / "class" / "block");
         fs::create_directory_symlink(fs::path("../..") / fs::relative(folder, m_root),
@@ -128,11 +129,28 @@ protected:
         m_sysfs.addDisk("virtual/block/loop0", "7:0", false);
         m_sysfs.addDisk("virtual/block/loop1", "7:1", false);
         fs::create_directories(m_byLabel);
+        fs::create_directories(m_byUuid);
+        fs::create_directories(m_udev);
     }
 
-    LinuxDriveSource source(const std::string &mountInfo = desktopMountInfo)
+    LinuxSystemPaths paths(const std::string &mountInfo)
     {
-        return LinuxDriveSource(write("mountinfo", mountInfo), m_sysfs.root(), m_byLabel);
+        // Mount points of the tests that must exist lie in the temporary
+        // folder, which plays the user's home.
+        return {.mountInfo = write("mountinfo", mountInfo),
+                .sysfs = m_sysfs.root(),
+                .diskLinks = m_root / "disk",
+                .udevData = m_udev,
+                .fstab = m_root / "fstab",
+                .utab = m_root / "utab",
+                .home = m_root.string()};
+    }
+
+    LinuxDriveSource source(const std::string &mountInfo = desktopMountInfo) { return LinuxDriveSource(paths(mountInfo)); }
+
+    void udevData(const std::string &number, const std::string &properties)
+    {
+        std::ofstream(m_udev / ("b" + number)) << properties;
     }
 
     const Drive &driveAt(const std::vector<std::unique_ptr<Drive>> &drives, const std::string &mountPoint)
@@ -157,7 +175,9 @@ protected:
     }
 
     FakeSysfs m_sysfs{m_root / "sys"};
-    fs::path m_byLabel{m_root / "by-label"};
+    fs::path m_byLabel{m_root / "disk" / "by-label"};
+    fs::path m_byUuid{m_root / "disk" / "by-uuid"};
+    fs::path m_udev{m_root / "udev"};
 };
 
 } // namespace
@@ -193,11 +213,13 @@ TEST(MountInfoParsing, FindsTheFieldsAfterAnyNumberOfOptionalTagsAndSkipsMalform
 
 TEST_F(TemporaryFolder, AMissingMountTableIsAFailureNotAnEmptyList)
 {
-    const LinuxDriveSource source(m_root / "no-mountinfo", m_root, m_root);
+    LinuxSystemPaths paths;
+    paths.mountInfo = m_root / "no-mountinfo";
+    const LinuxDriveSource source(paths);
     EXPECT_THROW(source.drives(), Failure);
 }
 
-TEST_F(DesktopDrives, ListsEachFilesystemOnceInMountTableOrderWithItsType)
+TEST_F(DesktopDrives, ListsEachShownFilesystemOnceInMountTableOrderWithItsType)
 {
     const auto drives = source().drives();
 
@@ -211,10 +233,7 @@ TEST_F(DesktopDrives, ListsEachFilesystemOnceInMountTableOrderWithItsType)
         {"/sys", DriveType::Unknown},
         {"/sys/fs/cgroup", DriveType::Unknown},
         {"/dev", DriveType::Unknown},
-        {"/snap/core22/1122", DriveType::Unknown},
-        {"/snap/firefox/3836", DriveType::Unknown},
         {"/home", DriveType::Fixed},
-        {"/boot/efi", DriveType::Fixed},
         {"/tmp", DriveType::RamDisk},
         {"/mnt/nas", DriveType::Network},
         {"/media/alex/USB STICK", DriveType::Removable},
@@ -330,4 +349,100 @@ TEST_F(DesktopDrives, ADriveWhoseMountPointIsGoneIsNotReadyAndCannotBeMeasured)
     EXPECT_THROW(drives[0]->availableSpace(), Failure);
     EXPECT_THROW(drives[0]->totalSize(), Failure);
     EXPECT_THROW(drives[0]->freeSpace(), Failure);
+}
+
+TEST_F(DesktopDrives, ListsTheRootASeparateHomeAndAStickButNoSystemSwapOrHiddenFilesystem)
+{
+    const std::string nvme = "pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0/nvme0n1";
+    m_sysfs.addPartition(nvme, "nvme0n1p4", "259:4");
+    m_sysfs.addPartition(nvme, "nvme0n1p5", "259:5");
+    m_sysfs.addPartition(nvme, "nvme0n1p6", "259:6");
+    m_sysfs.addPartition(nvme, "nvme0n1p7", "259:7");
+    udevData("259:5", "E:ID_FS_TYPE=vfat\nE:ID_PART_ENTRY_TYPE=C12A7328-F81F-11D2-BA4B-00A0C93EC93B\n");
+    udevData("259:6", "S:disk/by-label/RECOVERY\nE:UDISKS_IGNORE=1\n");
+    write("fstab", "# <file system> <mount point> <type> <options> <dump> <pass>\n"
+                   "UUID=1234 /srv/vm ext4 defaults,x-gvfs-hide 0 2\n");
+    write("utab", "ID=90 SRC=/dev/nvme0n1p7 TARGET=/mnt/scratch ROOT=/ OPTS=x-gvfs-hide\n");
+
+    const auto drives = source("22 1 259:2 / / rw,relatime shared:1 - ext4 /dev/nvme0n1p2 rw\n"
+                               "23 22 259:4 / /boot rw,relatime shared:2 - ext4 /dev/nvme0n1p4 rw\n"
+                               "24 23 259:1 / /boot/efi rw,relatime shared:3 - vfat /dev/nvme0n1p1 rw,fmask=0077\n"
+                               "25 22 259:5 / /mnt/esp rw,relatime shared:4 - vfat /dev/nvme0n1p5 rw\n"
+                               "26 22 259:3 / /home rw,relatime shared:5 - ext4 /dev/nvme0n1p3 rw\n"
+                               "27 22 0:60 / /swapspace rw - swap /dev/nvme0n1p8 rw\n"
+                               "28 22 259:6 / /mnt/recovery rw - ntfs3 /dev/nvme0n1p6 rw\n"
+                               "29 22 259:0 / /srv/vm rw - ext4 /dev/nvme0n1 rw\n"
+                               "30 22 259:7 / /mnt/scratch rw - ext4 /dev/nvme0n1p7 rw\n"
+                               "31 22 8:17 / /data/hidden-stick rw,x-gvfs-hide - vfat /dev/sdb1 rw\n"
+                               "32 26 8:17 / /media/alex/USB\\040STICK rw,nosuid - vfat /dev/sdb1 rw\n")
+                            .drives();
+
+    std::vector<std::string> listed;
+    for (const auto &drive : drives)
+        listed.push_back(drive->letter());
+    EXPECT_EQ(listed, (std::vector<std::string>{"/", "/home", "/media/alex/USB STICK"}));
+}
+
+TEST_F(DesktopDrives, ARemovableDiskOutsideTheDesktopsPlacesIsNotListedButAFixedDiskIs)
+{
+    const auto drives = source("22 1 259:2 / / rw - ext4 /dev/nvme0n1p2 rw\n"
+                               "23 22 8:17 / /srv/stick rw - vfat /dev/sdb1 rw\n"
+                               "24 22 259:3 / /srv/data rw - ext4 /dev/nvme0n1p3 rw\n"
+                               "25 22 8:17 / /run/media/alex/STICK rw - vfat /dev/sdb1 rw\n")
+                            .drives();
+
+    std::vector<std::string> listed;
+    for (const auto &drive : drives)
+        listed.push_back(drive->letter());
+    EXPECT_EQ(listed, (std::vector<std::string>{"/", "/srv/data", "/run/media/alex/STICK"}));
+}
+
+TEST_F(DesktopDrives, NamesEachFilesystemByItsUuidWhereItHasOneAndElseByLabelAndMountPoint)
+{
+    udevData("259:2", "E:ID_FS_UUID=aaaa-1111\n");
+    fs::create_directory_symlink("../../sdb1", m_byUuid / "B0B0-C0C0");
+    fs::create_directory_symlink("../../sdb1", m_byLabel / "STICK");
+    const std::string stick = (m_root / "stick").string();
+    const std::string efi = (m_root / "efi").string();
+
+    const auto drives = source("40 1 0:35 /@ / rw - btrfs /dev/nvme0n1p2 rw,subvol=/@\n"
+                               "41 40 0:35 /@home /home rw - btrfs /dev/nvme0n1p2 rw,subvol=/@home\n"
+                               "60 1 8:17 / " + stick + " rw - vfat /dev/sdb1 rw\n"
+                               "62 1 259:1 / " + efi + " rw - ext2 /dev/nvme0n1p1 rw\n")
+                            .drives();
+
+    EXPECT_EQ(driveAt(drives, "/").identity().volume, "uuid aaaa-1111 /@");
+    EXPECT_EQ(driveAt(drives, "/home").identity().volume, "uuid aaaa-1111 /@home");
+    EXPECT_EQ(driveAt(drives, stick).identity().volume, "uuid B0B0-C0C0");
+    EXPECT_EQ(driveAt(drives, efi).identity().volume, "label  at " + efi);
+    EXPECT_NE(driveAt(drives, "/").identity().mount, driveAt(drives, "/home").identity().mount);
+}
+
+TEST_F(DesktopDrives, AMountPointIsNoLongerTheListedDriveWhenItsFilesystemIsGoneOrAnotherIsThere)
+{
+    const std::string stick = (m_root / "stick").string();
+    fs::create_directories(stick);
+    const LinuxDriveSource drivesOnThisTable = source("60 1 8:17 / " + stick + " rw - vfat /dev/sdb1 rw\n");
+    const std::string listed = drivesOnThisTable.drives().at(0)->identity().mount;
+
+    write("mountinfo", "61 1 8:33 / " + stick + " rw - vfat /dev/sdc1 rw\n");
+    EXPECT_FALSE(drivesOnThisTable.stillMounted(stick, listed));
+    write("mountinfo", "22 1 259:2 / / rw - ext4 /dev/nvme0n1p2 rw\n");
+    EXPECT_FALSE(drivesOnThisTable.stillMounted(stick, listed));
+    // Listed in the table, but the folder does not carry that device's files.
+    write("mountinfo", "60 1 8:17 / " + stick + " rw - vfat /dev/sdb1 rw\n");
+    EXPECT_FALSE(drivesOnThisTable.stillMounted(stick, listed));
+}
+
+TEST_F(DesktopDrives, AFolderAtOrBelowAnFstabMountPointThatIsNotMountedAwaitsItsDrive)
+{
+    write("fstab", "UUID=1 / ext4 defaults 0 1\nUUID=2 /home ext4 defaults 0 2\n"
+                   "UUID=3 /srv/backup ext4 noauto,nofail 0 2\nUUID=4 none swap sw 0 0\n");
+    const LinuxDriveSource drivesHere = source("22 1 259:2 / / rw - ext4 /dev/nvme0n1p2 rw\n"
+                                               "26 22 259:3 / /home rw - ext4 /dev/nvme0n1p3 rw\n");
+
+    EXPECT_TRUE(drivesHere.awaitsMount("/srv/backup"));
+    EXPECT_TRUE(drivesHere.awaitsMount("/srv/backup/nightly"));
+    EXPECT_FALSE(drivesHere.awaitsMount("/srv/backup-old"));
+    EXPECT_FALSE(drivesHere.awaitsMount("/home/alex"));
 }

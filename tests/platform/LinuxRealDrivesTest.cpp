@@ -86,3 +86,19 @@ TEST(RealLinuxDrives, ListsTheRootFilesystemAsAFixedDriveWhenADiskHoldsIt)
     EXPECT_LE(drive->availableSpace(), drive->freeSpace());
     EXPECT_LE(drive->freeSpace(), drive->totalSize());
 }
+
+TEST(RealLinuxDrives, AListedVolumeIsStillMountedUntilItIsUnmounted)
+{
+    drovanta::testing::LoopVolume volume(16, "DrovGone", "DrovGone");
+    if (!volume.mounted())
+        GTEST_SKIP() << volume.error();
+    const LinuxDriveSource source;
+    const auto drives = source.drives();
+    const Drive *drive = findDrive(drives, volume.path());
+    ASSERT_NE(drive, nullptr);
+    const std::string listed = drive->identity().mount;
+
+    EXPECT_TRUE(source.stillMounted(volume.path(), listed));
+    ASSERT_TRUE(volume.unmount());
+    EXPECT_FALSE(source.stillMounted(volume.path(), listed));
+}

@@ -133,3 +133,17 @@ TEST(WindowsDriveSource, ReportsTheTypeLabelAndSpaceOfEachDriveThePrefixWasGiven
         EXPECT_GE(available + tolerance, wanted.available);
     }
 }
+
+TEST(WindowsDriveSource, ADriveIsStillMountedAsListedAndNoOtherVolumeIsTakenForIt)
+{
+    const WindowsDriveSource source;
+    const auto drives = source.drives();
+    const Drive *system = find(drives, "C");
+    ASSERT_NE(system, nullptr) << "no C: drive";
+    const DriveIdentity identity = system->identity();
+
+    EXPECT_FALSE(identity.volume.empty());
+    EXPECT_TRUE(source.stillMounted("C", identity.mount));
+    EXPECT_FALSE(source.stillMounted("C", identity.mount + "x"));
+    EXPECT_FALSE(source.awaitsMount("C:\\"));
+}

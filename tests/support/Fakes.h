@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,14 @@ struct FakeDriveData {
     std::uint64_t available = 0;
     std::uint64_t total = 0;
     std::uint64_t free = 0;
+    // Empty: named after the letter, so that each drive is a filesystem of its own.
+    std::string volumeId{};
+    std::string mountId{};
+
+    platform::DriveIdentity identity() const
+    {
+        return {volumeId.empty() ? "volume " + letter : volumeId, mountId.empty() ? "mount " + letter : mountId};
+    }
 };
 
 class FakeDrive final : public platform::Drive {
@@ -129,6 +138,7 @@ public:
     std::uint64_t availableSpace() const override { return m_data.available; }
     std::uint64_t totalSize() const override { return m_data.total; }
     std::uint64_t freeSpace() const override { return m_data.free; }
+    platform::DriveIdentity identity() const override { return m_data.identity(); }
 
 private:
     FakeDriveData m_data;
@@ -146,7 +156,19 @@ public:
         return out;
     }
 
+    // Still mounted while `list` holds a ready drive at the letter with that mount identity.
+    bool stillMounted(const std::string &letter, const std::string &mount) const override
+    {
+        for (const auto &data : list)
+            if (data.letter == letter)
+                return data.ready && data.identity().mount == mount;
+        return false;
+    }
+
+    bool awaitsMount(const std::string &folder) const override { return awaiting.count(folder) != 0; }
+
     std::vector<FakeDriveData> list;
+    std::set<std::string> awaiting;
     bool fail = false;
 };
 

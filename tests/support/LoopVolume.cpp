@@ -78,6 +78,13 @@ LoopVolume::LoopVolume(int megabytes, const std::string &label, const std::strin
     m_mounted = true;
 }
 
+bool LoopVolume::unmount()
+{
+    if (m_mounted && run({"umount", m_mountPoint}) == 0)
+        m_mounted = false;
+    return !m_mounted;
+}
+
 LoopVolume::~LoopVolume()
 {
     if (m_mounted && run({"umount", m_mountPoint}) != 0 && run({"umount", "-l", m_mountPoint}) != 0)

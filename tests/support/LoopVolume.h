@@ -20,6 +20,9 @@ public:
     LoopVolume &operator=(const LoopVolume &) = delete;
 
     bool mounted() const { return m_mounted; }
+    // Unmounts the volume now (as a user pulling the drive would); its mount
+    // point stays, an empty folder. False when the system refused.
+    bool unmount();
     const std::string &error() const { return m_error; }
     // The mount point, without a trailing separator.
     const std::string &path() const { return m_mountPoint; }

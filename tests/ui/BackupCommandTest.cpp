@@ -46,6 +46,10 @@ void clickLikeAUser(QWidget *window, QWidget *button)
 
 // Two folders of a temporary folder play the source and the destination drive.
 class BackupCommandTest : public drovanta::testing::UiTest {
+public:
+    using UiTest::fakes;
+    using UiTest::form;
+
 protected:
     void SetUp() override
     {
@@ -153,24 +157,52 @@ TEST_F(BackupCommandTest, FreeSpaceEqualToTheUsedBytesIsEnoughAndOneByteLessIsNo
     EXPECT_TRUE(engine.calls.empty());
 }
 
-TEST_F(BackupCommandTest, NoSourceChosenReportsTheLookupAndTheRoomCheckThenBacksUpTheHeldPaths)
+struct FailedCheck {
+    const char *name;
+    void (*cause)(BackupCommandTest &);
+    const char *label;
+};
+
+class FailedCheckTest : public BackupCommandTest, public ::testing::WithParamInterface<FailedCheck> {};
+
+TEST_P(FailedCheckTest, ShowsItsBoxAndCopiesNothing)
 {
     loadDrives(50, 1000);
-    form->Combo1->setListIndex(-1); // Text1 keeps the source path
+    GetParam().cause(*this);
 
     form->PushButton1_Click();
 
-    EXPECT_EQ(errorLabels(), (std::vector<std::string>{"102", "106"}));
-    EXPECT_EQ(fakes.messageBoxes.texts().back(), "Done.");
-    EXPECT_TRUE(fs::exists(backupFolder / "notes.txt"));
+    EXPECT_EQ(errorLabels(), (std::vector<std::string>{GetParam().label}));
+    EXPECT_EQ(fakes.messageBoxes.shown.size(), 1u) << "no \"Done.\" after a failed check";
+    EXPECT_TRUE(engine.calls.empty());
+    EXPECT_FALSE(fs::exists(backupFolder));
 }
 
-TEST_F(BackupCommandTest, NoDestinationChosenReportsTheLookupAndTheRoomCheck)
+INSTANTIATE_TEST_SUITE_P(
+    BackupCommand, FailedCheckTest,
+    ::testing::Values(
+        FailedCheck{"NoSourceChosen", [](BackupCommandTest &t) { t.form->Combo1->setListIndex(-1); }, "102"},
+        // The remembered destination is not listed after a refresh: no destination is chosen.
+        FailedCheck{"RememberedDestinationGone",
+                    [](BackupCommandTest &t) {
+                        t.fakes.drives.list.pop_back();
+                        t.fakes.drives.list.push_back({"/media/other", DriveType::Fixed, true, "Other", 1u << 30});
+                        t.form->PushButton3_Click();
+                        ASSERT_EQ(t.form->Combo2->currentIndex(), -1);
+                    },
+                    "104"},
+        FailedCheck{"RoomNotMeasurable", [](BackupCommandTest &t) { t.fakes.drives.fail = true; }, "106"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(BackupCommandTest, ARunAfterMidnightWritesTodaysFolder)
 {
     loadDrives(50, 1000);
-    form->Combo2->setListIndex(-1);
+    fakes.clock.date = {2021, 9, 1};
+
     form->PushButton1_Click();
-    EXPECT_EQ(errorLabels(), (std::vector<std::string>{"104", "106"}));
+
+    EXPECT_TRUE(fs::exists(destination / "Backup 09-01-2021" / "notes.txt"));
+    EXPECT_FALSE(fs::exists(backupFolder));
 }
 
 TEST_F(BackupCommandTest, ItemsThatCouldNotBeCopiedAreCountedAndListedInTheDetails)

@@ -5,6 +5,8 @@
 
 #include <QLineEdit>
 
+#include <map>
+
 using drovanta::platform::DriveType;
 using drovanta::testing::FakeDriveData;
 using drovanta::testing::UiTest;
@@ -38,6 +40,14 @@ protected:
         for (int i = 1; i <= list.count(); ++i)
             out << list.item(i);
         return out;
+    }
+
+    // Settings as versions that remembered only positions left them.
+    void positionsOnly(const std::map<std::string, std::string> &positions)
+    {
+        fakes.settings.values.clear();
+        for (const auto &[key, value] : positions)
+            fakes.settings.set(key, value);
     }
 
     std::vector<std::string> boxesAt() const
@@ -116,7 +126,7 @@ TEST_F(DriveListsTest, ASavedDestinationOnePastTheEndSelectsTheLastDriveAndFurth
     EXPECT_EQ(form->Combo2->currentIndex(), 2);
     EXPECT_TRUE(fakes.messageBoxes.shown.empty());
 
-    fakes.settings.set("Combo2", "5");
+    positionsOnly({{"Combo2", "5"}});
     form->PushButton3_Click();
     EXPECT_EQ(boxesAt(), (std::vector<std::string>{"150"}));
     EXPECT_NE(fakes.messageBoxes.texts()[0].find("Invalid property value\r\nin Drovanta2021/08/31.Form1.ListDrives "),
@@ -147,8 +157,7 @@ TEST_F(DriveListsTest, SavedTextsAreConvertedOrReportedWhereTheyAreRead)
     EXPECT_TRUE(fakes.messageBoxes.shown.empty());
 
     // A destination text that is no number leaves n at 0: the first drive.
-    fakes.settings.set("Combo1", "70000");
-    fakes.settings.set("Combo2", "abc");
+    positionsOnly({{"Combo1", "70000"}, {"Combo2", "abc"}});
     form->PushButton2_Click();
     EXPECT_EQ(boxesAt(), (std::vector<std::string>{"140", "144"}));
     EXPECT_NE(fakes.messageBoxes.texts()[0].find("Overflow\r\n"), std::string::npos);
@@ -202,21 +211,57 @@ TEST_F(DriveListsTest, AChoiceRunsTheSelectionHandlingOnceAndSavesThePosition)
 
     form->Combo1->setCurrentIndex(1);
     EXPECT_EQ(form->Text1->text(), QStringLiteral("/media/alex/Archive/"));
-    EXPECT_EQ(fakes.settings.writes, (std::vector<std::string>{"Combo1=1"}));
+    EXPECT_EQ(fakes.settings.writes, (std::vector<std::string>{"Combo1=1", "Combo1Drive=volume /media/alex/Archive"}));
 
-    // No selection: the path stays as it was and "-1" is saved.
+    // No selection: the path stays as it was and "-1" is saved, with no drive.
     form->Combo1->setListIndex(-1);
     EXPECT_EQ(form->Text1->text(), QStringLiteral("/media/alex/Archive/"));
     EXPECT_EQ(fakes.settings.get("Combo1"), "-1");
+    EXPECT_EQ(fakes.settings.get("Combo1Drive"), "");
 }
 
-TEST_F(DriveListsTest, TheBackupFolderIsNamedAfterTheDayOfTheDestinationChoice)
+TEST_F(DriveListsTest, ChoosingTheSameDestinationAgainRenewsTheDateOfItsFolder)
 {
     threeDrives();
     form->Form_Load();
     fakes.clock.date = {2022, 1, 5};
-    form->Combo2->setCurrentIndex(0);
-    EXPECT_EQ(form->Text2->text(), QStringLiteral("/Backup 01-05-2022"));
+    form->show();
+    form->Combo2->showPopup();
+    form->Combo2->hidePopup();
+    emit form->Combo2->activated(form->Combo2->currentIndex());
+    EXPECT_EQ(form->Text2->text(), QStringLiteral("/media/alex/Archive/Backup 01-05-2022"));
+}
+
+TEST_F(DriveListsTest, TheChosenDrivesAreSelectedAgainWhereverTheyNowStand)
+{
+    threeDrives();
+    form->Form_Load();
+    form->Combo1->setCurrentIndex(2);
+    form->Combo2->setCurrentIndex(1);
+
+    fakes.drives.list.insert(fakes.drives.list.begin(), {"/media/alex/New", DriveType::Removable, true, "New", 1});
+    form->PushButton2_Click();
+
+    EXPECT_EQ(form->Combo1->currentText(), QStringLiteral("Local Disk (/media/alex/Stick)"));
+    EXPECT_EQ(form->Combo2->currentText(), QStringLiteral("Archive (/media/alex/Archive)"));
+    EXPECT_EQ(form->Text1->text(), QStringLiteral("/media/alex/Stick/"));
+    EXPECT_EQ(fakes.settings.get("Combo2"), "2");
+}
+
+TEST_F(DriveListsTest, ARememberedDriveThatIsGoneLeavesItsListWithoutSelectionOrPath)
+{
+    threeDrives();
+    form->Form_Load();
+    ASSERT_FALSE(form->Text2->text().isEmpty());
+
+    fakes.drives.list.erase(fakes.drives.list.begin() + 1); // the destination, Archive
+    form->PushButton3_Click();
+
+    EXPECT_EQ(form->Combo1->currentIndex(), 0);
+    EXPECT_EQ(form->Combo2->currentIndex(), -1);
+    EXPECT_EQ(form->Text2->text(), QString());
+    // Still remembered: the drive is selected again once it is back.
+    EXPECT_EQ(fakes.settings.get("Combo2Drive"), "volume /media/alex/Archive");
 }
 
 TEST(DrivePaths, AreWrittenTheWayEachSystemWritesADrive)

@@ -131,6 +131,46 @@ TEST_F(RealVolumesTest, AWholeVolumeIsBackedUpThroughTheButtonsByteForByteWithTi
     EXPECT_FALSE(fs::exists(backup / "lost+found"));
 }
 
+class UnmountedDriveTest : public RealVolumesTest, public ::testing::WithParamInterface<bool> {};
+
+// A drive unmounted after it was listed leaves an empty folder on the system
+// disk at its mount point; nothing may be read from or written to it.
+TEST_P(UnmountedDriveTest, IsRefusedAtStartAndNothingIsWrittenAnywhere)
+{
+    const bool destinationGoes = GetParam();
+    LoopVolume source(16, "DrovFrom", "From Volume");
+    if (!source.mounted())
+        GTEST_SKIP() << source.error();
+    LoopVolume destination(16, "DrovTo", "To Volume");
+    if (!destination.mounted())
+        GTEST_SKIP() << destination.error();
+    std::mt19937 random(3);
+    writeRandomFile(fs::path(source.path()) / "Documents" / "letter.txt", 1000, random);
+
+    form->Form_Load();
+    const QString sourceEntry = QStringLiteral("DrovFrom (") + QString::fromStdString(source.path()) + QLatin1Char(')');
+    const QString targetEntry = QStringLiteral("DrovTo (") + QString::fromStdString(destination.path()) + QLatin1Char(')');
+    ASSERT_GE(entryIndex(sourceEntry), 0);
+    ASSERT_GE(entryIndex(targetEntry), 0);
+    form->Combo1->setCurrentIndex(entryIndex(sourceEntry));
+    form->Combo2->setCurrentIndex(entryIndex(targetEntry));
+    ASSERT_TRUE((destinationGoes ? destination : source).unmount());
+
+    form->PushButton1_Click();
+
+    const QString gone = destinationGoes ? targetEntry : sourceEntry;
+    EXPECT_EQ(fakes.messageBoxes.texts(),
+              (std::vector<std::string>{"The drive '" + gone.toStdString() +
+                                        "' is no longer available. Press Refresh and choose again."}));
+    EXPECT_TRUE(fs::is_empty(destinationGoes ? destination.path() : source.path()));
+    if (!destinationGoes) {
+        EXPECT_FALSE(fs::exists(fs::path(destination.path()) / "Backup 08-31-2021"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(RealVolumes, UnmountedDriveTest, ::testing::Values(false, true),
+                         [](const auto &info) { return std::string(info.param ? "Destination" : "Source"); });
+
 namespace {
 
 // The copier with fake services, a recording display and this system's engine.

@@ -99,7 +99,8 @@ DriveType classifyMount(const MountEntry &entry, const std::filesystem::path &sy
     return mountsDevicePath ? DriveType::Fixed : DriveType::Unknown;
 }
 
-std::vector<MountEntry> driveMounts(const std::vector<MountEntry> &entries)
+std::vector<MountEntry> driveMounts(const std::vector<MountEntry> &entries,
+                                    const std::function<bool(const MountEntry &)> &shown)
 {
     // A filesystem mounted on top of another hides it: the path reaches only
     // the later one, and one mount point must not stand for two drives.
@@ -115,6 +116,8 @@ std::vector<MountEntry> driveMounts(const std::vector<MountEntry> &entries)
         if (hidden[i])
             continue;
         if (rootWithinFilesystem(entry) != "/")
+            continue;
+        if (shown && !shown(entry))
             continue;
         // The raw root tells apart btrfs subvolumes, which share one device number.
         if (!seen.emplace(entry.major, entry.minor, entry.root).second)

@@ -4,6 +4,7 @@
 #include "platform/linux/MountInfo.h"
 
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 namespace drovanta::platform {
@@ -18,7 +19,9 @@ DriveType classifyMount(const MountEntry &entry, const std::filesystem::path &sy
 // The mounts that count as drives, in mount-table order: each filesystem once
 // (its first mount), never a bind mount of a sub-folder, since backing up a
 // folder that is also reachable through its own drive would copy it twice,
-// and never a mount hidden by a later mount on the same mount point.
-std::vector<MountEntry> driveMounts(const std::vector<MountEntry> &entries);
+// and never a mount hidden by a later mount on the same mount point. Of a
+// filesystem mounted twice, the first mount that `shown` accepts counts.
+std::vector<MountEntry> driveMounts(const std::vector<MountEntry> &entries,
+                                    const std::function<bool(const MountEntry &)> &shown = {});
 
 } // namespace drovanta::platform

@@ -3,25 +3,37 @@
 #include "platform/DriveSource.h"
 
 #include <filesystem>
+#include <string>
 
 namespace drovanta::platform {
 
-// The mounted filesystems of the machine as drives; the mount point stands
-// for the drive letter. The three paths are where the kernel and udev publish
-// what the drives are read from; tests point them at fixtures.
+// Where the kernel, udev and userspace publish what the drives are read from;
+// tests point them at fixtures.
+struct LinuxSystemPaths {
+    std::filesystem::path mountInfo = "/proc/self/mountinfo";
+    std::filesystem::path sysfs = "/sys";
+    // udev's links by-label and by-uuid.
+    std::filesystem::path diskLinks = "/dev/disk";
+    std::filesystem::path udevData = "/run/udev/data";
+    std::filesystem::path fstab = "/etc/fstab";
+    std::filesystem::path utab = "/run/mount/utab";
+    // The user's home folder; from HOME when empty.
+    std::string home;
+};
+
+// The mounted filesystems a desktop shows as drives; the mount point stands
+// for the drive letter.
 class LinuxDriveSource final : public DriveSource {
 public:
-    explicit LinuxDriveSource(std::filesystem::path mountInfoFile = "/proc/self/mountinfo",
-                              std::filesystem::path sysfsFolder = "/sys",
-                              std::filesystem::path byLabelFolder = "/dev/disk/by-label");
+    explicit LinuxDriveSource(LinuxSystemPaths paths = {});
 
     // Throws drovanta::Failure when the mount table cannot be read.
     std::vector<std::unique_ptr<Drive>> drives() const override;
+    bool stillMounted(const std::string &letter, const std::string &mount) const override;
+    bool awaitsMount(const std::string &folder) const override;
 
 private:
-    std::filesystem::path m_mountInfoFile;
-    std::filesystem::path m_sysfsFolder;
-    std::filesystem::path m_byLabelFolder;
+    LinuxSystemPaths m_paths;
 };
 
 } // namespace drovanta::platform

@@ -66,6 +66,21 @@ std::string decodeMountField(std::string_view field)
     return decoded;
 }
 
+bool hasMountOption(std::string_view options, std::string_view option)
+{
+    std::size_t start = 0;
+    while (start <= options.size()) {
+        std::size_t end = options.find(',', start);
+        if (end == std::string_view::npos)
+            end = options.size();
+        const std::string_view item = options.substr(start, end - start);
+        if (item == option || (item.size() > option.size() && item.starts_with(option) && item[option.size()] == '='))
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 std::vector<MountEntry> parseMountInfo(std::string_view text)
 {
     std::vector<MountEntry> entries;
@@ -87,10 +102,11 @@ std::vector<MountEntry> parseMountInfo(std::string_view text)
             continue;
 
         MountEntry entry;
-        if (!parseDeviceNumber(fields[2], entry.major, entry.minor))
+        if (!parseNumber(fields[0], entry.id) || !parseDeviceNumber(fields[2], entry.major, entry.minor))
             continue;
         entry.root = decodeMountField(fields[3]);
         entry.mountPoint = decodeMountField(fields[4]);
+        entry.options = decodeMountField(fields[5]);
         entry.fsType = decodeMountField(fields[separator + 1]);
         entry.source = decodeMountField(fields[separator + 2]);
         if (separator + 3 < fields.size())

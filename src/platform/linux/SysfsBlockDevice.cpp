@@ -53,6 +53,14 @@ std::optional<fs::path> deviceFolder(const fs::path &sysRoot, const MountEntry &
     return std::nullopt;
 }
 
+std::string firstLine(const fs::path &file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
 bool fileSaysOne(const fs::path &file)
 {
     std::ifstream in(file);
@@ -78,6 +86,9 @@ std::optional<BlockDevice> findBlockDevice(const fs::path &sysRoot, const MountE
     device.name = folder->filename().string();
     device.diskName = disk.filename().string();
     device.removable = fileSaysOne(disk / "removable");
+    device.number = firstLine(*folder / "dev");
+    if (device.number.empty() && entry.major != 0)
+        device.number = std::to_string(entry.major) + ":" + std::to_string(entry.minor);
     return device;
 }
 

@@ -14,6 +14,8 @@ struct BlockDevice {
     // Kernel names: "sdb1" and its disk "sdb"; a whole-disk device is its own disk.
     std::string name;
     std::string diskName;
+    // The device's own number as "MAJ:MIN" (btrfs mounts show another one).
+    std::string number;
     // The disk says its medium can be taken out (USB sticks, card readers).
     bool removable = false;
 };

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -62,9 +63,47 @@ private:
     bool m_restore = false;
 };
 
+// The volume GUID path ("\\?\Volume{...}\") of the volume at a root, or
+// empty when Windows gives none (a network or substituted drive).
+std::string volumeGuidPath(const std::wstring &root)
+{
+    wchar_t name[MAX_PATH + 1] = {};
+    if (!::GetVolumeNameForVolumeMountPointW(root.c_str(), name, MAX_PATH + 1))
+        return {};
+    return toUtf8(name);
+}
+
+// The serial number of the volume at a root, as "serial 1A2B-3C4D"; empty
+// when the volume cannot be read.
+std::string volumeSerial(const std::wstring &root)
+{
+    DWORD serial = 0;
+    if (!::GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0))
+        return {};
+    char text[32];
+    std::snprintf(text, sizeof text, "serial %04lX-%04lX", static_cast<unsigned long>(serial >> 16),
+                  static_cast<unsigned long>(serial & 0xffff));
+    return text;
+}
+
+std::wstring rootOf(wchar_t letter)
+{
+    return std::wstring{letter, L':', L'\\'};
+}
+
+// The volume at a root now: its GUID path and serial number.
+std::string mountIdentityAt(const std::wstring &root)
+{
+    const CriticalErrorsSilenced silenced;
+    const std::string serial = volumeSerial(root);
+    if (serial.empty())
+        return {};
+    return volumeGuidPath(root) + " " + serial;
+}
+
 class WindowsDrive final : public Drive {
 public:
-    explicit WindowsDrive(wchar_t letter) : m_letter(letter), m_root{letter, L':', L'\\'} {}
+    explicit WindowsDrive(wchar_t letter) : m_letter(letter), m_root(rootOf(letter)) {}
 
     std::string letter() const override { return std::string(1, static_cast<char>(m_letter)); }
 
@@ -105,6 +144,19 @@ public:
     std::uint64_t totalSize() const override { return space().total; }
     std::uint64_t freeSpace() const override { return space().free; }
 
+    DriveIdentity identity() const override
+    {
+        const CriticalErrorsSilenced silenced;
+        const std::string serial = volumeSerial(m_root);
+        if (serial.empty())
+            throw notReady(::GetLastError());
+        const std::string guidPath = volumeGuidPath(m_root);
+        DriveIdentity identity;
+        identity.volume = guidPath.empty() ? serial : guidPath;
+        identity.mount = guidPath + " " + serial;
+        return identity;
+    }
+
 private:
     struct Space {
         std::uint64_t available = 0;
@@ -133,6 +185,18 @@ private:
 };
 
 } // namespace
+
+bool WindowsDriveSource::stillMounted(const std::string &letter, const std::string &mount) const
+{
+    if (letter.size() != 1 || mount.empty())
+        return false;
+    return mountIdentityAt(rootOf(static_cast<wchar_t>(static_cast<unsigned char>(letter[0])))) == mount;
+}
+
+bool WindowsDriveSource::awaitsMount(const std::string &) const
+{
+    return false;
+}
 
 std::vector<std::unique_ptr<Drive>> WindowsDriveSource::drives() const
 {
