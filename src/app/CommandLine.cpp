@@ -8,6 +8,7 @@
 #include "backup/Copier.h"
 #include "backup/CopyDisplay.h"
 #include "backup/RoomCheck.h"
+#include "backup/RunLog.h"
 #include "backup/RunReport.h"
 #include "backup/StopCopy.h"
 
@@ -255,8 +256,10 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
     // the copier says the folder was there, which is no failure of this run.
     const bool merging = !folders.canonicalFolder(backupFolder).empty();
     const int boxesBefore = boxes.shown() + (merging ? 1 : 0);
+    const auto startedAt = std::chrono::system_clock::now();
     backup::Copy::FS_CopyXToY(sourceRoot, backupFolder);
     syncDestination(backupFolder, report);
+    backup::recordRun(report, sourceRoot, backupFolder, startedAt);
     const int failedSteps = boxes.shown() - boxesBefore;
 
     printReport(console, report);

@@ -2,6 +2,7 @@
 #include "backup/Copier.h"
 #include "backup/CopyDisplay.h"
 #include "backup/RoomCheck.h"
+#include "backup/RunLog.h"
 #include "backup/RunReport.h"
 #include "backup/StopCopy.h"
 
@@ -19,6 +20,7 @@
 
 #include <QLineEdit>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 
@@ -127,9 +129,12 @@ void Form1::PushButton1_Click()
     backup::RunReport report;
     report.setExpectedBytes(sourceBytes);
     on.run(112, [&] {
+        const auto started = std::chrono::system_clock::now();
+        const std::string sourcePath = Text1->text().toStdString();
         const std::string backupFolder = Text2->text().toStdString();
-        backup::Copy::FS_CopyXToY(Text1->text().toStdString(), backupFolder);
+        backup::Copy::FS_CopyXToY(sourcePath, backupFolder);
         syncDestination(backupFolder, report);
+        backup::recordRun(report, sourcePath, backupFolder, started);
     });
     on.run(114, [this] { setMousePointer(DefaultPointer); });
     on.run(126, [this] { ProgressBar1->setPercent(0); });
@@ -137,10 +142,9 @@ void Form1::PushButton1_Click()
     on.run(122, [&] {
         platform::MessageBox box;
         box.text = report.closingText();
-        if (!report.allCopied()) {
+        box.details = report.detailsText();
+        if (!report.allCopied())
             box.icon = platform::BoxIcon::Warning;
-            box.details = report.detailsText();
-        }
         platform::services().messageBoxes->show(box);
     });
 }

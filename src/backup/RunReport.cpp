@@ -123,13 +123,23 @@ std::string RunReport::summaryText(double seconds) const
     return text + ".";
 }
 
-std::string RunReport::detailsText() const
+std::string RunReport::failureLines() const
 {
     std::string details;
     if (m_result.destinationFailed)
         details += "Destination failed: " + describe(m_result.destinationFailure) + "\n";
     for (const auto &failure : m_result.failures)
         details += describe(failure) + "\n";
+    return details;
+}
+
+std::string RunReport::detailsText() const
+{
+    std::string details = failureLines();
+    if (!m_logPath.empty())
+        details += "This run is recorded in " + m_logPath + "\n";
+    else if (!m_logProblem.empty())
+        details += "This run could not be recorded: " + m_logProblem + "\n";
     return details;
 }
 

@@ -46,7 +46,16 @@ public:
     // many items failed or were left out by design.
     std::string summaryText(double seconds) const;
     // One line per item that could not be copied: its path and the reason.
+    std::string failureLines() const;
+    // The closing message's details: the failure lines, then where the run
+    // is recorded.
     std::string detailsText() const;
+    // Where the run log was written; or, with an empty path, why it was not.
+    void setLogPath(const std::string &path, const std::string &reason)
+    {
+        m_logPath = path;
+        m_logProblem = reason;
+    }
     bool allCopied() const { return m_result.failures.empty() && !m_result.destinationFailed; }
 
 private:
@@ -60,6 +69,8 @@ private:
     int m_total = 0;
     int m_started = 0;
     std::vector<std::string> m_cutShort;
+    std::string m_logPath;
+    std::string m_logProblem;
 };
 
 } // namespace drovanta::backup

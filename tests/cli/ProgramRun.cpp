@@ -28,7 +28,7 @@ std::string contentsOf(const std::string &path)
 
 bool replacedVariable(const std::string &entry)
 {
-    for (const char *name : {"HOME=", "XDG_CONFIG_HOME=", "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="})
+    for (const char *name : {"HOME=", "XDG_CONFIG_HOME=", "XDG_STATE_HOME=", "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="})
         if (entry.starts_with(name))
             return true;
     return false;

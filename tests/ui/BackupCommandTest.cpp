@@ -219,7 +219,19 @@ TEST_F(BackupCommandTest, ItemsThatCouldNotBeCopiedAreCountedAndListedInTheDetai
     EXPECT_EQ(box.text.rfind("Done.", 0), 0u);
     EXPECT_NE(box.text.find("1 file or folder could not be copied."), std::string::npos);
     EXPECT_EQ(box.icon, BoxIcon::Warning);
-    EXPECT_EQ(box.details, (source / "B" / "b.txt").string() + ": open: Permission denied\n");
+    const std::string failure = (source / "B" / "b.txt").string() + ": open: Permission denied\n";
+    const std::string log = qEnvironmentVariable("XDG_STATE_HOME").toStdString() + "/drovanta/runs.log";
+    EXPECT_EQ(box.details, failure + "This run is recorded in " + log + "\n");
+
+    // The run log holds the run, its failure and how it ended.
+    std::ifstream file(log);
+    const std::string logged((std::istreambuf_iterator<char>(file)), {});
+    const std::string entry = logged.substr(logged.rfind("Backup from "));
+    EXPECT_NE(entry.find("\nSource: " + source.string() + "/\n"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("\nBackup folder: " + backupFolder.string() + "\n"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("\nEnded: finished; some items could not be copied\n"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("\nSummary: "), std::string::npos) << entry;
+    EXPECT_TRUE(entry.ends_with(failure + "\n")) << entry;
 }
 
 TEST_F(BackupCommandTest, StopDuringARunEndsItBetweenItemsAndStillSaysDone)

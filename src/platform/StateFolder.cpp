@@ -1,0 +1,59 @@
+#include "platform/StateFolder.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace drovanta::platform {
+namespace {
+
+std::string environment(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+} // namespace
+
+std::string userStateFolder()
+{
+#ifdef _WIN32
+    const std::string local = environment("LOCALAPPDATA");
+    return local.empty() ? std::string() : (fs::path(local) / "Drovanta").string();
+#else
+    // A relative XDG path is to be ignored, as the base directory rules say.
+    if (const std::string state = environment("XDG_STATE_HOME"); !state.empty() && state.front() == '/')
+        return (fs::path(state) / "drovanta").string();
+    const std::string home = environment("HOME");
+    return home.empty() ? std::string() : (fs::path(home) / ".local" / "state" / "drovanta").string();
+#endif
+}
+
+std::string appendToStateFile(const std::string &name, const std::string &text, std::string &reason)
+{
+    const std::string folder = userStateFolder();
+    if (folder.empty()) {
+        reason = "no folder for the program's state (HOME is not set)";
+        return {};
+    }
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) {
+        reason = "cannot create '" + folder + "': " + ec.message();
+        return {};
+    }
+    const std::string path = (fs::path(folder) / name).string();
+    std::ofstream file(path, std::ios::binary | std::ios::app);
+    file << text;
+    file.flush();
+    if (!file) {
+        reason = "cannot write '" + path + "'";
+        return {};
+    }
+    return path;
+}
+
+} // namespace drovanta::platform

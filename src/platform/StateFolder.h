@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+namespace drovanta::platform {
+
+// The folder where the program keeps what it records for the user (its run
+// log): $XDG_STATE_HOME/drovanta, else ~/.local/state/drovanta on Linux;
+// %LOCALAPPDATA%\Drovanta on Windows. Empty when neither can be found.
+[[nodiscard]] std::string userStateFolder();
+
+// Appends `text` to the file `name` in the state folder, creating both when
+// missing. Returns the file's path, or an empty path with `reason` set.
+[[nodiscard]] std::string appendToStateFile(const std::string &name, const std::string &text, std::string &reason);
+
+} // namespace drovanta::platform
