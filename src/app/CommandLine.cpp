@@ -257,8 +257,11 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
     const bool merging = !folders.canonicalFolder(backupFolder).empty();
     const int boxesBefore = boxes.shown() + (merging ? 1 : 0);
     const auto startedAt = std::chrono::system_clock::now();
-    backup::Copy::FS_CopyXToY(sourceRoot, backupFolder);
-    syncDestination(backupFolder, report);
+    {
+        const auto awake = backup::keepAwake("Backing up " + sourceRoot);
+        backup::Copy::FS_CopyXToY(sourceRoot, backupFolder);
+        syncDestination(backupFolder, report);
+    }
     backup::recordRun(report, sourceRoot, backupFolder, startedAt);
     const int failedSteps = boxes.shown() - boxesBefore;
 

@@ -10,6 +10,7 @@
 #include "platform/StdRandomSource.h"
 #include "platform/SystemClock.h"
 #include "platform/qt/QtApplication.h"
+#include "platform/qt/QtDesktop.h"
 #include "platform/qt/QtMessageBoxes.h"
 #include "platform/qt/QtSettingsBackend.h"
 #include "platform/qt/QtUrlOpener.h"
@@ -39,10 +40,12 @@ int main(int argc, char *argv[])
     platform::StdRandomSource random;
     platform::QtSettingsBackend settings;
     platform::QtUrlOpener urlOpener;
+    platform::QtDesktop desktop;
 
     auto &services = platform::services();
     services.application = &application;
     services.clock = &clock;
+    services.desktop = &desktop;
     services.drives = &drives;
     services.files = &files;
     services.folders = &folders;

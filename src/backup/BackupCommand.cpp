@@ -132,9 +132,15 @@ void Form1::PushButton1_Click()
         const auto started = std::chrono::system_clock::now();
         const std::string sourcePath = Text1->text().toStdString();
         const std::string backupFolder = Text2->text().toStdString();
-        backup::Copy::FS_CopyXToY(sourcePath, backupFolder);
-        syncDestination(backupFolder, report);
+        {
+            const auto awake = backup::keepAwake("Backing up " + sourcePath);
+            backup::Copy::FS_CopyXToY(sourcePath, backupFolder);
+            syncDestination(backupFolder, report);
+        }
         backup::recordRun(report, sourcePath, backupFolder, started);
+        // The user may have turned to other work during a long run.
+        if (!isActiveWindow())
+            backup::announceEnd(report);
     });
     on.run(114, [this] { setMousePointer(DefaultPointer); });
     on.run(126, [this] { ProgressBar1->setPercent(0); });

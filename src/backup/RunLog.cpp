@@ -1,5 +1,6 @@
 #include "backup/RunLog.h"
 
+#include "platform/Services.h"
 #include "platform/StateFolder.h"
 
 #include <ctime>
@@ -57,6 +58,25 @@ void recordRun(RunReport &report, const std::string &source, const std::string &
     std::string reason;
     const std::string path = platform::appendToStateFile("runs.log", entry, reason);
     report.setLogPath(path, reason);
+}
+
+std::unique_ptr<platform::SleepBlock> keepAwake(const std::string &why)
+{
+    platform::Desktop *desktop = platform::services().desktop;
+    return desktop ? desktop->preventSleep(why) : nullptr;
+}
+
+void announceEnd(const RunReport &report)
+{
+    platform::Desktop *desktop = platform::services().desktop;
+    if (!desktop)
+        return;
+    const std::string closing = report.closingText();
+    const auto lineEnd = closing.find('\n');
+    std::string more;
+    if (const auto paragraph = closing.find("\n\n"); paragraph != std::string::npos)
+        more = closing.substr(paragraph + 2, closing.find("\n\n", paragraph + 2) - paragraph - 2);
+    desktop->announce(closing.substr(0, lineEnd), more);
 }
 
 } // namespace drovanta::backup

@@ -2,7 +2,10 @@
 
 #include "backup/RunReport.h"
 
+#include "platform/Desktop.h"
+
 #include <chrono>
+#include <memory>
 #include <string>
 
 namespace drovanta::backup {
@@ -18,5 +21,13 @@ std::string runLogEntry(const RunReport &report, const std::string &source, cons
 // costs the run nothing; the report says why instead.
 void recordRun(RunReport &report, const std::string &source, const std::string &backupFolder,
                std::chrono::system_clock::time_point started);
+
+// Holds off sleep for as long as the result lives (nullptr where the desktop
+// cannot, or no desktop service is installed).
+[[nodiscard]] std::unique_ptr<platform::SleepBlock> keepAwake(const std::string &why);
+
+// Announces the end of a run on the desktop with the closing message's first
+// line (and its second paragraph, which says what went wrong, if any).
+void announceEnd(const RunReport &report);
 
 } // namespace drovanta::backup

@@ -8,6 +8,7 @@ namespace drovanta::platform {
 
 class Application;
 class Clock;
+class Desktop;
 class DriveSource;
 class FileOperations;
 class FolderFacts;
@@ -22,6 +23,7 @@ class UrlOpener;
 struct Services {
     Application *application = nullptr;
     Clock *clock = nullptr;
+    Desktop *desktop = nullptr; // optional: nullptr announces nothing and blocks no sleep
     DriveSource *drives = nullptr;
     FileOperations *files = nullptr;
     FolderFacts *folders = nullptr;

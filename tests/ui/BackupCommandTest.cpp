@@ -4,6 +4,7 @@
 #include "backup/StopCopy.h"
 #include "backup/engine/CopyEngine.h"
 #include "backup/engine/FaultInjection.h"
+#include "platform/Desktop.h"
 #include "shell/DriveList.h"
 #include "shell/TextProgressBar.h"
 
@@ -232,6 +233,44 @@ TEST_F(BackupCommandTest, ItemsThatCouldNotBeCopiedAreCountedAndListedInTheDetai
     EXPECT_NE(entry.find("\nEnded: finished; some items could not be copied\n"), std::string::npos) << entry;
     EXPECT_NE(entry.find("\nSummary: "), std::string::npos) << entry;
     EXPECT_TRUE(entry.ends_with(failure + "\n")) << entry;
+}
+
+// Sleep is held off for exactly the length of a run, and its end announced
+// to a user who is looking at another window.
+class FakeDesktop final : public drovanta::platform::Desktop {
+public:
+    class Block final : public drovanta::platform::SleepBlock {
+    public:
+        explicit Block(int &held) : m_held(held) { ++m_held; }
+        ~Block() override { --m_held; }
+
+    private:
+        int &m_held;
+    };
+    std::unique_ptr<drovanta::platform::SleepBlock> preventSleep(const std::string &) override
+    {
+        return std::make_unique<Block>(held);
+    }
+    void announce(const std::string &title, const std::string &text) override { announced.push_back(title + "|" + text); }
+
+    int held = 0;
+    std::vector<std::string> announced;
+};
+
+TEST_F(BackupCommandTest, SleepIsHeldOffDuringARunAndItsEndIsAnnouncedToAUserLookingElsewhere)
+{
+    FakeDesktop desktop;
+    drovanta::platform::services().desktop = &desktop;
+    loadDrives(50, 1000);
+    std::vector<int> heldDuringCopies;
+    engine.before = [&](const auto &) { heldDuringCopies.push_back(desktop.held); };
+
+    form->PushButton1_Click();
+    drovanta::platform::services().desktop = nullptr;
+
+    EXPECT_EQ(heldDuringCopies, (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(desktop.held, 0);
+    EXPECT_EQ(desktop.announced, (std::vector<std::string>{"Done.|"}));
 }
 
 TEST_F(BackupCommandTest, StopDuringARunEndsItBetweenItemsAndStillSaysDone)
