@@ -203,11 +203,10 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
     backup::StopCopy = false;
     StopOnSignal stopOnSignal;
     backup::RunReport report;
-    // A second backup on the same day merges into the folder of the first;
-    // the copier says the folder was there, which is no failure of this run.
-    const bool merging = !folders.canonicalFolder(backupFolder).empty();
-    const int boxesBefore = boxes.shown() + (merging ? 1 : 0);
+    const int boxesBefore = boxes.shown();
     backup::Copy::FS_CopyXToY(sourceRoot, backupFolder);
+    if (report.refused())
+        return ExitCode::refused; // the copier has said why
     syncDestination(backupFolder, report);
     const int failedSteps = boxes.shown() - boxesBefore;
 

@@ -7,9 +7,11 @@
 #include "shell/ErrorBox.h"
 
 #include "platform/Failure.h"
+#include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace drovanta::backup {
@@ -50,6 +52,24 @@ void runEngine(const std::string &path, engine::Result (engine::CopyEngine::*ope
     }
 }
 
+// Creates the backup folder, or takes today's folder of an earlier run as it
+// is, and locks it for this run. Returns why the run is refused, if it is:
+// something else stands at the folder's place, or another run holds it.
+std::optional<std::string> openBackupFolder(const std::string &path, std::unique_ptr<platform::FolderLock> &lock)
+{
+    const platform::FileOperations &files = *platform::services().files;
+    try {
+        files.createFolder(path);
+        lock = files.lockFolder(path);
+    } catch (const platform::NotAFolder &failure) {
+        return "'" + path + "' is not a folder made by a backup (it is " + failure.kind() +
+            "). Remove or rename it and start again.";
+    }
+    if (!lock)
+        return "Another backup is writing to " + path + ". Wait until it has finished, then start again.";
+    return std::nullopt;
+}
+
 } // namespace
 
 std::atomic<bool> StopCopy{false};
@@ -85,6 +105,7 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
     CopyDisplay &display = copyDisplay();
     const platform::FileOperations &files = *platform::services().files;
     std::unique_ptr<platform::Folder> source;
+    std::unique_ptr<platform::FolderLock> lock; // held until the run returns
     int total = 0;
     int counter = 0;
 
@@ -103,7 +124,19 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
     if (on.when(102, [] { return StopCopy.load(); }))
         return;
     on.run(104, [&] { source = files.getFolder(sourcePath); });
-    on.run(106, [&] { files.createFolder(backupFolderPath); });
+    std::optional<std::string> refusal;
+    on.run(106, [&] {
+        refusal = openBackupFolder(backupFolderPath, lock);
+        if (!refusal)
+            return;
+        if (RunReport *report = RunReport::current())
+            report->refuse(*refusal);
+        platform::MessageBox box;
+        box.text = *refusal;
+        platform::services().messageBoxes->show(box);
+    });
+    if (refusal)
+        return;
     on.run(108, [&] { display.processEvents(); });
     on.run(110, [&] {
         const auto subFolderCount = folder().subFolders().size();

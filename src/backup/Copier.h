@@ -12,6 +12,13 @@ namespace drovanta::backup {
 // the front-end process events between its steps and honours StopCopy
 // between items. Failing statements are reported in the error box and the
 // copier goes on; what the engine could not copy goes into the run's report.
+//
+// The backup folder is created one level deep in the existing destination
+// root, or an earlier run's folder of the same day is merged into. Something
+// other than a real folder in its place, or another run writing into it,
+// refuses the run before anything is written: a message box, and the run's
+// report says it was refused. The folder stays locked for the whole run.
+
 namespace Copy {
 void FS_CopyXToY(std::string sourcePath, std::string backupFolderPath);
 // Copies one root file into `folderPath` under its own name.

@@ -43,6 +43,8 @@ void RunReport::addFailure(const std::string &path, const std::string &operation
 std::string RunReport::closingText() const
 {
     std::string text = "Done.";
+    if (refused())
+        text += "\n\nNothing was copied: the backup was refused.";
     if (m_result.destinationFailed) {
         const auto &failure = m_result.destinationFailure;
         text += "\n\nThe backup stopped early because the destination failed: " + failure.reason + ".";
@@ -62,6 +64,8 @@ std::string RunReport::closingText() const
 std::string RunReport::detailsText() const
 {
     std::string details;
+    if (refused())
+        details += "Refused: " + m_refusal + "\n";
     if (m_result.destinationFailed)
         details += "Destination failed: " + describe(m_result.destinationFailure) + "\n";
     for (const auto &failure : m_result.failures)
