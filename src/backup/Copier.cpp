@@ -10,6 +10,7 @@
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -52,6 +53,15 @@ void runEngine(const std::string &path, engine::Result (engine::CopyEngine::*ope
     }
 }
 
+// The folder that holds the backup folder: the destination root.
+std::string parentFolder(const std::string &path)
+{
+    std::filesystem::path folder(path);
+    if (!folder.has_filename())
+        folder = folder.parent_path();
+    return folder.parent_path().string();
+}
+
 // Creates the backup folder, or takes today's folder of an earlier run as it
 // is, and locks it for this run. Returns why the run is refused, if it is:
 // something else stands at the folder's place, or another run holds it.
@@ -81,20 +91,24 @@ std::string childPath(const std::string &folder, const std::string &name)
     return folder + separator + name;
 }
 
-void Main::FS_CopyFolder(const platform::FolderItem &folder, const std::string &targetPath)
+void Main::FS_CopyFolder(const platform::FolderItem &folder, const std::string &targetPath, const Roots &roots)
 {
     engine::Params params;
     params.source = folder.path;
     params.target = targetPath;
+    params.sourceRoot = roots.source;
+    params.targetRoot = roots.target;
     params.atDriveRoot = true;
     runEngine(folder.path, &engine::CopyEngine::copyTree, params);
 }
 
-void Copy::FS_CopyFile(const platform::FolderItem &file, const std::string &folderPath)
+void Copy::FS_CopyFile(const platform::FolderItem &file, const std::string &folderPath, const Roots &roots)
 {
     engine::Params params;
     params.source = file.path;
     params.target = folderPath;
+    params.sourceRoot = roots.source;
+    params.targetRoot = roots.target;
     params.atDriveRoot = true;
     runEngine(file.path, &engine::CopyEngine::copyFile, params);
 }
@@ -106,6 +120,7 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
     const platform::FileOperations &files = *platform::services().files;
     std::unique_ptr<platform::Folder> source;
     std::unique_ptr<platform::FolderLock> lock; // held until the run returns
+    const Roots roots{sourcePath, parentFolder(backupFolderPath)};
     int total = 0;
     int counter = 0;
 
@@ -156,7 +171,7 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
         on.run(126, [&] { display.processEvents(); });
         on.run(128, [&] { display.repaint(); });
         on.run(130, [&] { display.processEvents(); });
-        on.run(132, [&] { Main::FS_CopyFolder(subFolder, childPath(backupFolderPath, subFolder.name)); });
+        on.run(132, [&] { Main::FS_CopyFolder(subFolder, childPath(backupFolderPath, subFolder.name), roots); });
         on.run(134, [&] { display.repaint(); });
         on.run(136, [&] { display.processEvents(); });
     }
@@ -176,7 +191,7 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
         on.run(152, [&] { display.setProgressText("Copy file " + file.name); });
         on.run(154, [&] { display.processEvents(); });
         on.run(156, [&] { display.repaint(); });
-        on.run(158, [&] { Copy::FS_CopyFile(file, backupFolderPath); });
+        on.run(158, [&] { Copy::FS_CopyFile(file, backupFolderPath, roots); });
         on.run(160, [&] { display.repaint(); });
         on.run(162, [&] { display.processEvents(); });
     }

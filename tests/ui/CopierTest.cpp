@@ -190,6 +190,18 @@ TEST_F(CopierTest, ABackupFolderAnotherRunIsWritingToRefusesTheRun)
     EXPECT_TRUE(engine.calls.empty());
 }
 
+TEST_F(CopierTest, EachItemGoesToTheEngineWithTheSourceRootAndTheDestinationRoot)
+{
+    threeFoldersAndOneFile();
+    std::vector<std::pair<std::string, std::string>> roots;
+    engine.before = [&](const drovanta::engine::Params &params) {
+        roots.emplace_back(params.sourceRoot, params.targetRoot);
+    };
+
+    run();
+    EXPECT_EQ(roots, (std::vector<std::pair<std::string, std::string>>(4, {source.string(), root.string()})));
+}
+
 TEST_F(CopierTest, ASourceThatCannotBeOpenedReportsEachStatementThatNeedsItAndCopiesNothing)
 {
     source = root / "missing";
