@@ -252,14 +252,13 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
     StopOnSignal stopOnSignal;
     backup::RunReport report;
     report.setExpectedBytes(sourceBytes);
-    // A second backup on the same day merges into the folder of the first;
-    // the copier says the folder was there, which is no failure of this run.
-    const bool merging = !folders.canonicalFolder(backupFolder).empty();
-    const int boxesBefore = boxes.shown() + (merging ? 1 : 0);
+    const int boxesBefore = boxes.shown();
     const auto startedAt = std::chrono::system_clock::now();
     {
         const auto awake = backup::keepAwake("Backing up " + sourceRoot);
         backup::Copy::FS_CopyXToY(sourceRoot, backupFolder);
+        if (report.refused())
+            return ExitCode::refused; // the copier has said why
         syncDestination(backupFolder, report);
     }
     backup::recordRun(report, sourceRoot, backupFolder, startedAt);

@@ -8,10 +8,13 @@
 #include "shell/ErrorBox.h"
 
 #include "platform/Failure.h"
+#include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace drovanta::backup {
@@ -59,6 +62,33 @@ void runEngine(const std::string &path, const std::string &name, engine::Result 
     }
 }
 
+// The folder that holds the backup folder: the destination root.
+std::string parentFolder(const std::string &path)
+{
+    std::filesystem::path folder(path);
+    if (!folder.has_filename())
+        folder = folder.parent_path();
+    return folder.parent_path().string();
+}
+
+// Creates the backup folder, or takes today's folder of an earlier run as it
+// is, and locks it for this run. Returns why the run is refused, if it is:
+// something else stands at the folder's place, or another run holds it.
+std::optional<std::string> openBackupFolder(const std::string &path, std::unique_ptr<platform::FolderLock> &lock)
+{
+    const platform::FileOperations &files = *platform::services().files;
+    try {
+        files.createFolder(path);
+        lock = files.lockFolder(path);
+    } catch (const platform::NotAFolder &failure) {
+        return "'" + path + "' is not a folder made by a backup (it is " + failure.kind() +
+            "). Remove or rename it and start again.";
+    }
+    if (!lock)
+        return "Another backup is writing to " + path + ". Wait until it has finished, then start again.";
+    return std::nullopt;
+}
+
 } // namespace
 
 std::atomic<bool> StopCopy{false};
@@ -70,20 +100,24 @@ std::string childPath(const std::string &folder, const std::string &name)
     return folder + separator + name;
 }
 
-void Main::FS_CopyFolder(const platform::FolderItem &folder, const std::string &targetPath)
+void Main::FS_CopyFolder(const platform::FolderItem &folder, const std::string &targetPath, const Roots &roots)
 {
     engine::Params params;
     params.source = folder.path;
     params.target = targetPath;
+    params.sourceRoot = roots.source;
+    params.targetRoot = roots.target;
     params.atDriveRoot = true;
     runEngine(folder.path, folder.name, &engine::CopyEngine::copyTree, params);
 }
 
-void Copy::FS_CopyFile(const platform::FolderItem &file, const std::string &folderPath)
+void Copy::FS_CopyFile(const platform::FolderItem &file, const std::string &folderPath, const Roots &roots)
 {
     engine::Params params;
     params.source = file.path;
     params.target = folderPath;
+    params.sourceRoot = roots.source;
+    params.targetRoot = roots.target;
     params.atDriveRoot = true;
     runEngine(file.path, file.name, &engine::CopyEngine::copyFile, params);
 }
@@ -94,6 +128,8 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
     CopyDisplay &display = copyDisplay();
     const platform::FileOperations &files = *platform::services().files;
     std::unique_ptr<platform::Folder> source;
+    std::unique_ptr<platform::FolderLock> lock; // held until the run returns
+    const Roots roots{sourcePath, parentFolder(backupFolderPath)};
     int total = 0;
     int counter = 0;
 
@@ -143,7 +179,19 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
     if (on.when(102, [] { return StopCopy.load(); }))
         return;
     on.run(104, [&] { source = files.getFolder(sourcePath); });
-    on.run(106, [&] { files.createFolder(backupFolderPath); });
+    std::optional<std::string> refusal;
+    on.run(106, [&] {
+        refusal = openBackupFolder(backupFolderPath, lock);
+        if (!refusal)
+            return;
+        if (RunReport *report = RunReport::current())
+            report->refuse(*refusal);
+        platform::MessageBox box;
+        box.text = *refusal;
+        platform::services().messageBoxes->show(box);
+    });
+    if (refusal)
+        return;
     on.run(108, [&] { display.processEvents(); });
     on.run(110, [&] {
         const auto subFolderCount = folder().subFolders().size();
@@ -164,7 +212,7 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
         on.run(126, [&] { display.processEvents(); });
         on.run(128, [&] { display.repaint(); });
         on.run(130, [&] { display.processEvents(); });
-        on.run(132, [&] { Main::FS_CopyFolder(subFolder, childPath(backupFolderPath, subFolder.name)); });
+        on.run(132, [&] { Main::FS_CopyFolder(subFolder, childPath(backupFolderPath, subFolder.name), roots); });
         on.run(134, [&] { display.repaint(); });
         on.run(136, [&] { display.processEvents(); });
     }
@@ -184,7 +232,7 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
         on.run(152, [&] { display.setProgressText("Copy file " + file.name); });
         on.run(154, [&] { display.processEvents(); });
         on.run(156, [&] { display.repaint(); });
-        on.run(158, [&] { Copy::FS_CopyFile(file, backupFolderPath); });
+        on.run(158, [&] { Copy::FS_CopyFile(file, backupFolderPath, roots); });
         on.run(160, [&] { display.repaint(); });
         on.run(162, [&] { display.processEvents(); });
     }

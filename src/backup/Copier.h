@@ -12,15 +12,30 @@ namespace drovanta::backup {
 // the front-end process events between its steps and honours StopCopy
 // between items. Failing statements are reported in the error box and the
 // copier goes on; what the engine could not copy goes into the run's report.
+//
+// The backup folder is created one level deep in the existing destination
+// root, or an earlier run's folder of the same day is merged into. Something
+// other than a real folder in its place, or another run writing into it,
+// refuses the run before anything is written: a message box, and the run's
+// report says it was refused. The folder stays locked for the whole run.
+
+// Where a run reads and writes, as the user named them: the source root, and
+// the destination root that holds the backup folder. Below them the engine
+// follows no link.
+struct Roots {
+    std::string source;
+    std::string target;
+};
+
 namespace Copy {
 void FS_CopyXToY(std::string sourcePath, std::string backupFolderPath);
 // Copies one root file into `folderPath` under its own name.
-void FS_CopyFile(const platform::FolderItem &file, const std::string &folderPath);
+void FS_CopyFile(const platform::FolderItem &file, const std::string &folderPath, const Roots &roots);
 } // namespace Copy
 
 namespace Main {
 // Copies the whole tree of `folder` to `targetPath`.
-void FS_CopyFolder(const platform::FolderItem &folder, const std::string &targetPath);
+void FS_CopyFolder(const platform::FolderItem &folder, const std::string &targetPath, const Roots &roots);
 } // namespace Main
 
 // `folder` and `name` joined with the system's separator.

@@ -89,6 +89,8 @@ std::string RunReport::stopText() const
 std::string RunReport::closingText() const
 {
     std::string text = "Done.";
+    if (refused())
+        text += "\n\nNothing was copied: the backup was refused.";
     if (const std::string stop = stopText(); !stop.empty())
         text += "\n\n" + stop;
     if (m_result.destinationFailed) {
@@ -126,6 +128,8 @@ std::string RunReport::summaryText(double seconds) const
 std::string RunReport::failureLines() const
 {
     std::string details;
+    if (refused())
+        details += "Refused: " + m_refusal + "\n";
     if (m_result.destinationFailed)
         details += "Destination failed: " + describe(m_result.destinationFailure) + "\n";
     for (const auto &failure : m_result.failures)

@@ -23,6 +23,10 @@ public:
 
     void add(const engine::Result &result);
     void addFailure(const std::string &path, const std::string &operation, const std::string &reason);
+    // The run was refused before anything was written; `reason` is the
+    // message the user was shown.
+    void refuse(const std::string &reason) { m_refusal = reason; }
+    bool refused() const { return !m_refusal.empty(); }
     const engine::Result &result() const { return m_result; }
     bool destinationFailed() const { return m_result.destinationFailed; }
 
@@ -56,12 +60,13 @@ public:
         m_logPath = path;
         m_logProblem = reason;
     }
-    bool allCopied() const { return m_result.failures.empty() && !m_result.destinationFailed; }
+    bool allCopied() const { return m_result.failures.empty() && !m_result.destinationFailed && !refused(); }
 
 private:
     std::string stopText() const;
 
     engine::Result m_result;
+    std::string m_refusal;
     RunReport *m_outer = nullptr;
     std::uint64_t m_expectedBytes = 0;
     bool m_stopped = false;

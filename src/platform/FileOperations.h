@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Failure.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,14 +24,43 @@ public:
     virtual std::vector<FolderItem> files() const = 0;
 };
 
+// Something other than a real folder stands where a folder must be: `kind`
+// says what, as in "it is a link".
+class NotAFolder : public Failure {
+public:
+    NotAFolder(const std::string &path, std::string kind)
+        : Failure("'" + path + "' is not a folder (it is " + kind + ")"), m_kind(std::move(kind))
+    {
+    }
+    // "a link", "a file", "a device", "a named pipe", "a socket", "something else".
+    const std::string &kind() const { return m_kind; }
+
+private:
+    std::string m_kind;
+};
+
+// Keeps a folder to one run for as long as it lives; released when destroyed.
+class FolderLock {
+public:
+    virtual ~FolderLock() = default;
+};
+
 // The folder operations the copier needs. Failures throw drovanta::Failure
 // with a sentence naming the path and the system's reason.
 class FileOperations {
 public:
     // Fails when the path does not name an existing, readable folder.
     virtual std::unique_ptr<Folder> getFolder(const std::string &path) const = 0;
-    // Creates one level; fails when the folder exists or its parent is missing.
+    // Creates the last level of `path` only (its parent must exist), without
+    // following a link at `path`. A real folder already there is taken as it
+    // is; anything else there (a link, even one to a folder, a file, a device)
+    // throws NotAFolder.
     virtual void createFolder(const std::string &path) const = 0;
+    // Takes the folder at `path` exclusively for one run, across processes,
+    // without following a link at `path` (NotAFolder). Returns nullptr when
+    // another process holds it. A lock taken again in this process while one
+    // is held shares that one (a run nested inside another).
+    virtual std::unique_ptr<FolderLock> lockFolder(const std::string &path) const = 0;
 
 protected:
     ~FileOperations() = default;

@@ -65,17 +65,4 @@ std::unique_ptr<Folder> StdFileOperations::getFolder(const std::string &path) co
     return std::make_unique<StdFolder>(folder);
 }
 
-void StdFileOperations::createFolder(const std::string &path) const
-{
-    const fs::path folder(path);
-    std::error_code ec;
-    if (path.empty())
-        throw Failure("Path not found");
-    if (fs::exists(fs::symlink_status(folder, ec)))
-        throw Failure("Cannot create folder '" + path + "': File already exists");
-    if (!fs::create_directory(folder, ec) || ec)
-        throw Failure(describe("Cannot create folder", folder,
-                               ec ? ec : std::make_error_code(std::errc::file_exists)));
-}
-
 } // namespace drovanta::platform

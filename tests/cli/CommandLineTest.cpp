@@ -7,14 +7,19 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -101,6 +106,7 @@ TEST_F(CommandLine, ASecondBackupOnTheSameDayMergesIntoTheFolderAndStillEndsWith
     const Finished again = backup();
 
     EXPECT_EQ(again.exitCode, 0) << again.errors;
+    EXPECT_EQ(again.errors.find("Cannot create folder"), std::string::npos) << again.errors;
     EXPECT_EQ(compareTrees(m_source, backupFolder()), std::vector<std::string>{});
 }
 
@@ -268,15 +274,86 @@ TEST_F(CommandLine, AnItemTheDestinationCannotTakeIsNamedAndTheRunEndsWithOne)
 
 TEST_F(CommandLine, ADestinationThatFailsDuringTheRunEndsWithThree)
 {
+    LoopVolume volume(8);
+    if (!volume.mounted())
+        GTEST_SKIP() << "a read-only destination needs a loop-mounted volume: " << volume.error();
     fs::create_directory(m_source + "/Docs");
     writeFile(m_source + "/Docs/report.txt", "report");
-    // A file where the backup folder must go: nothing can be written below it.
-    writeFile(backupFolder(), "in the way");
+    const std::string folder = volume.path() + "/" + todaysBackupName();
+    fs::create_directory(folder);
+    ASSERT_EQ(::mount(nullptr, volume.path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
+        << std::strerror(errno);
 
-    const Finished result = backup();
+    const Finished result = run({"--backup", m_source, volume.path()});
 
     EXPECT_EQ(result.exitCode, 3) << result.errors;
     EXPECT_NE(result.errors.find("destination failed"), std::string::npos) << result.errors;
+}
+
+// --- the backup folder ---------------------------------------------------------
+
+TEST_F(CommandLine, SomethingOtherThanAFolderAtTheBackupFoldersPlaceIsRefusedWithTwoAndLeftAlone)
+{
+    writeFile(m_source + "/notes.txt", "notes");
+    const std::string elsewhere = m_work / "elsewhere";
+    fs::create_directory(elsewhere);
+    const std::vector<std::pair<std::string, std::function<void()>>> cases{
+        {"a file", [&] { writeFile(backupFolder(), "in the way"); }},
+        {"a link", [&] { fs::create_directory_symlink(elsewhere, backupFolder()); }},
+    };
+    for (const auto &[kind, plant] : cases) {
+        plant();
+
+        const Finished result = backup();
+
+        EXPECT_EQ(result.exitCode, 2) << kind << result.errors;
+        EXPECT_NE(result.errors.find("'" + backupFolder() + "' is not a folder made by a backup (it is " + kind +
+                                     "). Remove or rename it and start again."),
+                  std::string::npos)
+            << result.errors;
+        EXPECT_TRUE(fs::is_empty(elsewhere));
+        fs::remove(backupFolder());
+    }
+}
+
+TEST_F(CommandLine, ASecondRunIntoTheFolderOfARunUnderWayIsRefusedAndTheFirstCompletes)
+{
+    for (int f = 0; f < 24; ++f) {
+        const std::string folder = m_source + "/folder" + std::to_string(f);
+        fs::create_directory(folder);
+        for (int i = 0; i < 250; ++i)
+            writeFile(folder + "/file" + std::to_string(i), std::string(1000 + i, static_cast<char>('a' + f % 26)));
+    }
+    const auto entries = [](const std::string &root) {
+        std::vector<std::string> found;
+        for (const auto &entry : fs::recursive_directory_iterator(root))
+            found.push_back(entry.path().string() + " " +
+                            std::to_string(entry.is_regular_file() ? entry.file_size() : 0));
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+
+    ProgramRun first(m_scratch.path(), {"--backup", m_source, m_destination});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (occurrences(first.errors(), "Copy folder") < 1 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // Held still mid-run, so that the second run surely meets it.
+    ASSERT_TRUE(first.pause()) << "the first run ended before the second started, so the test proves nothing";
+    const std::vector<std::string> before = entries(backupFolder());
+
+    const Finished second = run({"--backup", m_source, m_destination});
+
+    EXPECT_EQ(entries(backupFolder()), before) << "the second run touched the first run's folder";
+    first.sendSignal(SIGCONT);
+    const int firstExit = first.wait();
+    EXPECT_EQ(second.exitCode, 2) << second.errors;
+    EXPECT_NE(second.errors.find("Another backup is writing to " + backupFolder() +
+                                 ". Wait until it has finished, then start again."),
+              std::string::npos)
+        << second.errors;
+    EXPECT_EQ(firstExit, 0) << first.errors();
+    EXPECT_EQ(compareTrees(m_source, backupFolder()), std::vector<std::string>{});
+    EXPECT_EQ(temporaryFiles(backupFolder()), std::vector<std::string>{});
 }
 
 // --- arguments ------------------------------------------------------------------

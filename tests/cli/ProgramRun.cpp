@@ -93,6 +93,22 @@ int ProgramRun::wait()
     return m_exitCode;
 }
 
+bool ProgramRun::pause()
+{
+    if (m_pid <= 0 || m_finished)
+        return false;
+    ::kill(m_pid, SIGSTOP);
+    int status = 0;
+    pid_t changed = -1;
+    while ((changed = ::waitpid(m_pid, &status, WUNTRACED)) < 0 && errno == EINTR) {
+    }
+    if (changed == m_pid && WIFSTOPPED(status))
+        return true;
+    m_finished = true;
+    m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    return false;
+}
+
 void ProgramRun::sendSignal(int signal) const
 {
     if (m_pid > 0 && !m_finished)

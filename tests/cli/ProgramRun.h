@@ -22,6 +22,9 @@ public:
     // Waits for the end and returns the exit code (-signal when killed).
     int wait();
     void sendSignal(int signal) const;
+    // Stops the program and returns once every thread of it stands still
+    // (SIGCONT lets it go on); false when it had already ended.
+    bool pause();
     [[nodiscard]] std::string output() const;
     [[nodiscard]] std::string errors() const;
 

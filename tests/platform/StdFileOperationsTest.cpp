@@ -6,9 +6,16 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <utility>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 using drovanta::Failure;
+using drovanta::platform::NotAFolder;
 using drovanta::platform::StdFileOperations;
 
 namespace {
@@ -67,13 +74,87 @@ TEST_F(StdFileOperationsTest, RefusesToOpenAMissingPathAFileOrAnEmptyPath)
     EXPECT_THROW(m_ops.getFolder(""), Failure);
 }
 
-TEST_F(StdFileOperationsTest, CreatesOneLevelAndRefusesAnExistingFolderOrAMissingParent)
+TEST_F(StdFileOperationsTest, CreatesOneLevelTakesAnExistingFolderAsItIsAndRefusesAMissingParent)
 {
     const auto target = m_root / "Backup 12-07-2026";
     m_ops.createFolder(target.string());
-    EXPECT_TRUE(fs::is_directory(target));
+    ASSERT_TRUE(fs::is_directory(target));
+    std::ofstream(target / "kept.txt") << "kept";
 
-    EXPECT_THROW(m_ops.createFolder(target.string()), Failure);
+    EXPECT_NO_THROW(m_ops.createFolder(target.string()));
+    EXPECT_TRUE(fs::exists(target / "kept.txt"));
     EXPECT_THROW(m_ops.createFolder((m_root / "no" / "such").string()), Failure);
     EXPECT_FALSE(fs::exists(m_root / "no"));
 }
+
+TEST_F(StdFileOperationsTest, SomethingElseWhereTheFolderGoesIsNamedAndNeitherCreatedNorLockedThrough)
+{
+    const auto elsewhere = m_root / "elsewhere";
+    fs::create_directory(elsewhere);
+    std::vector<std::pair<fs::path, std::string>> cases{{m_root / "a-file", "a file"}};
+    std::ofstream(cases[0].first) << "x";
+    std::error_code noLinks; // MinGW's library cannot make links (ENOSYS)
+    fs::create_directory_symlink(elsewhere, m_root / "a-link", noLinks);
+    if (!noLinks)
+        cases.emplace_back(m_root / "a-link", "a link");
+
+    for (const auto &[path, kind] : cases) {
+        for (const bool locking : {false, true}) {
+            try {
+                if (locking)
+                    (void)m_ops.lockFolder(path.string());
+                else
+                    m_ops.createFolder(path.string());
+                ADD_FAILURE() << path << " was taken for a folder";
+            } catch (const NotAFolder &failure) {
+                EXPECT_EQ(failure.kind(), kind);
+            }
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+TEST_F(StdFileOperationsTest, ALockTakenAgainInTheSameProcessSharesTheFirst)
+{
+    auto first = m_ops.lockFolder(m_root.string());
+    ASSERT_NE(first, nullptr);
+    auto nested = m_ops.lockFolder(m_root.string());
+    EXPECT_NE(nested, nullptr);
+    first.reset();
+    nested.reset();
+    EXPECT_NE(m_ops.lockFolder(m_root.string()), nullptr);
+}
+
+#ifndef _WIN32
+TEST_F(StdFileOperationsTest, AFolderLockedByAnotherProcessIsRefusedUntilThatProcessLetsGo)
+{
+    int locked[2], release[2];
+    ASSERT_EQ(::pipe(locked), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(locked[0]);
+        ::close(release[1]);
+        const auto lock = m_ops.lockFolder(m_root.string());
+        char byte = lock ? 'y' : 'n';
+        (void)!::write(locked[1], &byte, 1);
+        (void)!::read(release[0], &byte, 1); // until the parent closes its end
+        ::_exit(0);
+    }
+    ::close(locked[1]);
+    ::close(release[0]);
+    char answer = 0;
+    ASSERT_EQ(::read(locked[0], &answer, 1), 1);
+    ASSERT_EQ(answer, 'y');
+
+    EXPECT_EQ(m_ops.lockFolder(m_root.string()), nullptr);
+    EXPECT_EQ(m_ops.lockFolder((m_root / ".").string()), nullptr) << "another path to the same folder";
+
+    ::close(release[1]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(locked[0]);
+    EXPECT_NE(m_ops.lockFolder(m_root.string()), nullptr);
+}
+#endif

@@ -133,19 +133,73 @@ TEST_F(CopierTest, AStopDuringTheFileLoopFinishesTheCurrentFileOnly)
     EXPECT_EQ(engine.calls.size(), 1u);
 }
 
-TEST_F(CopierTest, ASecondBackupOnTheSameDayReportsTheFolderAt106AndOverwritesIntoIt)
+TEST_F(CopierTest, ASecondBackupOnTheSameDayMergesIntoTheFolderWithoutABox)
 {
     threeFoldersAndOneFile();
     write(target / "notes.txt", "old notes");
     write(target / "kept.txt", "kept");
 
     run();
-    EXPECT_EQ(labelsShown(), (std::vector<std::string>{"106"}));
-    EXPECT_NE(fakes.messageBoxes.texts()[0].find("in Drovanta2021/08/31.Copy.FS_CopyXToY at line 106"),
-              std::string::npos);
+    EXPECT_TRUE(fakes.messageBoxes.shown.empty()) << fakes.messageBoxes.texts()[0];
     EXPECT_EQ(read(target / "notes.txt"), "notes");
     EXPECT_EQ(read(target / "kept.txt"), "kept");
     EXPECT_EQ(read(target / "A" / "a.txt"), "alpha");
+}
+
+TEST_F(CopierTest, ALinkAtTheBackupFoldersPlaceRefusesTheRunBeforeAnythingIsWritten)
+{
+    threeFoldersAndOneFile();
+    const fs::path elsewhere = root / "elsewhere";
+    fs::create_directory(elsewhere);
+    fs::create_directory_symlink(elsewhere, target);
+
+    run();
+    const std::string message = "'" + target.string() +
+        "' is not a folder made by a backup (it is a link). Remove or rename it and start again.";
+    EXPECT_EQ(fakes.messageBoxes.texts(), std::vector<std::string>{message});
+    EXPECT_TRUE(report.refused());
+    EXPECT_TRUE(engine.calls.empty());
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    EXPECT_TRUE(fs::is_symlink(target));
+}
+
+TEST_F(CopierTest, ABackupFolderAnotherRunIsWritingToRefusesTheRun)
+{
+    // The folder's lock is held by another process.
+    class HeldElsewhere final : public drovanta::platform::FileOperations {
+    public:
+        std::unique_ptr<drovanta::platform::Folder> getFolder(const std::string &path) const override
+        {
+            return real.getFolder(path);
+        }
+        void createFolder(const std::string &path) const override { real.createFolder(path); }
+        std::unique_ptr<drovanta::platform::FolderLock> lockFolder(const std::string &) const override
+        {
+            return nullptr;
+        }
+        drovanta::platform::StdFileOperations real;
+    } held;
+    drovanta::platform::services().files = &held;
+    threeFoldersAndOneFile();
+
+    run();
+    EXPECT_EQ(fakes.messageBoxes.texts(),
+              std::vector<std::string>{"Another backup is writing to " + target.string() +
+                                       ". Wait until it has finished, then start again."});
+    EXPECT_TRUE(report.refused());
+    EXPECT_TRUE(engine.calls.empty());
+}
+
+TEST_F(CopierTest, EachItemGoesToTheEngineWithTheSourceRootAndTheDestinationRoot)
+{
+    threeFoldersAndOneFile();
+    std::vector<std::pair<std::string, std::string>> roots;
+    engine.before = [&](const drovanta::engine::Params &params) {
+        roots.emplace_back(params.sourceRoot, params.targetRoot);
+    };
+
+    run();
+    EXPECT_EQ(roots, (std::vector<std::pair<std::string, std::string>>(4, {source.string(), root.string()})));
 }
 
 TEST_F(CopierTest, ASourceThatCannotBeOpenedReportsEachStatementThatNeedsItAndCopiesNothing)

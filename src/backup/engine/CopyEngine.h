@@ -14,6 +14,11 @@ namespace drovanta::engine {
 struct Params {
     std::string source;
     std::string target;
+    // The prefixes of `source` and `target` taken as the user named them.
+    // Below them no path component is followed through a link, and only the
+    // last component of `target` may be created.
+    std::string sourceRoot;
+    std::string targetRoot;
     // How many files are copied at once. 4 did best on a 2-core machine:
     // cold reads dominate small files.
     unsigned workers = 4;

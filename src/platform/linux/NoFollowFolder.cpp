@@ -1,0 +1,103 @@
+// The backup folder's creation and its lock on POSIX systems: neither follows
+// a link at the folder's own name.
+#include "platform/HeldFolders.h"
+#include "platform/StdFileOperations.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace drovanta::platform {
+namespace {
+
+class Descriptor final {
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+std::string describe(const std::string &what, const std::string &path, int error)
+{
+    return what + " '" + path + "': " + std::strerror(error);
+}
+
+std::string kindOf(mode_t mode)
+{
+    if (S_ISLNK(mode))
+        return "a link";
+    if (S_ISREG(mode))
+        return "a file";
+    if (S_ISBLK(mode) || S_ISCHR(mode))
+        return "a device";
+    if (S_ISFIFO(mode))
+        return "a named pipe";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    return "something else";
+}
+
+// Throws NotAFolder when `path` names something other than a real folder;
+// returns when it is one (or is gone, which the caller's next step finds).
+void checkRealFolder(const std::string &path)
+{
+    struct stat facts {};
+    if (::lstat(path.c_str(), &facts) == 0 && !S_ISDIR(facts.st_mode))
+        throw NotAFolder(path, kindOf(facts.st_mode));
+}
+
+} // namespace
+
+void StdFileOperations::createFolder(const std::string &path) const
+{
+    if (path.empty())
+        throw Failure("Path not found");
+    // mkdir neither follows a link at the last component nor creates parents.
+    if (::mkdir(path.c_str(), 0777) == 0)
+        return;
+    const int error = errno;
+    if (error != EEXIST)
+        throw Failure(describe("Cannot create folder", path, error));
+    checkRealFolder(path);
+}
+
+std::unique_ptr<FolderLock> StdFileOperations::lockFolder(const std::string &path) const
+{
+    auto folder = std::make_shared<Descriptor>(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder->get() < 0) {
+        const int error = errno;
+        if (error == ELOOP || error == ENOTDIR)
+            checkRealFolder(path);
+        throw Failure(describe("Cannot open folder", path, error));
+    }
+    struct stat facts {};
+    if (::fstat(folder->get(), &facts) != 0)
+        throw Failure(describe("Cannot open folder", path, errno));
+    const FolderIdentity identity{static_cast<std::uint64_t>(facts.st_dev), static_cast<std::uint64_t>(facts.st_ino)};
+    return shareOrTake(identity, [&]() -> std::shared_ptr<void> {
+        // The lock lives with this open folder: closing it releases the lock,
+        // also when the process ends in any way.
+        if (::flock(folder->get(), LOCK_EX | LOCK_NB) == 0)
+            return folder;
+        const int error = errno;
+        if (error == EWOULDBLOCK)
+            return nullptr;
+        throw Failure(describe("Cannot lock folder", path, error));
+    });
+}
+
+} // namespace drovanta::platform
