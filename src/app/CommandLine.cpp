@@ -156,7 +156,8 @@ void syncDestination(const std::string &backupFolder, backup::RunReport &report)
     }
 }
 
-// "Done." on the output stream, what went wrong on the error stream.
+// "Done." on the output stream; what went wrong, what the destination could
+// not keep and what is not copied by design on the error stream.
 void printReport(Console &console, const backup::RunReport &report)
 {
     static const std::string done = "Done.";
@@ -167,8 +168,8 @@ void printReport(Console &console, const backup::RunReport &report)
     console.output(done);
     if (text != std::string::npos)
         console.error(closing.substr(text));
-    if (!report.allCopied())
-        console.error(report.detailsText());
+    if (const std::string details = report.detailsText(); !details.empty())
+        console.error(details);
 }
 
 int runBackup(const std::string &sourceArgument, const std::string &destinationArgument, Console &console,

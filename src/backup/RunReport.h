@@ -24,10 +24,14 @@ public:
     const engine::Result &result() const { return m_result; }
     bool destinationFailed() const { return m_result.destinationFailed; }
 
-    // The closing message: "Done." alone when everything was copied; else
-    // "Done." followed by what went wrong.
+    // The closing message: "Done." alone when everything was copied as it
+    // is; else "Done." followed by what went wrong, what the destination
+    // could not keep (one line per kind) and how many items are not copied
+    // by design.
     std::string closingText() const;
-    // One line per item that could not be copied: its path and the reason.
+    // One line per item that could not be copied (its path and the reason),
+    // then under "Not copied by design:" one line per item left out on
+    // purpose with why (and what to do instead). Empty when there is none.
     std::string detailsText() const;
     bool allCopied() const { return m_result.failures.empty() && !m_result.destinationFailed; }
 
