@@ -193,7 +193,8 @@ void syncDestination(const std::string &backupFolder, backup::RunReport &report)
     }
 }
 
-// "Done." on the output stream, what went wrong on the error stream.
+// "Done." on the output stream; what went wrong, what the destination could
+// not keep and what is not copied by design on the error stream.
 void printReport(Console &console, const backup::RunReport &report)
 {
     static const std::string done = "Done.";
@@ -204,7 +205,9 @@ void printReport(Console &console, const backup::RunReport &report)
     console.output(done);
     if (text != std::string::npos)
         console.error(closing.substr(text));
-    if (!report.allCopied())
+    // A run with nothing to tell keeps the log short; otherwise the details
+    // end with where the run is recorded.
+    if (!report.failureLines().empty())
         console.error(report.detailsText());
 }
 

@@ -2,6 +2,8 @@
 
 #include "backup/RunProgress.h"
 
+#include <algorithm>
+
 namespace drovanta::backup {
 namespace {
 
@@ -23,6 +25,68 @@ std::string describe(const engine::ItemFailure &failure)
     if (!failure.operation.empty())
         line += failure.operation + ": ";
     return line + failure.reason;
+}
+
+// 1234567 as "1,234,567".
+std::string grouped(std::uint64_t number)
+{
+    const std::string digits = std::to_string(number);
+    std::string text;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            text += ',';
+        text += digits[i];
+    }
+    return text;
+}
+
+const char *whatWasLost(engine::NoteKind kind)
+{
+    switch (kind) {
+    case engine::NoteKind::OwnersAndPermissions:
+        return "Owners and permissions";
+    case engine::NoteKind::Times:
+        return "Dates and times";
+    case engine::NoteKind::ExtendedAttributes:
+        return "Extended attributes";
+    case engine::NoteKind::AccessControlLists:
+        return "Access control lists";
+    case engine::NoteKind::HardLinks:
+        return "Hard links";
+    case engine::NoteKind::SpecialFiles:
+        return "FIFOs and device nodes";
+    case engine::NoteKind::AlternateStreams:
+        return "Alternate data streams";
+    }
+    return "Some details";
+}
+
+std::string noteLine(const engine::Note &note)
+{
+    std::string line = std::string(whatWasLost(note.kind)) + " could not be kept on this drive";
+    if (!note.filesystem.empty())
+        line += " (" + note.filesystem + ")";
+    return line + ": " + grouped(note.items) + (note.items == 1 ? " item." : " items.");
+}
+
+std::string skippedLine(const engine::SkippedItem &item)
+{
+    const std::string quoted = "'" + item.path + "'";
+    switch (item.reason) {
+    case engine::SkipReason::OtherDrive:
+        return quoted + " is another drive: choose it as a source to back it up";
+    case engine::SkipReason::SystemItem:
+        return quoted + " is kept by the system for its own use";
+    case engine::SkipReason::Socket:
+        return quoted + " is a socket, which only its running program can make";
+    case engine::SkipReason::DeviceNode:
+        return quoted + " is a device node, which only the administrator can make";
+    case engine::SkipReason::BackupItself:
+        return quoted + " is the backup being made";
+    case engine::SkipReason::UnfinishedCopy:
+        return quoted + " is an unfinished copy left by an interrupted backup";
+    }
+    return quoted;
 }
 
 } // namespace
@@ -106,6 +170,22 @@ std::string RunReport::closingText() const
         text += "\n\n" + std::to_string(count) + " files and folders could not be copied.";
     if (count > 0)
         text += " The details name each one and the reason.";
+    if (!m_result.notes.empty()) {
+        text += "\n";
+        for (const auto &note : m_result.notes)
+            text += "\n" + noteLine(note);
+    }
+    // The system's own items, unfinished copies and the backup itself are
+    // left out of every backup alike; the details list them, the message
+    // counts what the user may have expected in the backup.
+    const auto skipped = std::count_if(m_result.skipped.begin(), m_result.skipped.end(), [](const auto &item) {
+        return item.reason == engine::SkipReason::OtherDrive || item.reason == engine::SkipReason::Socket
+            || item.reason == engine::SkipReason::DeviceNode;
+    });
+    if (skipped == 1)
+        text += "\n\n1 item is not copied by design; the details name it.";
+    else if (skipped > 1)
+        text += "\n\n" + grouped(static_cast<std::uint64_t>(skipped)) + " items are not copied by design; the details name them.";
     return text;
 }
 
@@ -119,6 +199,11 @@ std::string RunReport::summaryText(double seconds) const
         count(r.unchanged, "file", "files") + " already up to date, " + count(r.folders, "folder", "folders") + ", " +
         count(r.links, "link", "links") + ", in " + elapsedText(seconds);
     text += "; " + count(r.failures.size() + (r.destinationFailed ? 1 : 0), "item", "items") + " failed";
+    std::uint64_t noted = 0;
+    for (const auto &note : r.notes)
+        noted += note.items;
+    if (noted > 0)
+        text += "; " + count(noted, "item", "items") + " without all of their details (see the notes)";
     text += "; " + count(r.skipped.size(), "item", "items") + " not copied by design";
     if (m_stopped)
         text += "; stopped before the end";
@@ -134,6 +219,13 @@ std::string RunReport::failureLines() const
         details += "Destination failed: " + describe(m_result.destinationFailure) + "\n";
     for (const auto &failure : m_result.failures)
         details += describe(failure) + "\n";
+    if (!m_result.skipped.empty()) {
+        if (!details.empty())
+            details += "\n";
+        details += "Not copied by design:\n";
+        for (const auto &item : m_result.skipped)
+            details += skippedLine(item) + "\n";
+    }
     return details;
 }
 

@@ -43,16 +43,20 @@ public:
     void addCutShort(const std::string &name);
     bool stopped() const { return m_stopped; }
 
-    // The closing message: "Done." alone when everything was copied; else
-    // "Done." followed by what went wrong.
+    // The closing message: "Done." alone when everything was copied as it
+    // is; else "Done." followed by what went wrong, what the destination
+    // could not keep (one line per kind) and how many items are not copied
+    // by design.
     std::string closingText() const;
     // One line for the end of a run: what was copied, in how long, and how
     // many items failed or were left out by design.
     std::string summaryText(double seconds) const;
-    // One line per item that could not be copied: its path and the reason.
+    // One line per item that could not be copied (its path and the reason),
+    // then the items not copied by design. Empty when there is none.
     std::string failureLines() const;
-    // The closing message's details: the failure lines, then where the run
-    // is recorded.
+    // The closing message's details: the failure lines, then under "Not
+    // copied by design:" one line per item left out on purpose with why (and
+    // what to do instead), then where the run is recorded.
     std::string detailsText() const;
     // Where the run log was written; or, with an empty path, why it was not.
     void setLogPath(const std::string &path, const std::string &reason)

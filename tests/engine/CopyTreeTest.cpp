@@ -28,11 +28,11 @@ struct TreeCase {
 
 class RandomTreeCopy : public CopyTree, public ::testing::WithParamInterface<TreeCase> {};
 
-std::vector<std::string> reportedAll(const std::vector<std::string> &paths)
+std::vector<std::string> reportedAll(const std::vector<SkippedItem> &items)
 {
     std::vector<std::string> result;
-    for (const auto &path : paths)
-        result.push_back(reported(path));
+    for (const auto &item : items)
+        result.push_back(reported(item.path));
     return result;
 }
 

@@ -146,7 +146,9 @@ std::string describe(const Result &result)
     text << "folders=" << result.folders << " files=" << result.files << " links=" << result.links
          << " bytes=" << result.bytes << " unchanged=" << result.unchanged << " stopped=" << result.stopped;
     for (const auto &item : result.skipped)
-        text << "\n  skipped " << item;
+        text << "\n  skipped " << item.path << " (" << static_cast<int>(item.reason) << ")";
+    for (const auto &note : result.notes)
+        text << "\n  note " << static_cast<int>(note.kind) << " " << note.filesystem << ": " << note.items;
     for (const auto &failure : result.failures)
         text << "\n  failed " << failure.operation << " " << failure.path << ": " << failure.reason;
     if (result.destinationFailed)

@@ -227,6 +227,25 @@ TEST_F(CopierTest, WhatTheEngineCouldNotCopyGoesIntoTheRunsReport)
               "Done.\n\n1 file or folder could not be copied. The details name each one and the reason.");
 }
 
+TEST_F(CopierTest, NotesAndItemsNotCopiedByDesignReachTheClosingMessageWithoutMakingTheRunFail)
+{
+    threeFoldersAndOneFile();
+    drovanta::engine::Result kept;
+    kept.addNote(drovanta::engine::NoteKind::OwnersAndPermissions, "exFAT", 1000);
+    kept.skipped.push_back({"/home", drovanta::engine::SkipReason::OtherDrive});
+    drovanta::engine::Result more;
+    more.addNote(drovanta::engine::NoteKind::OwnersAndPermissions, "exFAT", 234);
+    engine.canned[(source / "A").string()] = kept;
+    engine.canned[(source / "B").string()] = more;
+
+    run();
+    EXPECT_TRUE(report.allCopied());
+    EXPECT_EQ(report.closingText(), "Done.\n\nOwners and permissions could not be kept on this drive (exFAT): 1,234 "
+                                    "items.\n\n1 item is not copied by design; the details name it.");
+    EXPECT_EQ(report.detailsText(),
+              "Not copied by design:\n'/home' is another drive: choose it as a source to back it up\n");
+}
+
 TEST_F(CopierTest, ADestinationThatFailsStopsTheRunBeforeTheNextItem)
 {
     threeFoldersAndOneFile();

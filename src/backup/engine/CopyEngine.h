@@ -35,8 +35,44 @@ struct Params {
 struct ItemFailure {
     std::string path;      // the source path (or the target path for a target-side failure)
     std::string operation; // what was attempted: "open", "read", "write", "create folder", ...
-    std::string reason;    // the system's reason, e.g. "Permission denied"
+    std::string reason;    // the system's reason, e.g. "Permission denied", or a plain one
+                           // for a limit of the destination's filesystem
     int code = 0;          // errno / GetLastError value
+};
+
+// Why an item was left out on purpose.
+enum class SkipReason {
+    OtherDrive,      // another filesystem is mounted on this folder
+    SystemItem,      // the system's own bookkeeping in a drive's root
+    Socket,          // exists only while its program runs
+    DeviceNode,      // only the administrator can make one
+    BackupItself,    // the backup being written lies inside the source
+    UnfinishedCopy,  // a temporary file of an interrupted run
+};
+
+struct SkippedItem {
+    std::string path; // the source path
+    SkipReason reason = SkipReason::SystemItem;
+    bool operator==(const SkippedItem &) const = default;
+};
+
+// Something the destination could not keep for items whose data was copied:
+// the item is there, this part of it is not.
+enum class NoteKind {
+    OwnersAndPermissions,
+    Times,
+    ExtendedAttributes,
+    AccessControlLists,
+    HardLinks,         // later names hold their own copy of the data
+    SpecialFiles,      // FIFOs and device nodes that could not be made
+    AlternateStreams,  // data streams beyond a file's main one (Windows)
+};
+
+struct Note {
+    NoteKind kind = NoteKind::OwnersAndPermissions;
+    std::string filesystem; // "exFAT", "FAT32", "NTFS"...; empty when unknown
+    std::uint64_t items = 0;
+    bool operator==(const Note &) const = default;
 };
 
 struct Result {
@@ -45,8 +81,10 @@ struct Result {
     std::uint64_t links = 0;     // symbolic links copied as links
     std::uint64_t bytes = 0;     // bytes of file data copied
     std::uint64_t unchanged = 0; // files left as they were (already the backup of their source)
-    std::vector<std::string> skipped;      // source paths skipped by design
+    std::uint64_t specials = 0;  // FIFOs and device nodes made again
+    std::vector<SkippedItem> skipped;      // items not copied by design
     std::vector<ItemFailure> failures;     // items that could not be copied
+    std::vector<Note> notes;               // one per kind and filesystem, with its count
     // The destination itself failed (no space, read-only, device gone, EIO on
     // the target): the run stopped at once. `destinationFailure` says why.
     bool destinationFailed = false;
@@ -56,6 +94,8 @@ struct Result {
     [[nodiscard]] bool ok() const { return failures.empty() && !destinationFailed && !stopped; }
     // Adds another result's counts and lists to this one.
     void merge(const Result &other);
+    // Counts `items` more items of `kind` not kept on `filesystem`.
+    void addNote(NoteKind kind, const std::string &filesystem, std::uint64_t items = 1);
 };
 
 // Receives progress from the engine. Called from the engine's worker threads;

@@ -121,9 +121,108 @@ void readWriteLoop(int source, int target, TransferOutcome &outcome, faults::Fau
     }
 }
 
+// Copies `length` bytes at `offset` from source to target at the same
+// offset; false with outcome.error set on failure.
+bool copyRegion(int source, int target, off_t offset, off_t length, TransferMethods &methods, TransferOutcome &outcome)
+{
+    off_t in = offset;
+    off_t out = offset;
+    off_t left = length;
+    while (left > 0 && !methods.copyRangeUnusable.load(std::memory_order_relaxed)) {
+        const ssize_t n = ::copy_file_range(source, &in, target, &out, static_cast<std::size_t>(left), 0);
+        if (n > 0) {
+            left -= n;
+            continue;
+        }
+        if (n == 0)
+            break; // the file shrank; the loop below tells the same
+        if (errno == EINTR)
+            continue;
+        if (isTargetOnly(errno)) {
+            outcome.error = errno;
+            return false;
+        }
+        if (isUnsupported(errno))
+            methods.copyRangeUnusable.store(true, std::memory_order_relaxed);
+        break; // the read/write loop tells which side failed
+    }
+    thread_local std::unique_ptr<char[]> buffer{new char[bufferSize]};
+    while (left > 0) {
+        const ssize_t got = ::pread(source, buffer.get(), std::min<std::size_t>(bufferSize, static_cast<std::size_t>(left)), in);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got < 0) {
+                outcome.error = errno;
+                outcome.sourceFailed = true;
+                return false;
+            }
+            return true; // the file shrank while it was copied
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::pwrite(target, buffer.get() + done, static_cast<std::size_t>(got - done), out);
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0) {
+                outcome.error = put < 0 ? errno : ENOSPC;
+                return false;
+            }
+            done += put;
+            out += put;
+        }
+        in += got;
+        left -= got;
+    }
+    return true;
+}
+
+enum class Sparse { Copied, Failed, NotHere };
+
+// Copies the data regions of a file with holes and sets the copy's length,
+// leaving the holes unwritten. NotHere when the source filesystem cannot
+// tell where its data lies.
+Sparse copyDataRegions(int source, int target, TransferMethods &methods, TransferOutcome &outcome)
+{
+    off_t offset = 0;
+    for (;;) {
+        const off_t data = ::lseek(source, offset, SEEK_DATA);
+        if (data < 0) {
+            if (errno == ENXIO)
+                break; // only a hole up to the end
+            if (offset == 0 && (errno == EINVAL || errno == EOPNOTSUPP))
+                return Sparse::NotHere;
+            outcome.error = errno;
+            outcome.sourceFailed = true;
+            return Sparse::Failed;
+        }
+        const off_t hole = ::lseek(source, data, SEEK_HOLE);
+        if (hole < 0) {
+            outcome.error = errno;
+            outcome.sourceFailed = true;
+            return Sparse::Failed;
+        }
+        if (!copyRegion(source, target, data, hole - data, methods, outcome))
+            return Sparse::Failed;
+        offset = hole;
+    }
+    const off_t size = ::lseek(source, 0, SEEK_END);
+    if (size < 0) {
+        outcome.error = errno;
+        outcome.sourceFailed = true;
+        return Sparse::Failed;
+    }
+    if (::ftruncate(target, size) != 0) {
+        outcome.error = errno;
+        return Sparse::Failed;
+    }
+    outcome.bytes = static_cast<std::uint64_t>(size);
+    return Sparse::Copied;
+}
+
 } // namespace
 
-TransferOutcome transferData(int source, int target, bool sameFilesystem, TransferMethods &methods)
+TransferOutcome transferData(int source, int target, const struct stat &info, bool sameFilesystem,
+                             TransferMethods &methods)
 {
     TransferOutcome outcome;
     faults::Faults *planted = faults::active();
@@ -131,6 +230,10 @@ TransferOutcome transferData(int source, int target, bool sameFilesystem, Transf
         if (sameFilesystem && !methods.cloneUnusable.load(std::memory_order_relaxed)
             && tryClone(source, target, methods, outcome))
             return outcome;
+        if (info.st_blocks * 512 < info.st_size) {
+            if (copyDataRegions(source, target, methods, outcome) != Sparse::NotHere)
+                return outcome;
+        }
         if (!methods.copyRangeUnusable.load(std::memory_order_relaxed)) {
             const Step step = kernelLoop(
                 [&] { return ::copy_file_range(source, nullptr, target, nullptr, kernelChunk, 0); },

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdint>
 
@@ -19,9 +21,12 @@ struct TransferOutcome {
     bool sourceFailed = false; // the failure was reading (else writing)
 };
 
-// Copies all data from `source` (at its start) to `target` (empty), reading
-// until end of file. Tries a clone when both lie on one filesystem, then
-// copy_file_range, then sendfile, then a read/write loop.
-[[nodiscard]] TransferOutcome transferData(int source, int target, bool sameFilesystem, TransferMethods &methods);
+// Copies all data from `source` (at its start, described by `info`) to
+// `target` (empty), reading until end of file. Tries a clone when both lie on
+// one filesystem, then copy_file_range, then sendfile, then a read/write
+// loop. A file with holes (fewer blocks than its size needs) has only its
+// data regions copied and keeps its holes where the destination has them.
+[[nodiscard]] TransferOutcome transferData(int source, int target, const struct stat &info, bool sameFilesystem,
+                                           TransferMethods &methods);
 
 } // namespace drovanta::engine::posix

@@ -1,11 +1,14 @@
 #include "backup/engine/PosixItemCopy.h"
 
 #include "backup/engine/FaultInjection.h"
+#include "backup/engine/PosixMetadata.h"
+#include "backup/engine/PosixSpecialFiles.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <vector>
 
 namespace drovanta::engine::posix {
@@ -72,7 +75,7 @@ public:
             known = true;
             type = S_ISLNK(source.st_mode) ? DT_LNK : S_ISREG(source.st_mode) ? DT_REG : DT_UNKNOWN;
             if (type == DT_UNKNOWN) {
-                otherKind(kindOf(source.st_mode));
+                otherKind(source);
                 return;
             }
         }
@@ -85,10 +88,10 @@ public:
 private:
     std::string targetPath() const { return joinPath(m_folder.targetPath(), m_name); }
 
-    void otherKind(Kind kind)
+    void otherKind(const struct stat &source)
     {
-        if (kind == Kind::Special)
-            m_result.skipped.push_back(m_sourcePath);
+        if (kindOf(source.st_mode) == Kind::Special)
+            copySpecialFile(m_run, m_folder, m_name, source, m_result);
         else // a folder appeared where a file was listed
             m_run.fail(m_result, m_sourcePath, "copy", EISDIR, false);
     }
@@ -114,8 +117,15 @@ private:
             && sourceText == targetText;
     }
 
-    void leftAlone()
+    // The target already holds this item's backup. A file with more names
+    // stays the copy that its later names link to.
+    void leftAlone(const struct stat *source = nullptr)
     {
+        if (source != nullptr && S_ISREG(source->st_mode) && source->st_nlink > 1) {
+            const HardLinks::Claim claim = m_run.hardLinks.claim(source->st_dev, source->st_ino, source->st_nlink);
+            if (claim.first)
+                m_run.hardLinks.finished(source->st_dev, source->st_ino, targetPath());
+        }
         ++m_result.unchanged;
         m_run.progress.fileCopied(m_sourcePath, 0);
     }
@@ -135,7 +145,7 @@ private:
     void copyRegular(const struct stat *known)
     {
         if (known != nullptr && targetUnchanged(*known)) {
-            leftAlone();
+            leftAlone(known);
             return;
         }
         UniqueFd source(openSource());
@@ -153,12 +163,27 @@ private:
             return;
         }
         if (!S_ISREG(info.st_mode)) {
-            otherKind(kindOf(info.st_mode));
+            otherKind(info);
             return;
         }
         if (known == nullptr && targetUnchanged(info)) {
-            leftAlone();
+            leftAlone(&info);
             return;
+        }
+        if (m_run.destination.largestFile != 0
+            && static_cast<std::uint64_t>(info.st_size) > m_run.destination.largestFile) {
+            m_run.fail(m_result, targetPath(), "write", EFBIG, true);
+            return;
+        }
+        // A file with more names: the first name copies the data, the
+        // others become links to that copy.
+        FirstCopy first(m_run, info);
+        if (info.st_nlink > 1) {
+            const HardLinks::Claim claim = m_run.hardLinks.claim(info.st_dev, info.st_ino, info.st_nlink);
+            if (claim.first)
+                first.expect();
+            else if (linkTo(claim.firstCopy))
+                return;
         }
 
         std::string temporary;
@@ -186,7 +211,7 @@ private:
             }
         }
         if (code == 0) {
-            const TransferOutcome outcome = transferData(source.get(), target.get(),
+            const TransferOutcome outcome = transferData(source.get(), target.get(), info,
                                                          info.st_dev == m_folder.targetDevice(), m_run.methods);
             code = outcome.error;
             sourceSide = outcome.sourceFailed;
@@ -195,7 +220,7 @@ private:
         if (sourceSide)
             operation = "read";
         if (code == 0)
-            code = applyMetadata(target.get(), info, operation);
+            code = applyMetadata(m_run, source.get(), target.get(), info, m_folder.inheritsAcls(), operation);
         if (const int closed = target.close(); code == 0 && closed != 0) {
             code = closed;
             operation = "write";
@@ -209,29 +234,97 @@ private:
             m_run.fail(m_result, sourceSide ? m_sourcePath : targetPath(), operation, code, !sourceSide);
             return;
         }
+        first.made(targetPath());
         ++m_result.files;
         m_result.bytes += bytes;
         m_run.progress.fileCopied(m_sourcePath, bytes);
     }
 
-    int applyMetadata(int fd, const struct stat &source, const char *&operation)
+    // Tells the names waiting for a file's first copy where it is, or that
+    // it failed (then the next name copies the data), however the copy ends.
+    class FirstCopy final {
+    public:
+        FirstCopy(RunContext &run, const struct stat &source) : m_run(run), m_source(source) {}
+        FirstCopy(const FirstCopy &) = delete;
+        FirstCopy &operator=(const FirstCopy &) = delete;
+        ~FirstCopy()
+        {
+            if (m_expected)
+                m_run.hardLinks.finished(m_source.st_dev, m_source.st_ino, {});
+        }
+        void expect() { m_expected = true; }
+        void made(const std::string &copy)
+        {
+            if (m_expected)
+                m_run.hardLinks.finished(m_source.st_dev, m_source.st_ino, copy);
+            m_expected = false;
+        }
+
+    private:
+        RunContext &m_run;
+        const struct stat &m_source;
+        bool m_expected = false;
+    };
+
+    // Makes this name a link to `firstCopy`. False when the destination
+    // cannot link (the data is then copied, and a note says so).
+    bool linkTo(const std::string &firstCopy)
     {
-        // The owner first: changing it clears set-user-ID bits.
-        if (m_run.asRoot && (source.st_uid != m_run.uid || source.st_gid != m_run.gid)
-            && ::fchown(fd, source.st_uid, source.st_gid) != 0) {
-            operation = "set owner";
-            return errno;
+        if (m_run.hardLinksRefused.load(std::memory_order_relaxed)) {
+            m_run.note(NoteKind::HardLinks);
+            return false;
         }
-        if (::fchmod(fd, source.st_mode & 07777) != 0) {
-            operation = "set permissions";
-            return errno;
+        const int dir = m_folder.targetFd();
+        if (!m_folder.fresh()) {
+            struct stat existing {};
+            struct stat copy {};
+            if (::fstatat(dir, m_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0
+                && ::stat(firstCopy.c_str(), &copy) == 0 && existing.st_dev == copy.st_dev
+                && existing.st_ino == copy.st_ino) {
+                ++m_result.unchanged;
+                m_run.progress.fileCopied(m_sourcePath, 0);
+                return true;
+            }
         }
-        const struct timespec times[2] = {source.st_atim, source.st_mtim};
-        if (::futimens(fd, times) != 0) {
-            operation = "set times";
-            return errno;
+        // A path past PATH_MAX is reached through its folder.
+        UniqueFd copyFolder;
+        int fromDir = AT_FDCWD;
+        std::string from = firstCopy;
+        if (firstCopy.size() >= PATH_MAX) {
+            const auto slash = firstCopy.rfind('/');
+            bool unused = false;
+            const int fd = openFolderPath(firstCopy.substr(0, slash), false, 0, unused);
+            if (fd >= 0) {
+                copyFolder = UniqueFd(fd);
+                fromDir = fd;
+                from = firstCopy.substr(slash + 1);
+            }
         }
-        return 0;
+        std::string temporary;
+        int code = EEXIST;
+        for (int attempt = 0; attempt < temporaryAttempts && code == EEXIST; ++attempt) {
+            temporary = makeTemporaryName();
+            code = ::linkat(fromDir, from.c_str(), dir, temporary.c_str(), 0) == 0 ? 0 : errno;
+        }
+        const char *operation = "create link";
+        if (code == 0 && ::renameat(dir, temporary.c_str(), dir, m_name.c_str()) != 0) {
+            code = errno;
+            operation = "replace";
+            (void)::unlinkat(dir, temporary.c_str(), 0);
+        }
+        if (code == 0) {
+            ++m_result.files;
+            m_run.progress.fileCopied(m_sourcePath, 0);
+            return true;
+        }
+        if (isDestinationFatal(code)) {
+            m_run.fail(m_result, targetPath(), operation, code, true);
+            return true;
+        }
+        if (code == EPERM || code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS)
+            m_run.hardLinksRefused.store(true, std::memory_order_relaxed);
+        m_run.note(NoteKind::HardLinks);
+        return false;
     }
 
     void copyLink(const struct stat *known)
@@ -247,7 +340,7 @@ private:
             if (S_ISREG(info.st_mode))
                 copyRegular(&info);
             else
-                otherKind(kindOf(info.st_mode));
+                otherKind(info);
             return;
         }
         if (targetUnchanged(info)) {
@@ -270,20 +363,19 @@ private:
             m_run.fail(m_result, targetPath(), "create link", code, true);
             return;
         }
-        const char *operation = "";
+        const char *operation = "replace";
         const int dir = m_folder.targetFd();
         const struct timespec times[2] = {info.st_atim, info.st_mtim};
-        if (m_run.asRoot && (info.st_uid != m_run.uid || info.st_gid != m_run.gid)
-            && ::fchownat(dir, temporary.c_str(), info.st_uid, info.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
-            code = errno;
-            operation = "set owner";
-        } else if (::utimensat(dir, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-            code = errno;
-            operation = "set times";
-        } else if (::renameat(dir, temporary.c_str(), dir, m_name.c_str()) != 0) {
-            code = errno;
-            operation = "replace";
+        // The link is made: an owner or times the destination refuses are notes.
+        if (m_run.asRoot && (info.st_uid != m_run.uid || info.st_gid != m_run.gid)) {
+            if (!m_run.destination.keepsOwners
+                || ::fchownat(dir, temporary.c_str(), info.st_uid, info.st_gid, AT_SYMLINK_NOFOLLOW) != 0)
+                m_run.note(NoteKind::OwnersAndPermissions);
         }
+        if (::utimensat(dir, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+            m_run.note(NoteKind::Times);
+        if (::renameat(dir, temporary.c_str(), dir, m_name.c_str()) != 0)
+            code = errno;
         if (code != 0) {
             (void)::unlinkat(dir, temporary.c_str(), 0);
             m_run.fail(m_result, targetPath(), operation, code, true);

@@ -1,8 +1,10 @@
 #include "backup/engine/PosixRunContext.h"
 
+#include "backup/engine/PosixMetadata.h"
 #include "backup/engine/SystemItems.h"
 
 #include <fcntl.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,7 +26,29 @@ void RunContext::fail(Result &into, const std::string &path, const char *operati
     }
     if (destinationFailed())
         return;
-    into.failures.push_back({path, operation, errorText(code), code});
+    into.failures.push_back({path, operation, targetSide ? reasonFor(path, code) : errorText(code), code});
+}
+
+void RunContext::failWithReason(Result &into, const std::string &path, const char *operation, int code,
+                                std::string_view reason)
+{
+    if (!destinationFailed())
+        into.failures.push_back({path, operation, std::string(reason), code});
+}
+
+std::string RunContext::reasonFor(const std::string &path, int code) const
+{
+    if (code == EFBIG)
+        return tooLargeReason(destination);
+    // Filesystems of POSIX systems take any name; Windows' refuse some
+    // characters, and their drivers say so with assorted codes.
+    const std::string &type = destination.filesystem;
+    const bool posixNames = type.starts_with("ext") || type == "XFS" || type == "Btrfs" || type == "tmpfs"
+        || type == "F2FS";
+    if (!posixNames && (code == EINVAL || code == EILSEQ || code == ENOENT || code == EPERM || code == ENAMETOOLONG)
+        && isRefusedByWindowsFilesystems(std::string_view(path).substr(path.rfind('/') + 1)))
+        return std::string(refusedNameReason);
+    return errorText(code);
 }
 
 void RunContext::failShared(const std::string &path, const char *operation, int code, bool targetSide)
@@ -35,7 +59,7 @@ void RunContext::failShared(const std::string &path, const char *operation, int 
     }
     std::lock_guard lock(m_mutex);
     if (!destinationFailed())
-        m_shared.failures.push_back({path, operation, errorText(code), code});
+        m_shared.failures.push_back({path, operation, targetSide ? reasonFor(path, code) : errorText(code), code});
 }
 
 void RunContext::failDestination(const std::string &path, const char *operation, int code)
@@ -53,6 +77,10 @@ void RunContext::collect(Result &into)
     std::lock_guard lock(m_mutex);
     into.merge(m_shared);
     m_shared = Result{};
+    for (std::size_t kind = 0; kind < m_notes.size(); ++kind) {
+        if (const auto items = m_notes[kind].exchange(0); items > 0)
+            into.addNote(static_cast<NoteKind>(kind), destination.filesystem, items);
+    }
 }
 
 Folder::Folder(RunContext &run, DIR *source, int sourceFd, UniqueFd target, std::string sourcePath,
@@ -65,6 +93,15 @@ Folder::Folder(RunContext &run, DIR *source, int sourceFd, UniqueFd target, std:
     struct stat info {};
     if (::fstat(m_target.get(), &info) == 0)
         m_targetDevice = info.st_dev;
+    const Destination &destination = run.destination;
+    m_foldsCase = destination.foldsCase || folderFoldsCase(destination, m_target.get());
+    m_inheritsAcls = destination.holdsAttributes
+        && ::fgetxattr(m_target.get(), "system.posix_acl_default", nullptr, 0) > 0;
+}
+
+bool Folder::claimName(const std::string &name)
+{
+    return m_claimedNames.insert(foldedName(name)).second;
 }
 
 Folder::~Folder()
@@ -73,14 +110,17 @@ Folder::~Folder()
     // that everything inside is in place.
     if (m_complete && !m_run.destinationFailed()) {
         const char *operation = "";
-        if (const int code = applyFolderMetadata(m_run, m_target.get(), m_sourceInfo, operation); code != 0)
+        if (const int code = applyFolderMetadata(m_run, m_sourceFd, m_target.get(), m_sourceInfo, m_inheritsAcls,
+                                                 operation);
+            code != 0)
             m_run.failShared(m_targetPath, operation, code, true);
     }
     if (m_stream != nullptr)
         ::closedir(m_stream);
 }
 
-int applyFolderMetadata(const RunContext &run, int targetFd, const struct stat &source, const char *&operation)
+int applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source, bool inheritsAcls,
+                        const char *&operation)
 {
     // A folder of an earlier backup usually has all of this already; leaving
     // it alone spares the destination a metadata write per folder.
@@ -90,20 +130,7 @@ int applyFolderMetadata(const RunContext &run, int targetFd, const struct stat &
         && current.st_mtim.tv_nsec == source.st_mtim.tv_nsec && current.st_atim.tv_sec == source.st_atim.tv_sec
         && current.st_atim.tv_nsec == source.st_atim.tv_nsec)
         return 0;
-    if (run.asRoot && ::fchown(targetFd, source.st_uid, source.st_gid) != 0) {
-        operation = "set owner";
-        return errno;
-    }
-    if (::fchmod(targetFd, source.st_mode & 07777) != 0) {
-        operation = "set permissions";
-        return errno;
-    }
-    const struct timespec times[2] = {source.st_atim, source.st_mtim};
-    if (::futimens(targetFd, times) != 0) {
-        operation = "set times";
-        return errno;
-    }
-    return 0;
+    return applyMetadata(run, sourceFd, targetFd, source, inheritsAcls, operation);
 }
 
 void removeLeftovers(int folderFd)

@@ -2,17 +2,21 @@
 
 #include "backup/engine/CopyEngine.h"
 #include "backup/engine/PosixDataTransfer.h"
+#include "backup/engine/PosixDestination.h"
+#include "backup/engine/PosixHardLinks.h"
 #include "backup/engine/PosixSupport.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 
 namespace drovanta::engine::posix {
 
@@ -29,6 +33,9 @@ public:
     uid_t uid = 0;
     gid_t gid = 0;
     std::atomic<bool> noAtimeRefused{false};
+    std::atomic<bool> hardLinksRefused{false};
+    Destination destination; // learnt once the target folder is open
+    HardLinks hardLinks;
 
     // No new item should be started: stop raised or destination failed.
     [[nodiscard]] bool cutShort() const
@@ -46,12 +53,23 @@ public:
     void failShared(const std::string &path, const char *operation, int code, bool targetSide);
     // Stops the run on the destination's account whatever the error.
     void failDestination(const std::string &path, const char *operation, int code);
+    // Records a failure whose reason is given in plain words.
+    void failWithReason(Result &into, const std::string &path, const char *operation, int code,
+                        std::string_view reason);
 
-    // Moves the failures recorded through failShared and the destination
-    // failure into `into`.
+    // Counts one item of which the destination could not keep `kind`.
+    void note(NoteKind kind) { m_notes[static_cast<std::size_t>(kind)].fetch_add(1, std::memory_order_relaxed); }
+
+    // Moves the failures recorded through failShared, the destination
+    // failure and the notes into `into`.
     void collect(Result &into);
 
 private:
+    // The plain reason for a target-side error that comes from a limit of the
+    // destination's filesystem, or the system's text.
+    std::string reasonFor(const std::string &path, int code) const;
+
+    std::array<std::atomic<std::uint64_t>, static_cast<std::size_t>(NoteKind::AlternateStreams) + 1> m_notes{};
     const std::atomic<bool> &m_stop;
     std::atomic<bool> m_halted{false};
     std::mutex m_mutex;
@@ -78,6 +96,14 @@ public:
     [[nodiscard]] dev_t targetDevice() const { return m_targetDevice; }
     // Created by this run: nothing inside can be there already.
     [[nodiscard]] bool fresh() const { return m_fresh; }
+    // New items in the copy get an access control list from the folder's
+    // default one, which items without their own must not keep.
+    [[nodiscard]] bool inheritsAcls() const { return m_inheritsAcls; }
+    // Names in the copy that differ only in case are one item.
+    [[nodiscard]] bool foldsCase() const { return m_foldsCase; }
+    // In a folder that folds case: whether `name` is the first of the names
+    // given here that fold to the same (the walk's thread only).
+    [[nodiscard]] bool claimName(const std::string &name);
 
 private:
     RunContext &m_run;
@@ -91,12 +117,17 @@ private:
     dev_t m_targetDevice = 0;
     bool m_fresh;
     bool m_complete;
+    bool m_inheritsAcls = false;
+    bool m_foldsCase = false;
+    std::unordered_set<std::string> m_claimedNames;
 };
 
-// Gives a copied folder the source folder's owner (as root), mode and times.
-// Returns 0 or the errno, with `operation` naming the failing step.
-[[nodiscard]] int applyFolderMetadata(const RunContext &run, int targetFd, const struct stat &source,
-                                      const char *&operation);
+// Gives a copied folder the source folder's owner (as root), mode,
+// extended attributes (from `sourceFd`, when not -1) and times; what the
+// destination cannot keep becomes a note. Returns 0, or the errno of a
+// failure of the destination itself with `operation` naming the failing step.
+[[nodiscard]] int applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source,
+                                      bool inheritsAcls, const char *&operation);
 
 // Removes temporary files that an interrupted run left in a folder.
 void removeLeftovers(int folderFd);

@@ -140,7 +140,12 @@ private:
             if (name == "." || name == "..")
                 continue;
             if (isTemporaryName(name)) {
-                m_walkResult.skipped.push_back(joinPath(folder->sourcePath(), name));
+                m_walkResult.skipped.push_back({joinPath(folder->sourcePath(), name), SkipReason::UnfinishedCopy});
+                continue;
+            }
+            if (folder->foldsCase() && !folder->claimName(name)) {
+                m_run.failWithReason(m_walkResult, joinPath(folder->sourcePath(), name), "copy", EEXIST,
+                                     caseClashReason);
                 continue;
             }
             unsigned char type = entry->d_type;
@@ -158,14 +163,12 @@ private:
             }
             if (type == DT_DIR) {
                 enterFolder(folder, name, info);
-            } else if (type == DT_REG || type == DT_LNK) {
+            } else { // files, links, FIFOs, devices, sockets
                 Job job{folder, std::move(name), type};
                 if (m_inline)
                     copyOne(job, m_walkResult);
                 else
                     m_queue.push(std::move(job));
-            } else {
-                m_walkResult.skipped.push_back(joinPath(folder->sourcePath(), name));
             }
         }
     }
@@ -174,7 +177,7 @@ private:
     {
         std::string sourcePath = joinPath(parent->sourcePath(), name);
         if (info.st_dev == m_targetRoot.st_dev && info.st_ino == m_targetRoot.st_ino) {
-            m_walkResult.skipped.push_back(std::move(sourcePath)); // the backup itself
+            m_walkResult.skipped.push_back({std::move(sourcePath), SkipReason::BackupItself});
             return;
         }
         std::string targetPath = joinPath(parent->targetPath(), name);
@@ -215,9 +218,9 @@ private:
             // Another filesystem is mounted here; the backup of this drive
             // keeps the folder, not what is mounted on it.
             const char *operation = "";
-            if (const int code = applyFolderMetadata(m_run, targetFd, info, operation); code != 0)
+            if (const int code = applyFolderMetadata(m_run, -1, targetFd, info, false, operation); code != 0)
                 m_run.fail(m_walkResult, targetPath, operation, code, true);
-            m_walkResult.skipped.push_back(std::move(sourcePath));
+            m_walkResult.skipped.push_back({std::move(sourcePath), SkipReason::OtherDrive});
             return;
         }
         struct stat current {};
@@ -246,6 +249,36 @@ int openTargetRoot(const std::string &target, mode_t mode, bool &fresh, Result &
     return fd;
 }
 
+// Runs of the engine copy one item of a drive's root each, into the same
+// backup folder. On a destination that folds case, an item whose name
+// differs only in case from one already in that folder would land on it.
+bool clashesInParent(RunContext &run, const std::string &target, Result &result)
+{
+    if (!run.destination.foldsCase)
+        return false;
+    const std::string name = baseName(target);
+    bool unused = false;
+    const int fd = openFolderPath(parentOf(target), false, 0, unused);
+    DIR *stream = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (stream == nullptr) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    const std::string folded = foldedName(name);
+    bool clash = false;
+    while (const dirent *entry = ::readdir(stream)) {
+        if (entry->d_name != name && foldedName(entry->d_name) == folded) {
+            clash = true;
+            break;
+        }
+    }
+    ::closedir(stream);
+    if (clash)
+        run.failWithReason(result, target, "copy", EEXIST, caseClashReason);
+    return clash;
+}
+
 } // namespace
 
 Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop)
@@ -254,7 +287,7 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     const std::string source = normalized(params.source);
     const std::string target = normalized(params.target);
     if (params.atDriveRoot && isDriveBookkeepingName(baseName(source))) {
-        result.skipped.push_back(source);
+        result.skipped.push_back({source, SkipReason::SystemItem});
         return result;
     }
     if (stop.load()) {
@@ -299,7 +332,7 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
                 run.fail(result, target, "set permissions", errno, true);
             ::close(targetFd);
             ++result.folders;
-            result.skipped.push_back(source);
+            result.skipped.push_back({source, SkipReason::OtherDrive});
         }
         return result;
     }
@@ -320,6 +353,12 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
             run.fail(result, target, "set permissions", code, true);
     }
     run.granularityNs = std::max(timeGranularityNs(sourceFd), timeGranularityNs(targetFd));
+    run.destination = probeDestination(targetFd, run.asRoot);
+    if (clashesInParent(run, target, result)) {
+        ::closedir(stream);
+        ::close(targetFd);
+        return result;
+    }
     ++result.folders;
 
     auto root = std::make_shared<Folder>(run, stream, -1, UniqueFd(targetFd), source, target, sourceInfo, fresh,
@@ -337,7 +376,7 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     const std::string target = normalized(params.target);
     const std::string name = baseName(source);
     if ((params.atDriveRoot && isDriveBookkeepingName(name)) || isTemporaryName(name)) {
-        result.skipped.push_back(source);
+        result.skipped.push_back({source, isTemporaryName(name) ? SkipReason::UnfinishedCopy : SkipReason::SystemItem});
         return result;
     }
     if (stop.load()) {
@@ -363,11 +402,6 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
         result.failures.push_back({source, "copy", errorText(EISDIR), EISDIR});
         return result;
     }
-    if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
-        result.skipped.push_back(source);
-        return result;
-    }
-
     bool fresh = false;
     const int targetFd = openTargetRoot(target, 0777, fresh, result);
     if (targetFd < 0)
@@ -375,6 +409,11 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     if (!fresh)
         removeLeftovers(targetFd);
     run.granularityNs = std::max(timeGranularityNs(parentFd), timeGranularityNs(targetFd));
+    run.destination = probeDestination(targetFd, run.asRoot);
+    if (clashesInParent(run, joinPath(target, name), result)) {
+        ::close(targetFd);
+        return result;
+    }
     {
         struct stat parentInfo {};
         (void)::fstat(parentFd, &parentInfo);

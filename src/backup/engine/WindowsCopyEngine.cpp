@@ -12,7 +12,9 @@
 #include <winioctl.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
+#include <unordered_set>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -142,11 +144,34 @@ struct Run {
     ProgressSink &progress;
     const std::atomic<bool> &stop;
     bool fatTimes = false;
+    std::string filesystem; // of the destination, as the system names it
+    std::array<std::atomic<std::uint64_t>, static_cast<std::size_t>(NoteKind::AlternateStreams) + 1> notes{};
     std::atomic<bool> halted{false};
     std::mutex mutex;
     Result shared;
 
     bool cutShort() const { return halted.load() || stop.load(); }
+
+    void note(NoteKind kind) { notes[static_cast<std::size_t>(kind)].fetch_add(1, std::memory_order_relaxed); }
+
+    // A step after the data was written failed: the destination's failure
+    // stops the run; anything else is a note, and the item stays.
+    void metadataFailed(Result &into, const std::wstring &path, const char *operation, DWORD code, NoteKind kind)
+    {
+        if (isDestinationFatal(code))
+            fail(into, path, operation, code, true);
+        else
+            note(kind);
+    }
+
+    void collect(Result &into)
+    {
+        into.merge(shared);
+        for (std::size_t kind = 0; kind < notes.size(); ++kind) {
+            if (const auto items = notes[kind].exchange(0); items > 0)
+                into.addNote(static_cast<NoteKind>(kind), filesystem, items);
+        }
+    }
 
     void fail(Result &into, const std::wstring &path, const char *operation, DWORD code, bool targetSide)
     {
@@ -179,6 +204,18 @@ struct Folder {
     WIN32_FILE_ATTRIBUTE_DATA info{};
     bool fresh = false;
     bool complete = false;
+    // Names given in this folder, folded: Windows' filesystems take names
+    // that differ only in case as one, and a case-sensitive source folder
+    // can hold both (the walk's thread only).
+    std::unordered_set<std::wstring> claimed{};
+
+    bool claimName(const std::wstring &name)
+    {
+        std::wstring folded = name;
+        if (!folded.empty())
+            ::CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+        return claimed.insert(std::move(folded)).second;
+    }
 
     ~Folder()
     {
@@ -187,14 +224,15 @@ struct Folder {
         Handle folder(::CreateFileW(toExtendedPath(target).c_str(), FILE_WRITE_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!folder.valid()
-            || !::SetFileTime(folder.get(), &info.ftCreationTime, &info.ftLastAccessTime, &info.ftLastWriteTime)) {
+        if (!folder.valid()) {
             run.fail(run.shared, target, "set times", ::GetLastError(), true);
             return;
         }
+        if (!::SetFileTime(folder.get(), &info.ftCreationTime, &info.ftLastAccessTime, &info.ftLastWriteTime))
+            run.metadataFailed(run.shared, target, "set times", ::GetLastError(), NoteKind::Times);
         (void)folder.close();
         if (!::SetFileAttributesW(toExtendedPath(target).c_str(), info.dwFileAttributes & keptAttributes))
-            run.fail(run.shared, target, "set attributes", ::GetLastError(), true);
+            run.metadataFailed(run.shared, target, "set attributes", ::GetLastError(), NoteKind::OwnersAndPermissions);
     }
 };
 
@@ -378,17 +416,21 @@ public:
         }
         if (sourceSide)
             operation = "read";
+        // The data is complete: times and attributes the destination
+        // refuses are notes, and the file is kept.
         if (code == 0
             && !::SetFileTime(output.get(), &info.ftCreationTime, &info.ftLastAccessTime, &info.ftLastWriteTime)) {
-            code = ::GetLastError();
-            operation = "set times";
+            m_run.metadataFailed(result, target, "set times", ::GetLastError(), NoteKind::Times);
+            if (m_run.halted)
+                code = ERROR_OPERATION_ABORTED;
         }
         if (const DWORD closed = output.close(); code == 0 && closed != 0)
             code = closed;
         if (code == 0 && !::SetFileAttributesW(toExtendedPath(temporary).c_str(),
                                                (info.dwFileAttributes & keptAttributes) | FILE_ATTRIBUTE_NORMAL)) {
-            code = ::GetLastError();
-            operation = "set attributes";
+            m_run.metadataFailed(result, target, "set attributes", ::GetLastError(), NoteKind::OwnersAndPermissions);
+            if (m_run.halted)
+                code = ERROR_OPERATION_ABORTED;
         }
         if (code == 0) {
             code = replace(temporary, target);
@@ -506,7 +548,13 @@ private:
             if (name == L"." || name == L"..")
                 continue;
             if (isTemporaryName(narrow(name))) {
-                m_walkResult.skipped.push_back(narrow(join(folder->source, name)));
+                m_walkResult.skipped.push_back({narrow(join(folder->source, name)), SkipReason::UnfinishedCopy});
+                continue;
+            }
+            if (!folder->claimName(name)) {
+                m_walkResult.failures.push_back({narrow(join(folder->source, name)), "copy",
+                                                 "another item differs from it only in upper/lower case",
+                                                 static_cast<int>(ERROR_ALREADY_EXISTS)});
                 continue;
             }
             const bool reparse = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -563,14 +611,20 @@ std::wstring baseName(const std::wstring &path)
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-bool keepsFatTimes(const std::wstring &path)
+// The name the system gives the filesystem holding `path` ("NTFS", "exFAT"...).
+std::wstring filesystemOf(const std::wstring &path)
 {
     wchar_t volume[MAX_PATH + 1] = {};
     wchar_t system[MAX_PATH + 1] = {};
     if (!::GetVolumePathNameW(path.c_str(), volume, MAX_PATH)
         || !::GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, nullptr, system, MAX_PATH))
-        return false;
-    const std::wstring name = system;
+        return {};
+    return system;
+}
+
+bool keepsFatTimes(const std::wstring &path)
+{
+    const std::wstring name = filesystemOf(path);
     return name == L"FAT" || name == L"FAT32" || name == L"exFAT";
 }
 
@@ -608,7 +662,7 @@ Result NativeCopyEngine::copyTree(const Params &params, ProgressSink &progress, 
     const std::wstring source = normalized(params.source);
     const std::wstring target = normalized(params.target);
     if (params.atDriveRoot && isDriveBookkeepingName(narrow(baseName(source)))) {
-        result.skipped.push_back(narrow(source));
+        result.skipped.push_back({narrow(source), SkipReason::SystemItem});
         return result;
     }
     if (stop.load()) {
@@ -630,11 +684,12 @@ Result NativeCopyEngine::copyTree(const Params &params, ProgressSink &progress, 
     if (!root->fresh)
         removeLeftovers(target);
     run.fatTimes = keepsFatTimes(toExtendedPath(source)) || keepsFatTimes(toExtendedPath(target));
+    run.filesystem = narrow(filesystemOf(toExtendedPath(target)));
     ++result.folders;
     root->complete = true;
     Copier copier(run);
     result.merge(copier.runTree(std::move(root)));
-    result.merge(run.shared);
+    run.collect(result);
     return result;
 }
 
@@ -645,7 +700,8 @@ Result NativeCopyEngine::copyFile(const Params &params, ProgressSink &progress, 
     const std::wstring target = normalized(params.target);
     const std::wstring name = baseName(source);
     if ((params.atDriveRoot && isDriveBookkeepingName(narrow(name))) || isTemporaryName(narrow(name))) {
-        result.skipped.push_back(narrow(source));
+        result.skipped.push_back(
+            {narrow(source), isTemporaryName(narrow(name)) ? SkipReason::UnfinishedCopy : SkipReason::SystemItem});
         return result;
     }
     if (stop.load()) {
@@ -673,10 +729,11 @@ Result NativeCopyEngine::copyFile(const Params &params, ProgressSink &progress, 
     if (!folder->fresh)
         removeLeftovers(target);
     run.fatTimes = keepsFatTimes(toExtendedPath(source)) || keepsFatTimes(toExtendedPath(target));
+    run.filesystem = narrow(filesystemOf(toExtendedPath(target)));
     Copier copier(run);
     copier.copyItem(Job{folder, name, info.dwFileAttributes, 0}, result);
     folder.reset();
-    result.merge(run.shared);
+    run.collect(result);
     return result;
 }
 

@@ -1,0 +1,144 @@
+#include "backup/engine/PosixMetadata.h"
+
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace drovanta::engine::posix {
+
+namespace {
+
+constexpr std::string_view accessAcl = "system.posix_acl_access";
+constexpr std::string_view defaultAcl = "system.posix_acl_default";
+// The largest value Linux lets an attribute hold.
+constexpr std::size_t largestValue = 64 * 1024;
+
+// Attributes that belong to the filesystem or the security policy of the
+// source system rather than to the file: other "system." names (NFSv4 ACLs,
+// data the filesystem shows as attributes), the SELinux label, which the
+// target system's policy assigns, and EVM's signature of the source inode.
+bool isKeptName(std::string_view name)
+{
+    if (name.starts_with("system."))
+        return name == accessAcl || name == defaultAcl;
+    return name != "security.selinux" && name != "security.evm";
+}
+
+bool isAcl(std::string_view name)
+{
+    return name == accessAcl || name == defaultAcl;
+}
+
+// The names of the source's attributes, or an empty list (none, or none readable).
+bool listNames(int fd, std::vector<char> &names)
+{
+    for (;;) {
+        const ssize_t size = ::flistxattr(fd, nullptr, 0);
+        if (size <= 0)
+            return false;
+        names.resize(static_cast<std::size_t>(size));
+        const ssize_t got = ::flistxattr(fd, names.data(), names.size());
+        if (got >= 0) {
+            names.resize(static_cast<std::size_t>(got));
+            return got > 0;
+        }
+        if (errno != ERANGE)
+            return false;
+    }
+}
+
+// Copies the extended attributes and ACLs; 0 or a destination-fatal errno.
+int copyAttributes(RunContext &run, int sourceFd, int targetFd, bool inheritsAcls, bool folder)
+{
+    thread_local std::vector<char> names;
+    thread_local std::vector<char> value(largestValue);
+    bool hasAccessAcl = false;
+    bool hasDefaultAcl = false;
+    bool attributesLost = false;
+    bool aclsLost = false;
+    if (sourceFd >= 0 && listNames(sourceFd, names)) {
+        for (std::size_t at = 0; at < names.size();) {
+            const std::string_view name(names.data() + at);
+            at += name.size() + 1;
+            if (name.empty() || !isKeptName(name))
+                continue;
+            const bool acl = isAcl(name);
+            hasAccessAcl = hasAccessAcl || name == accessAcl;
+            hasDefaultAcl = hasDefaultAcl || name == defaultAcl;
+            bool &lost = acl ? aclsLost : attributesLost;
+            if (!run.destination.holdsAttributes) {
+                lost = true;
+                continue;
+            }
+            const ssize_t size = ::fgetxattr(sourceFd, name.data(), value.data(), value.size());
+            if (size < 0)
+                continue; // removed meanwhile, or not readable: nothing to keep
+            if (::fsetxattr(targetFd, name.data(), value.data(), static_cast<std::size_t>(size), 0) != 0) {
+                if (isDestinationFatal(errno))
+                    return errno;
+                lost = true;
+            }
+        }
+    }
+    if (inheritsAcls && run.destination.holdsAttributes) {
+        if (!hasAccessAcl)
+            (void)::fremovexattr(targetFd, accessAcl.data());
+        if (folder && !hasDefaultAcl)
+            (void)::fremovexattr(targetFd, defaultAcl.data());
+    }
+    if (attributesLost)
+        run.note(NoteKind::ExtendedAttributes);
+    if (aclsLost)
+        run.note(NoteKind::AccessControlLists);
+    return 0;
+}
+
+} // namespace
+
+int applyMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source, bool inheritsAcls,
+                  const char *&operation)
+{
+    const Destination &destination = run.destination;
+    bool ownersLost = false;
+    if (run.asRoot && (source.st_uid != run.uid || source.st_gid != run.gid)) {
+        if (!destination.keepsOwners) {
+            ownersLost = true;
+        } else if (::fchown(targetFd, source.st_uid, source.st_gid) != 0) {
+            if (isDestinationFatal(errno)) {
+                operation = "set owner";
+                return errno;
+            }
+            ownersLost = true;
+        }
+    }
+    if (!destination.keepsModes) {
+        ownersLost = true;
+    } else if (::fchmod(targetFd, source.st_mode & 07777) != 0) {
+        if (isDestinationFatal(errno)) {
+            operation = "set permissions";
+            return errno;
+        }
+        ownersLost = true;
+    }
+    if (ownersLost)
+        run.note(NoteKind::OwnersAndPermissions);
+    if (const int code = copyAttributes(run, sourceFd, targetFd, inheritsAcls, S_ISDIR(source.st_mode)); code != 0) {
+        operation = "set extended attributes";
+        return code;
+    }
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    if (::futimens(targetFd, times) != 0) {
+        if (isDestinationFatal(errno)) {
+            operation = "set times";
+            return errno;
+        }
+        run.note(NoteKind::Times);
+    }
+    return 0;
+}
+
+} // namespace drovanta::engine::posix

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "backup/engine/PosixRunContext.h"
+
+#include <sys/stat.h>
+
+namespace drovanta::engine::posix {
+
+// Gives the copy `targetFd` what the source item has beyond its data, in
+// this order: owner (as root; changing it clears set-user-ID bits and
+// capabilities), permissions, extended attributes and access control lists
+// (read from `sourceFd`; -1 when there is none to read), times. With
+// `inheritsAcls`, an access control list the copy got from its folder is
+// removed when the source has none.
+//
+// What the destination cannot keep is counted as a note of its kind: the
+// data is there, so the item is not a failure. Returns 0, or the errno of a
+// failure that says the destination itself is failing (full, read-only,
+// gone), with `operation` naming the step.
+[[nodiscard]] int applyMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source,
+                                bool inheritsAcls, const char *&operation);
+
+} // namespace drovanta::engine::posix
