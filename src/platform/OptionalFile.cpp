@@ -1,8 +1,12 @@
 #include "platform/OptionalFile.h"
 
+#include "platform/OwnedHandle.h"
+
 #include <system_error>
 
 #ifdef _WIN32
+#include "platform/windows/WideText.h"
+
 #include <windows.h>
 
 #include <vector>
@@ -36,57 +40,12 @@ OptionalFileContent withStatus(OptionalFileContent::Status status)
     return content;
 }
 
-#ifdef _WIN32
-std::wstring widened(const std::string &path)
-{
-    if (path.empty())
-        return {};
-    const int size = ::MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), wide.data(), size);
-    return wide;
-}
-
-class Handle final {
-public:
-    explicit Handle(HANDLE handle) : m_handle(handle) {}
-    ~Handle()
-    {
-        if (m_handle != INVALID_HANDLE_VALUE)
-            ::CloseHandle(m_handle);
-    }
-    Handle(const Handle &) = delete;
-    Handle &operator=(const Handle &) = delete;
-    HANDLE get() const { return m_handle; }
-
-private:
-    HANDLE m_handle;
-};
-#else
-class Descriptor final {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-#endif
-
 } // namespace
 
 bool isRegularFile(const std::string &path)
 {
 #ifdef _WIN32
-    const DWORD attributes = ::GetFileAttributesW(widened(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(wideText(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0
         && (attributes & FILE_ATTRIBUTE_DEVICE) == 0;
 #else
@@ -101,7 +60,7 @@ OptionalFileContent readOptionalFile(const std::string &path, std::uint64_t limi
     if (!isRegularFile(path))
         return withStatus(Status::NotRegular);
 #ifdef _WIN32
-    Handle file(::CreateFileW(widened(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    OwnedHandle file(::CreateFileW(wideText(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE)
         return failed(static_cast<int>(::GetLastError()));
@@ -130,7 +89,7 @@ OptionalFileContent readOptionalFile(const std::string &path, std::uint64_t limi
 #else
     // Non-blocking: should a FIFO take the file's place after the check above,
     // the open returns at once and the second check sees it.
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    OwnedFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.get() < 0)
         return failed(errno);
     struct stat info {};

@@ -1,6 +1,7 @@
 // The backup folder's creation and its lock on POSIX systems: neither follows
 // a link at the folder's own name.
 #include "platform/HeldFolders.h"
+#include "platform/OwnedHandle.h"
 #include "platform/StdFileOperations.h"
 
 #include <fcntl.h>
@@ -13,23 +14,6 @@
 
 namespace drovanta::platform {
 namespace {
-
-class Descriptor final {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 std::string describe(const std::string &what, const std::string &path, int error)
 {
@@ -77,7 +61,7 @@ void StdFileOperations::createFolder(const std::string &path) const
 
 std::unique_ptr<FolderLock> StdFileOperations::lockFolder(const std::string &path) const
 {
-    auto folder = std::make_shared<Descriptor>(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    auto folder = std::make_shared<OwnedFd>(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (folder->get() < 0) {
         const int error = errno;
         if (error == ELOOP || error == ENOTDIR)

@@ -1,5 +1,7 @@
 #include "platform/linux/VolumeLabel.h"
 
+#include "platform/OwnedHandle.h"
+
 #include <algorithm>
 #include <array>
 #include <fcntl.h>
@@ -34,22 +36,6 @@ int hexValue(char c)
     return -1;
 }
 
-class FileDescriptor final {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 } // namespace
 
@@ -76,7 +62,7 @@ std::string labelFromFilesystem(const fs::path &mountPoint)
 {
     // O_PATH descriptors refuse ioctl; a plain read-only open of a folder
     // needs only search permission on the way there.
-    const FileDescriptor fd(::open(mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+    const OwnedFd fd(::open(mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0)
         return {};
     std::array<char, FSLABEL_MAX + 1> label{};

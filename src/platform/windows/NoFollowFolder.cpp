@@ -3,7 +3,9 @@
 // named mutex derived from the folder's volume and file number, so that it
 // lies outside the copied tree and every path to the folder meets it.
 #include "platform/HeldFolders.h"
+#include "platform/OwnedHandle.h"
 #include "platform/StdFileOperations.h"
+#include "platform/windows/WideText.h"
 
 #include <windows.h>
 
@@ -16,13 +18,9 @@ namespace {
 
 std::wstring wide(const std::string &text)
 {
-    if (text.empty())
-        return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (length <= 0)
+    std::wstring result = wideText(text);
+    if (result.empty() && !text.empty())
         throw Failure("Bad file name '" + text + "'");
-    std::wstring result(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
     return result;
 }
 
@@ -54,22 +52,6 @@ void checkRealFolder(const std::string &path, DWORD attributes)
         throw NotAFolder(path, attributes & FILE_ATTRIBUTE_DEVICE ? "a device" : "a file");
 }
 
-class Handle final {
-public:
-    explicit Handle(HANDLE handle) : m_handle(handle) {}
-    ~Handle()
-    {
-        if (m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr)
-            ::CloseHandle(m_handle);
-    }
-    Handle(const Handle &) = delete;
-    Handle &operator=(const Handle &) = delete;
-
-    HANDLE get() const { return m_handle; }
-
-private:
-    HANDLE m_handle;
-};
 
 } // namespace
 
@@ -92,7 +74,7 @@ void StdFileOperations::createFolder(const std::string &path) const
 
 std::unique_ptr<FolderLock> StdFileOperations::lockFolder(const std::string &path) const
 {
-    const Handle folder(::CreateFileW(wide(path).c_str(), FILE_READ_ATTRIBUTES,
+    const OwnedHandle folder(::CreateFileW(wide(path).c_str(), FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (folder.get() == INVALID_HANDLE_VALUE)

@@ -1,6 +1,7 @@
 #include "platform/windows/WindowsDriveSource.h"
 
 #include "platform/Failure.h"
+#include "platform/windows/WideText.h"
 
 #include <windows.h>
 
@@ -11,20 +12,6 @@
 namespace drovanta::platform {
 
 namespace {
-
-std::string toUtf8(std::wstring_view text)
-{
-    if (text.empty())
-        return {};
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                             nullptr, nullptr);
-    if (length <= 0)
-        return {};
-    std::string utf8(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length, nullptr,
-                          nullptr);
-    return utf8;
-}
 
 std::string systemMessage(DWORD error)
 {
@@ -39,7 +26,7 @@ std::string systemMessage(DWORD error)
         message.pop_back();
     if (message.empty())
         return "error " + std::to_string(error);
-    return toUtf8(message);
+    return utf8Text(message);
 }
 
 // Asking an empty floppy or CD drive about its volume makes Windows offer a
@@ -70,7 +57,7 @@ std::string volumeGuidPath(const std::wstring &root)
     wchar_t name[MAX_PATH + 1] = {};
     if (!::GetVolumeNameForVolumeMountPointW(root.c_str(), name, MAX_PATH + 1))
         return {};
-    return toUtf8(name);
+    return utf8Text(name);
 }
 
 // The serial number of the volume at a root, as "serial 1A2B-3C4D"; empty
@@ -137,7 +124,7 @@ public:
         wchar_t label[MAX_PATH + 1] = {};
         if (!::GetVolumeInformationW(m_root.c_str(), label, MAX_PATH + 1, nullptr, nullptr, nullptr, nullptr, 0))
             throw notReady(::GetLastError());
-        return toUtf8(label);
+        return utf8Text(label);
     }
 
     std::uint64_t availableSpace() const override { return space().available; }
