@@ -52,8 +52,9 @@ bool isUnchanged(const RunContext &run, const struct stat &source, const struct 
 
 class ItemCopy final {
 public:
-    ItemCopy(RunContext &run, const Folder &folder, const std::string &name, Result &result)
-        : m_run(run), m_folder(folder), m_name(name), m_result(result),
+    ItemCopy(RunContext &run, const Folder &folder, const std::string &name, const std::string &targetName,
+             Result &result)
+        : m_run(run), m_folder(folder), m_name(name), m_targetName(targetName), m_result(result),
           m_sourcePath(joinPath(folder.sourcePath(), name))
     {
     }
@@ -83,7 +84,7 @@ public:
     }
 
 private:
-    std::string targetPath() const { return joinPath(m_folder.targetPath(), m_name); }
+    std::string targetPath() const { return joinPath(m_folder.targetPath(), m_targetName); }
 
     void otherKind(Kind kind)
     {
@@ -99,7 +100,7 @@ private:
         if (m_folder.fresh() || !m_run.params.skipUnchanged)
             return false;
         struct stat target {};
-        if (::fstatat(m_folder.targetFd(), m_name.c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(m_folder.targetFd(), m_targetName.c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0)
             return false;
         if (S_ISREG(source.st_mode))
             return S_ISREG(target.st_mode) && isUnchanged(m_run, source, target);
@@ -109,7 +110,7 @@ private:
         std::string targetText;
         return readLink(m_folder.sourceFd(), m_name.c_str(), static_cast<std::size_t>(source.st_size), sourceText)
                 == 0
-            && readLink(m_folder.targetFd(), m_name.c_str(), static_cast<std::size_t>(target.st_size), targetText)
+            && readLink(m_folder.targetFd(), m_targetName.c_str(), static_cast<std::size_t>(target.st_size), targetText)
                 == 0
             && sourceText == targetText;
     }
@@ -200,7 +201,7 @@ private:
             code = closed;
             operation = "write";
         }
-        if (code == 0 && ::renameat(m_folder.targetFd(), temporary.c_str(), m_folder.targetFd(), m_name.c_str()) != 0) {
+        if (code == 0 && ::renameat(m_folder.targetFd(), temporary.c_str(), m_folder.targetFd(), m_targetName.c_str()) != 0) {
             code = errno;
             operation = "replace";
         }
@@ -280,7 +281,7 @@ private:
         } else if (::utimensat(dir, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
             code = errno;
             operation = "set times";
-        } else if (::renameat(dir, temporary.c_str(), dir, m_name.c_str()) != 0) {
+        } else if (::renameat(dir, temporary.c_str(), dir, m_targetName.c_str()) != 0) {
             code = errno;
             operation = "replace";
         }
@@ -296,6 +297,7 @@ private:
     RunContext &m_run;
     const Folder &m_folder;
     const std::string &m_name;
+    const std::string &m_targetName;
     Result &m_result;
     std::string m_sourcePath;
 };
@@ -304,7 +306,13 @@ private:
 
 void copyItem(RunContext &run, const Folder &folder, const std::string &name, unsigned char type, Result &result)
 {
-    ItemCopy(run, folder, name, result).run(type);
+    ItemCopy(run, folder, name, name, result).run(type);
+}
+
+void copyItemAs(RunContext &run, const Folder &folder, const std::string &name, const std::string &targetName,
+                unsigned char type, Result &result)
+{
+    ItemCopy(run, folder, name, targetName, result).run(type);
 }
 
 } // namespace drovanta::engine::posix

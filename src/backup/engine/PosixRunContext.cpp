@@ -106,9 +106,9 @@ int applyFolderMetadata(const RunContext &run, int targetFd, const struct stat &
     return 0;
 }
 
-void removeLeftovers(int folderFd)
+void removeLeftovers(int targetFd, int sourceFd)
 {
-    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::openat(targetFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
     DIR *stream = ::fdopendir(fd);
@@ -118,12 +118,14 @@ void removeLeftovers(int folderFd)
     }
     std::vector<std::string> leftovers;
     while (const dirent *entry = ::readdir(stream)) {
-        if (isTemporaryName(entry->d_name))
+        struct stat info {};
+        if (isTemporaryName(entry->d_name) && ::fstatat(sourceFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0
+            && errno == ENOENT)
             leftovers.emplace_back(entry->d_name);
     }
     ::closedir(stream);
     for (const auto &name : leftovers)
-        (void)::unlinkat(folderFd, name.c_str(), 0);
+        (void)::unlinkat(targetFd, name.c_str(), 0);
 }
 
 } // namespace drovanta::engine::posix

@@ -78,6 +78,9 @@ public:
     [[nodiscard]] dev_t targetDevice() const { return m_targetDevice; }
     // Created by this run: nothing inside can be there already.
     [[nodiscard]] bool fresh() const { return m_fresh; }
+    // The walk closes this folder before it is complete and opens it again
+    // later (a deep tree); the later holder sets the metadata instead.
+    void handOverCompletion() { m_complete = false; }
 
 private:
     RunContext &m_run;
@@ -98,7 +101,9 @@ private:
 [[nodiscard]] int applyFolderMetadata(const RunContext &run, int targetFd, const struct stat &source,
                                       const char *&operation);
 
-// Removes temporary files that an interrupted run left in a folder.
-void removeLeftovers(int folderFd);
+// Removes temporary files that an interrupted run left in target folder
+// `targetFd`: items with the temporary form whose name the source folder
+// `sourceFd` does not hold (a source item of that name is copied instead).
+void removeLeftovers(int targetFd, int sourceFd);
 
 } // namespace drovanta::engine::posix

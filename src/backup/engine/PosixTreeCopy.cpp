@@ -9,10 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <exception>
 #include <memory>
+#include <span>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace drovanta::engine::posix {
@@ -80,6 +84,30 @@ int openTargetFolder(int parentFd, const char *name, bool &fresh)
     return fd < 0 ? -errno : fd;
 }
 
+// Folders along the walk's path that stay open (a source and a target
+// descriptor each). Deeper trees close the levels above these and open them
+// again, through "..", on the way back: descriptors stay bounded however deep
+// the tree is.
+constexpr std::size_t openLevels = 64;
+
+// One level of the walk's path. Only the name and identity of a closed level
+// are kept, never its full path: a chain of 100,000 folders would otherwise
+// hold gigabytes of path text.
+struct Level {
+    std::shared_ptr<Folder> folder; // null while closed
+    std::string name;               // its name in the level above
+    struct stat sourceInfo {};
+    dev_t targetDevice = 0;
+    ino_t targetInode = 0;
+    std::size_t sourcePathLength = 0;
+    std::size_t targetPathLength = 0;
+    bool fresh = false;
+    // Read ahead when the level was closed: what is left of its listing.
+    bool listedAhead = false;
+    std::vector<std::pair<std::string, unsigned char>> rest;
+    std::size_t next = 0;
+};
+
 class TreeCopy final {
 public:
     TreeCopy(RunContext &run, const struct stat &targetRoot)
@@ -92,8 +120,7 @@ public:
         const Result copied = runWithWorkers(m_queue, m_run.params.workers, [this](Result &result) { work(result); },
                                              [&](bool alone) {
                                                  m_inline = alone;
-                                                 walk(root);
-                                                 root.reset();
+                                                 walk(std::move(root));
                                              });
         Result total = std::move(m_walkResult);
         total.merge(copied);
@@ -121,29 +148,29 @@ private:
         }
     }
 
-    void walk(const std::shared_ptr<Folder> &folder)
+    // Walks the tree depth first with the path held in m_levels, not on the
+    // call stack: the depth of the tree is the user's to choose.
+    void walk(std::shared_ptr<Folder> root)
     {
-        DIR *stream = folder->stream();
-        for (;;) {
+        Level first;
+        first.sourceInfo = root->sourceInfo();
+        first.sourcePathLength = root->sourcePath().size();
+        first.targetPathLength = root->targetPath().size();
+        first.folder = std::move(root);
+        m_levels.push_back(std::move(first));
+        m_open = 1;
+        while (!m_levels.empty()) {
             if (m_run.cutShort()) {
                 m_walkResult.stopped = m_walkResult.stopped || m_run.stopRequested();
-                return;
+                break;
             }
-            errno = 0;
-            const dirent *entry = ::readdir(stream);
-            if (entry == nullptr) {
-                if (errno != 0)
-                    m_run.fail(m_walkResult, folder->sourcePath(), "list folder", errno, false);
-                return;
-            }
-            std::string name = entry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            if (isTemporaryName(name)) {
-                m_walkResult.skipped.push_back(joinPath(folder->sourcePath(), name));
+            std::string name;
+            unsigned char type = DT_UNKNOWN;
+            if (!nextEntry(name, type)) {
+                leave();
                 continue;
             }
-            unsigned char type = entry->d_type;
+            const std::shared_ptr<Folder> &folder = m_levels.back().folder;
             struct stat info {};
             if (type == DT_DIR || type == DT_UNKNOWN) {
                 if (::fstatat(folder->sourceFd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -157,7 +184,7 @@ private:
                                              : DT_UNKNOWN;
             }
             if (type == DT_DIR) {
-                enterFolder(folder, name, info);
+                enter(name, info);
             } else if (type == DT_REG || type == DT_LNK) {
                 Job job{folder, std::move(name), type};
                 if (m_inline)
@@ -168,10 +195,42 @@ private:
                 m_walkResult.skipped.push_back(joinPath(folder->sourcePath(), name));
             }
         }
+        // Stopped: the open folders are let go (and completed as their last
+        // file finishes); closed ones keep what they have.
+        m_levels.clear();
     }
 
-    void enterFolder(const std::shared_ptr<Folder> &parent, const std::string &name, const struct stat &info)
+    // The next entry of the deepest level; false at its end.
+    bool nextEntry(std::string &name, unsigned char &type)
     {
+        Level &level = m_levels.back();
+        if (level.listedAhead) {
+            if (level.next >= level.rest.size())
+                return false;
+            auto &entry = level.rest[level.next++];
+            name = std::move(entry.first);
+            type = entry.second;
+            return true;
+        }
+        for (;;) {
+            errno = 0;
+            const dirent *entry = ::readdir(level.folder->stream());
+            if (entry == nullptr) {
+                if (errno != 0)
+                    m_run.fail(m_walkResult, level.folder->sourcePath(), "list folder", errno, false);
+                return false;
+            }
+            if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+                continue;
+            name = entry->d_name;
+            type = entry->d_type;
+            return true;
+        }
+    }
+
+    void enter(const std::string &name, const struct stat &info)
+    {
+        const std::shared_ptr<Folder> &parent = m_levels.back().folder;
         std::string sourcePath = joinPath(parent->sourcePath(), name);
         if (info.st_dev == m_targetRoot.st_dev && info.st_ino == m_targetRoot.st_ino) {
             m_walkResult.skipped.push_back(std::move(sourcePath)); // the backup itself
@@ -204,8 +263,8 @@ private:
             return;
         }
         UniqueFd target(targetFd);
-        if (!fresh) {
-            removeLeftovers(targetFd);
+        if (!fresh && stream != nullptr) {
+            removeLeftovers(targetFd, ::dirfd(stream));
             if (const int code = makeWritable(targetFd); code != 0)
                 m_run.fail(m_walkResult, targetPath, "set permissions", code, true);
         }
@@ -220,12 +279,133 @@ private:
             m_walkResult.skipped.push_back(std::move(sourcePath));
             return;
         }
-        struct stat current {};
-        if (::fstat(::dirfd(stream), &current) != 0)
-            current = info;
-        auto child = std::make_shared<Folder>(m_run, stream, -1, std::move(target), std::move(sourcePath),
-                                              std::move(targetPath), current, fresh, true);
-        walk(child);
+        Level level;
+        if (::fstat(::dirfd(stream), &level.sourceInfo) != 0)
+            level.sourceInfo = info;
+        struct stat targetInfo {};
+        if (::fstat(targetFd, &targetInfo) == 0) {
+            level.targetDevice = targetInfo.st_dev;
+            level.targetInode = targetInfo.st_ino;
+        }
+        level.name = name;
+        level.fresh = fresh;
+        level.sourcePathLength = sourcePath.size();
+        level.targetPathLength = targetPath.size();
+        level.folder = std::make_shared<Folder>(m_run, stream, -1, std::move(target), std::move(sourcePath),
+                                                std::move(targetPath), level.sourceInfo, fresh, true);
+        m_levels.push_back(std::move(level));
+        ++m_open;
+        closeDeepLevels();
+    }
+
+    // Closes levels above the deepest `openLevels` whose files are all
+    // copied; a level with files still queued stays open until they are.
+    void closeDeepLevels()
+    {
+        if (m_open <= openLevels)
+            return;
+        const std::size_t limit = m_levels.size() - openLevels;
+        m_lowestOpen = std::max<std::size_t>(m_lowestOpen, 1); // the tree's own folder stays open
+        for (std::size_t i = m_lowestOpen; i < limit && m_open > openLevels; ++i) {
+            Level &level = m_levels[i];
+            if (level.folder == nullptr || level.folder.use_count() != 1)
+                continue;
+            std::atomic_thread_fence(std::memory_order_acquire); // the workers are done with its descriptors
+            if (!level.listedAhead) {
+                for (;;) {
+                    errno = 0;
+                    const dirent *entry = ::readdir(level.folder->stream());
+                    if (entry == nullptr) {
+                        if (errno != 0)
+                            m_run.fail(m_walkResult, level.folder->sourcePath(), "list folder", errno, false);
+                        break;
+                    }
+                    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                        level.rest.emplace_back(entry->d_name, entry->d_type);
+                }
+                level.listedAhead = true;
+            }
+            level.folder->handOverCompletion();
+            level.folder.reset();
+            --m_open;
+        }
+        while (m_lowestOpen < limit && m_levels[m_lowestOpen].folder == nullptr)
+            ++m_lowestOpen;
+    }
+
+    // Leaves the deepest level, opening the level above again when it was
+    // closed.
+    void leave()
+    {
+        const std::size_t index = m_levels.size() - 1;
+        if (index > 0 && m_levels[index - 1].folder == nullptr)
+            reopen(index - 1);
+        if (m_levels[index].folder != nullptr)
+            --m_open;
+        m_levels.pop_back();
+        m_lowestOpen = std::min(m_lowestOpen, m_levels.size());
+    }
+
+    // Opens closed level `index` again: through ".." of the level below it
+    // when that is open, else by name from the nearest open level above,
+    // never through a link. Either way it must be the same folder as before
+    // (device and inode) on both sides; one that was moved or replaced in
+    // the meantime is reported and the rest of it is not copied.
+    void reopen(std::size_t index)
+    {
+        Level &level = m_levels[index];
+        const Level &below = m_levels[index + 1];
+        std::string sourcePath;
+        std::string targetPath;
+        UniqueFd source;
+        UniqueFd target;
+        if (below.folder != nullptr) {
+            sourcePath = below.folder->sourcePath().substr(0, level.sourcePathLength);
+            targetPath = below.folder->targetPath().substr(0, level.targetPathLength);
+            source = UniqueFd(::openat(below.folder->sourceFd(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            target = UniqueFd(::openat(below.folder->targetFd(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        }
+        std::size_t anchor = index;
+        while (anchor > 0 && m_levels[anchor - 1].folder == nullptr)
+            --anchor;
+        const Folder &open = *m_levels[anchor - 1].folder;
+        if (below.folder == nullptr) {
+            sourcePath = open.sourcePath();
+            targetPath = open.targetPath();
+            for (std::size_t i = anchor; i <= index; ++i) {
+                sourcePath = joinPath(sourcePath, m_levels[i].name);
+                targetPath = joinPath(targetPath, m_levels[i].name);
+            }
+        }
+        if (!isLevel(level, source.get(), target.get())) {
+            std::vector<std::string> names;
+            for (std::size_t i = anchor; i <= index; ++i)
+                names.push_back(m_levels[i].name);
+            int fd = openBeneath(open.sourceFd(), names);
+            source = UniqueFd(fd);
+            fd = fd < 0 ? fd : openBeneath(open.targetFd(), names);
+            target = UniqueFd(fd);
+            if (fd < 0 || !isLevel(level, source.get(), target.get())) {
+                const int code = fd < 0 ? -fd : ENOENT;
+                m_run.fail(m_walkResult, sourcePath, "open folder", code, false);
+                level.rest.clear();
+                level.listedAhead = true;
+                return;
+            }
+        }
+        level.folder = std::make_shared<Folder>(m_run, nullptr, source.release(), std::move(target),
+                                                std::move(sourcePath), std::move(targetPath), level.sourceInfo,
+                                                level.fresh, true);
+        ++m_open;
+    }
+
+    static bool isLevel(const Level &level, int sourceFd, int targetFd)
+    {
+        struct stat source {};
+        struct stat target {};
+        return sourceFd >= 0 && targetFd >= 0 && ::fstat(sourceFd, &source) == 0 && ::fstat(targetFd, &target) == 0
+            && source.st_dev == level.sourceInfo.st_dev && source.st_ino == level.sourceInfo.st_ino
+            && target.st_dev == level.targetDevice && target.st_ino == level.targetInode;
     }
 
     RunContext &m_run;
@@ -233,17 +413,50 @@ private:
     struct stat m_targetRoot;
     Result m_walkResult;
     bool m_inline = false;
+    std::vector<Level> m_levels;
+    std::size_t m_open = 0;
+    std::size_t m_lowestOpen = 1;
 };
 
-// Opens the target folder of a run, recording a failure as the destination's.
-int openTargetRoot(const std::string &target, mode_t mode, bool &fresh, Result &result)
+// Where an item named by a path lies: the folder that holds it, opened
+// beneath the root, and its name there. When the path is the root itself,
+// `self` holds the root and `name` is empty.
+struct Place {
+    UniqueFd parent;
+    std::string name;
+    UniqueFd self;
+};
+
+// 0 or the errno.
+int openPlace(const std::string &root, const std::string &path, Place &place)
 {
-    const int fd = openFolderPath(target, true, mode, fresh);
-    if (fd < 0) {
-        result.destinationFailed = true;
-        result.destinationFailure = {target, "create folder", errorText(-fd), -fd};
+    BeneathRoot split;
+    if (const int code = splitAtRoot(root, path, split); code != 0)
+        return code;
+    const int rootFd = openFolderPath(split.root);
+    if (rootFd < 0)
+        return -rootFd;
+    UniqueFd opened(rootFd);
+    if (split.below.empty()) {
+        place.self = std::move(opened);
+        return 0;
     }
-    return fd;
+    place.name = split.below.back();
+    if (split.below.size() == 1) {
+        place.parent = std::move(opened);
+        return 0;
+    }
+    const int fd = openBeneath(rootFd, std::span(split.below).first(split.below.size() - 1));
+    if (fd < 0)
+        return -fd;
+    place.parent = UniqueFd(fd);
+    return 0;
+}
+
+void failDestination(Result &result, const std::string &path, const char *operation, int code)
+{
+    result.destinationFailed = true;
+    result.destinationFailure = {path, operation, errorText(code), code};
 }
 
 } // namespace
@@ -264,21 +477,56 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     raiseDescriptorLimit();
     RunContext run(params, progress, stop);
 
-    bool unused = false;
-    const int sourceFd = openFolderPath(source, false, 0, unused);
-    if (sourceFd < 0) {
-        result.failures.push_back({source, "open folder", errorText(-sourceFd), -sourceFd});
+    // The source as it is now: a folder that has become a link is copied as
+    // a link, one that has gone is reported; nothing outside it is read.
+    Place from;
+    if (const int code = openPlace(params.sourceRoot, source, from); code != 0) {
+        result.failures.push_back({source, "open folder", errorText(code), code});
         return result;
     }
-    DIR *stream = ::fdopendir(sourceFd);
     struct stat sourceInfo {};
-    if (stream == nullptr || ::fstat(sourceFd, &sourceInfo) != 0) {
-        const int code = errno;
-        if (stream != nullptr)
-            ::closedir(stream);
-        else
-            ::close(sourceFd);
-        result.failures.push_back({source, "open folder", errorText(code), code});
+    UniqueFd sourceFd = std::move(from.self);
+    bool isLink = false;
+    if (!from.name.empty()) {
+        if (::fstatat(from.parent.get(), from.name.c_str(), &sourceInfo, AT_SYMLINK_NOFOLLOW) != 0) {
+            result.failures.push_back({source, "read information", errorText(errno), errno});
+            return result;
+        }
+        isLink = S_ISLNK(sourceInfo.st_mode);
+        if (!isLink) {
+            sourceFd = UniqueFd(
+                ::openat(from.parent.get(), from.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            isLink = !sourceFd.valid() && errno == ELOOP; // became a link just now
+            if (!sourceFd.valid() && !isLink) {
+                result.failures.push_back({source, "open folder", errorText(errno), errno});
+                return result;
+            }
+        }
+    }
+    if (!isLink && ::fstat(sourceFd.get(), &sourceInfo) != 0) {
+        result.failures.push_back({source, "open folder", errorText(errno), errno});
+        return result;
+    }
+
+    Place to;
+    if (const int code = openPlace(params.targetRoot, target, to); code != 0) {
+        failDestination(result, target, "open folder", code);
+        return result;
+    }
+    if (isLink) {
+        if (to.name.empty()) {
+            result.failures.push_back({source, "copy", errorText(EEXIST), EEXIST});
+            return result;
+        }
+        struct stat parentInfo {};
+        (void)::fstat(from.parent.get(), &parentInfo);
+        run.granularityNs = std::max(timeGranularityNs(from.parent.get()), timeGranularityNs(to.parent.get()));
+        {
+            Folder folder(run, nullptr, from.parent.release(), std::move(to.parent), parentOf(source),
+                          parentOf(target), parentInfo, false, false);
+            copyItemAs(run, folder, from.name, to.name, DT_UNKNOWN, result);
+        }
+        run.collect(result);
         return result;
     }
 
@@ -287,42 +535,48 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     // other filesystem: the backup keeps the folder, empty, as it does for
     // mount points further down.
     struct stat parentInfo {};
-    const bool mountPoint = params.atDriveRoot && ::stat(parentOf(source).c_str(), &parentInfo) == 0 &&
-                            parentInfo.st_dev != sourceInfo.st_dev;
+    const bool mountPoint = params.atDriveRoot && from.parent.valid() && ::fstat(from.parent.get(), &parentInfo) == 0
+                            && parentInfo.st_dev != sourceInfo.st_dev;
 
     bool fresh = false;
-    const int targetFd = openTargetRoot(target, 0700, fresh, result);
-    if (mountPoint) {
-        ::closedir(stream);
-        if (targetFd >= 0) {
-            if (::fchmod(targetFd, sourceInfo.st_mode & 07777) != 0)
-                run.fail(result, target, "set permissions", errno, true);
-            ::close(targetFd);
-            ++result.folders;
-            result.skipped.push_back(source);
+    UniqueFd targetFd;
+    if (to.name.empty()) {
+        targetFd = std::move(to.self);
+    } else {
+        const int fd = openTargetFolder(to.parent.get(), to.name.c_str(), fresh);
+        if (fd < 0) {
+            failDestination(result, target, "create folder", -fd);
+            return result;
         }
+        targetFd = UniqueFd(fd);
+    }
+    if (mountPoint) {
+        if (::fchmod(targetFd.get(), sourceInfo.st_mode & 07777) != 0)
+            run.fail(result, target, "set permissions", errno, true);
+        ++result.folders;
+        result.skipped.push_back(source);
         return result;
     }
     struct stat targetInfo {};
-    if (targetFd >= 0 && ::fstat(targetFd, &targetInfo) != 0) {
-        const int code = errno;
-        ::close(targetFd);
-        result.destinationFailed = true;
-        result.destinationFailure = {target, "open folder", errorText(code), code};
-    }
-    if (result.destinationFailed) {
-        ::closedir(stream);
+    if (::fstat(targetFd.get(), &targetInfo) != 0) {
+        failDestination(result, target, "open folder", errno);
         return result;
     }
     if (!fresh) {
-        removeLeftovers(targetFd);
-        if (const int code = makeWritable(targetFd); code != 0)
+        removeLeftovers(targetFd.get(), sourceFd.get());
+        if (const int code = makeWritable(targetFd.get()); code != 0)
             run.fail(result, target, "set permissions", code, true);
     }
-    run.granularityNs = std::max(timeGranularityNs(sourceFd), timeGranularityNs(targetFd));
+    run.granularityNs = std::max(timeGranularityNs(sourceFd.get()), timeGranularityNs(targetFd.get()));
+    DIR *stream = ::fdopendir(sourceFd.get());
+    if (stream == nullptr) {
+        result.failures.push_back({source, "open folder", errorText(errno), errno});
+        return result;
+    }
+    (void)sourceFd.release(); // the stream owns it now
     ++result.folders;
 
-    auto root = std::make_shared<Folder>(run, stream, -1, UniqueFd(targetFd), source, target, sourceInfo, fresh,
+    auto root = std::make_shared<Folder>(run, stream, -1, std::move(targetFd), source, target, sourceInfo, fresh,
                                          true);
     TreeCopy copy(run, targetInfo);
     result.merge(copy.run(std::move(root)));
@@ -336,7 +590,7 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     const std::string source = normalized(params.source);
     const std::string target = normalized(params.target);
     const std::string name = baseName(source);
-    if ((params.atDriveRoot && isDriveBookkeepingName(name)) || isTemporaryName(name)) {
+    if (params.atDriveRoot && isDriveBookkeepingName(name)) {
         result.skipped.push_back(source);
         return result;
     }
@@ -346,16 +600,17 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     }
     RunContext run(params, progress, stop);
 
-    bool unused = false;
-    const std::string parent = parentOf(source);
-    const int parentFd = openFolderPath(parent, false, 0, unused);
-    if (parentFd < 0) {
-        result.failures.push_back({source, "open folder", errorText(-parentFd), -parentFd});
+    Place from;
+    if (const int code = openPlace(params.sourceRoot, source, from); code != 0) {
+        result.failures.push_back({source, "open folder", errorText(code), code});
         return result;
     }
-    UniqueFd sourceFolder(parentFd);
+    if (from.name.empty()) {
+        result.failures.push_back({source, "copy", errorText(EISDIR), EISDIR});
+        return result;
+    }
     struct stat info {};
-    if (::fstatat(parentFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(from.parent.get(), from.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         result.failures.push_back({source, "read information", errorText(errno), errno});
         return result;
     }
@@ -368,18 +623,40 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
         return result;
     }
 
-    bool fresh = false;
-    const int targetFd = openTargetRoot(target, 0777, fresh, result);
-    if (targetFd < 0)
+    // The target is the backup folder itself: made when missing, never
+    // replaced, never followed.
+    Place to;
+    if (const int code = openPlace(params.targetRoot, target, to); code != 0) {
+        failDestination(result, target, "open folder", code);
         return result;
+    }
+    bool fresh = false;
+    UniqueFd targetFd = std::move(to.self);
+    if (!to.name.empty()) {
+        constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        int fd = ::openat(to.parent.get(), to.name.c_str(), flags);
+        const char *operation = "open folder";
+        if (fd < 0 && errno == ENOENT) {
+            fresh = ::mkdirat(to.parent.get(), to.name.c_str(), 0777) == 0;
+            if (fresh || errno == EEXIST)
+                fd = ::openat(to.parent.get(), to.name.c_str(), flags);
+            else
+                operation = "create folder";
+        }
+        if (fd < 0) {
+            failDestination(result, target, operation, errno);
+            return result;
+        }
+        targetFd = UniqueFd(fd);
+    }
     if (!fresh)
-        removeLeftovers(targetFd);
-    run.granularityNs = std::max(timeGranularityNs(parentFd), timeGranularityNs(targetFd));
+        removeLeftovers(targetFd.get(), from.parent.get());
+    run.granularityNs = std::max(timeGranularityNs(from.parent.get()), timeGranularityNs(targetFd.get()));
     {
         struct stat parentInfo {};
-        (void)::fstat(parentFd, &parentInfo);
-        Folder folder(run, nullptr, sourceFolder.release(), UniqueFd(targetFd), parent, target, parentInfo, fresh,
-                      false);
+        (void)::fstat(from.parent.get(), &parentInfo);
+        Folder folder(run, nullptr, from.parent.release(), std::move(targetFd), parentOf(source), target, parentInfo,
+                      fresh, false);
         copyItem(run, folder, name, DT_UNKNOWN, result);
     }
     run.collect(result);

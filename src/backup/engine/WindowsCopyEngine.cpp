@@ -98,7 +98,7 @@ std::wstring temporaryName()
     static constexpr wchar_t digits[] = L"0123456789abcdef";
     std::wstring name = wide(std::string(temporaryPrefix));
     auto value = generator();
-    for (int i = 0; i < 16; ++i) {
+    for (int i = 0; i < static_cast<int>(temporaryDigits); ++i) {
         name += digits[value & 0xf];
         value >>= 4;
     }
