@@ -58,13 +58,38 @@ private:
     Result m_shared;
 };
 
+// Where a folder of a run lies: its name and the folder that holds it (the
+// top holds the source and target paths as given; below it the source and
+// its copy share their names). Full paths are made only when a message or a
+// progress report asks for one, so entering a folder costs the same at any
+// depth.
+class FolderPath final {
+public:
+    FolderPath(std::string source, std::string target);
+    FolderPath(std::shared_ptr<FolderPath> parent, std::string name);
+    FolderPath(const FolderPath &) = delete;
+    FolderPath &operator=(const FolderPath &) = delete;
+    ~FolderPath();
+
+    [[nodiscard]] const std::string &name() const { return m_name; }
+    [[nodiscard]] std::string source() const { return build(false); }
+    [[nodiscard]] std::string target() const { return build(true); }
+
+private:
+    [[nodiscard]] std::string build(bool target) const;
+
+    std::shared_ptr<FolderPath> m_parent;
+    std::string m_name;   // the source path at the top
+    std::string m_target; // at the top only
+};
+
 // A source folder and its copy, shared by the walk and every queued item
 // inside it. When the last holder lets go, everything inside has been
 // written and the copy gets the folder's owner, mode and times.
 class Folder final {
 public:
-    Folder(RunContext &run, DIR *source, int sourceFd, UniqueFd target, std::string sourcePath,
-           std::string targetPath, const struct stat &sourceInfo, bool fresh, bool complete);
+    Folder(RunContext &run, DIR *source, int sourceFd, UniqueFd target, std::shared_ptr<FolderPath> path,
+           const struct stat &sourceInfo, bool fresh, bool complete);
     Folder(const Folder &) = delete;
     Folder &operator=(const Folder &) = delete;
     ~Folder();
@@ -72,8 +97,9 @@ public:
     [[nodiscard]] int sourceFd() const { return m_sourceFd; }
     [[nodiscard]] int targetFd() const { return m_target.get(); }
     [[nodiscard]] DIR *stream() const { return m_stream; }
-    [[nodiscard]] const std::string &sourcePath() const { return m_sourcePath; }
-    [[nodiscard]] const std::string &targetPath() const { return m_targetPath; }
+    [[nodiscard]] std::string sourcePath() const { return m_path->source(); }
+    [[nodiscard]] std::string targetPath() const { return m_path->target(); }
+    [[nodiscard]] const std::shared_ptr<FolderPath> &path() const { return m_path; }
     [[nodiscard]] const struct stat &sourceInfo() const { return m_sourceInfo; }
     [[nodiscard]] dev_t targetDevice() const { return m_targetDevice; }
     // Created by this run: nothing inside can be there already.
@@ -88,8 +114,7 @@ private:
     int m_sourceFd;
     UniqueFd m_ownedSource; // when opened without a stream
     UniqueFd m_target;
-    std::string m_sourcePath;
-    std::string m_targetPath;
+    std::shared_ptr<FolderPath> m_path;
     struct stat m_sourceInfo;
     dev_t m_targetDevice = 0;
     bool m_fresh;

@@ -95,12 +95,10 @@ constexpr std::size_t openLevels = 64;
 // hold gigabytes of path text.
 struct Level {
     std::shared_ptr<Folder> folder; // null while closed
-    std::string name;               // its name in the level above
+    std::shared_ptr<FolderPath> path;
     struct stat sourceInfo {};
     dev_t targetDevice = 0;
     ino_t targetInode = 0;
-    std::size_t sourcePathLength = 0;
-    std::size_t targetPathLength = 0;
     bool fresh = false;
     // Read ahead when the level was closed: what is left of its listing.
     bool listedAhead = false;
@@ -154,8 +152,7 @@ private:
     {
         Level first;
         first.sourceInfo = root->sourceInfo();
-        first.sourcePathLength = root->sourcePath().size();
-        first.targetPathLength = root->targetPath().size();
+        first.path = root->path();
         first.folder = std::move(root);
         m_levels.push_back(std::move(first));
         m_open = 1;
@@ -231,24 +228,23 @@ private:
     void enter(const std::string &name, const struct stat &info)
     {
         const std::shared_ptr<Folder> &parent = m_levels.back().folder;
-        std::string sourcePath = joinPath(parent->sourcePath(), name);
         if (info.st_dev == m_targetRoot.st_dev && info.st_ino == m_targetRoot.st_ino) {
-            m_walkResult.skipped.push_back(std::move(sourcePath)); // the backup itself
+            m_walkResult.skipped.push_back(joinPath(parent->sourcePath(), name)); // the backup itself
             return;
         }
-        std::string targetPath = joinPath(parent->targetPath(), name);
+        auto path = std::make_shared<FolderPath>(parent->path(), name);
         const bool mountPoint = info.st_dev != parent->sourceInfo().st_dev;
 
         DIR *stream = nullptr;
         if (!mountPoint) {
             const int fd = ::openat(parent->sourceFd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (fd < 0) {
-                m_run.fail(m_walkResult, sourcePath, "open folder", errno, false);
+                m_run.fail(m_walkResult, path->source(), "open folder", errno, false);
                 return;
             }
             stream = ::fdopendir(fd);
             if (stream == nullptr) {
-                m_run.fail(m_walkResult, sourcePath, "open folder", errno, false);
+                m_run.fail(m_walkResult, path->source(), "open folder", errno, false);
                 ::close(fd);
                 return;
             }
@@ -259,14 +255,14 @@ private:
         if (targetFd < 0) {
             if (stream != nullptr)
                 ::closedir(stream);
-            m_run.fail(m_walkResult, targetPath, "create folder", -targetFd, true);
+            m_run.fail(m_walkResult, path->target(), "create folder", -targetFd, true);
             return;
         }
         UniqueFd target(targetFd);
         if (!fresh && stream != nullptr) {
             removeLeftovers(targetFd, ::dirfd(stream));
             if (const int code = makeWritable(targetFd); code != 0)
-                m_run.fail(m_walkResult, targetPath, "set permissions", code, true);
+                m_run.fail(m_walkResult, path->target(), "set permissions", code, true);
         }
         ++m_walkResult.folders;
 
@@ -275,8 +271,8 @@ private:
             // keeps the folder, not what is mounted on it.
             const char *operation = "";
             if (const int code = applyFolderMetadata(m_run, targetFd, info, operation); code != 0)
-                m_run.fail(m_walkResult, targetPath, operation, code, true);
-            m_walkResult.skipped.push_back(std::move(sourcePath));
+                m_run.fail(m_walkResult, path->target(), operation, code, true);
+            m_walkResult.skipped.push_back(path->source());
             return;
         }
         Level level;
@@ -287,12 +283,10 @@ private:
             level.targetDevice = targetInfo.st_dev;
             level.targetInode = targetInfo.st_ino;
         }
-        level.name = name;
+        level.path = path;
         level.fresh = fresh;
-        level.sourcePathLength = sourcePath.size();
-        level.targetPathLength = targetPath.size();
-        level.folder = std::make_shared<Folder>(m_run, stream, -1, std::move(target), std::move(sourcePath),
-                                                std::move(targetPath), level.sourceInfo, fresh, true);
+        level.folder = std::make_shared<Folder>(m_run, stream, -1, std::move(target), std::move(path),
+                                                level.sourceInfo, fresh, true);
         m_levels.push_back(std::move(level));
         ++m_open;
         closeDeepLevels();
@@ -355,47 +349,33 @@ private:
     {
         Level &level = m_levels[index];
         const Level &below = m_levels[index + 1];
-        std::string sourcePath;
-        std::string targetPath;
         UniqueFd source;
         UniqueFd target;
         if (below.folder != nullptr) {
-            sourcePath = below.folder->sourcePath().substr(0, level.sourcePathLength);
-            targetPath = below.folder->targetPath().substr(0, level.targetPathLength);
             source = UniqueFd(::openat(below.folder->sourceFd(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
             target = UniqueFd(::openat(below.folder->targetFd(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         }
-        std::size_t anchor = index;
-        while (anchor > 0 && m_levels[anchor - 1].folder == nullptr)
-            --anchor;
-        const Folder &open = *m_levels[anchor - 1].folder;
-        if (below.folder == nullptr) {
-            sourcePath = open.sourcePath();
-            targetPath = open.targetPath();
-            for (std::size_t i = anchor; i <= index; ++i) {
-                sourcePath = joinPath(sourcePath, m_levels[i].name);
-                targetPath = joinPath(targetPath, m_levels[i].name);
-            }
-        }
         if (!isLevel(level, source.get(), target.get())) {
+            std::size_t anchor = index;
+            while (m_levels[anchor - 1].folder == nullptr) // the tree's own folder is never closed
+                --anchor;
+            const Folder &open = *m_levels[anchor - 1].folder;
             std::vector<std::string> names;
             for (std::size_t i = anchor; i <= index; ++i)
-                names.push_back(m_levels[i].name);
+                names.push_back(m_levels[i].path->name());
             int fd = openBeneath(open.sourceFd(), names);
             source = UniqueFd(fd);
             fd = fd < 0 ? fd : openBeneath(open.targetFd(), names);
             target = UniqueFd(fd);
             if (fd < 0 || !isLevel(level, source.get(), target.get())) {
-                const int code = fd < 0 ? -fd : ENOENT;
-                m_run.fail(m_walkResult, sourcePath, "open folder", code, false);
+                m_run.fail(m_walkResult, level.path->source(), "open folder", fd < 0 ? -fd : ENOENT, false);
                 level.rest.clear();
                 level.listedAhead = true;
                 return;
             }
         }
-        level.folder = std::make_shared<Folder>(m_run, nullptr, source.release(), std::move(target),
-                                                std::move(sourcePath), std::move(targetPath), level.sourceInfo,
-                                                level.fresh, true);
+        level.folder = std::make_shared<Folder>(m_run, nullptr, source.release(), std::move(target), level.path,
+                                                level.sourceInfo, level.fresh, true);
         ++m_open;
     }
 
@@ -522,8 +502,8 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
         (void)::fstat(from.parent.get(), &parentInfo);
         run.granularityNs = std::max(timeGranularityNs(from.parent.get()), timeGranularityNs(to.parent.get()));
         {
-            Folder folder(run, nullptr, from.parent.release(), std::move(to.parent), parentOf(source),
-                          parentOf(target), parentInfo, false, false);
+            Folder folder(run, nullptr, from.parent.release(), std::move(to.parent),
+                          std::make_shared<FolderPath>(parentOf(source), parentOf(target)), parentInfo, false, false);
             copyItemAs(run, folder, from.name, to.name, DT_UNKNOWN, result);
         }
         run.collect(result);
@@ -576,8 +556,8 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     (void)sourceFd.release(); // the stream owns it now
     ++result.folders;
 
-    auto root = std::make_shared<Folder>(run, stream, -1, std::move(targetFd), source, target, sourceInfo, fresh,
-                                         true);
+    auto root = std::make_shared<Folder>(run, stream, -1, std::move(targetFd),
+                                         std::make_shared<FolderPath>(source, target), sourceInfo, fresh, true);
     TreeCopy copy(run, targetInfo);
     result.merge(copy.run(std::move(root)));
     run.collect(result);
@@ -655,8 +635,8 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     {
         struct stat parentInfo {};
         (void)::fstat(from.parent.get(), &parentInfo);
-        Folder folder(run, nullptr, from.parent.release(), std::move(targetFd), parentOf(source), target, parentInfo,
-                      fresh, false);
+        Folder folder(run, nullptr, from.parent.release(), std::move(targetFd),
+                      std::make_shared<FolderPath>(parentOf(source), target), parentInfo, fresh, false);
         copyItem(run, folder, name, DT_UNKNOWN, result);
     }
     run.collect(result);
