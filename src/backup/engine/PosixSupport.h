@@ -91,7 +91,8 @@ struct BeneathRoot {
 // link, ENOTDIR for a file on the way).
 [[nodiscard]] int openBeneath(int folderFd, std::span<const std::string> components);
 
-// Lets the walk keep one descriptor per level of a deep tree open.
+// Raises the soft descriptor limit: every folder with files still queued
+// keeps its source and target open until they are copied.
 void raiseDescriptorLimit();
 
 } // namespace drovanta::engine::posix

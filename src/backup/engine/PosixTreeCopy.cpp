@@ -90,9 +90,9 @@ int openTargetFolder(int parentFd, const char *name, bool &fresh)
 // the tree is.
 constexpr std::size_t openLevels = 64;
 
-// One level of the walk's path. Only the name and identity of a closed level
-// are kept, never its full path: a chain of 100,000 folders would otherwise
-// hold gigabytes of path text.
+// One level of the walk's path. A closed level keeps its place in the chain
+// of names and its identity (device and inode on both sides), never a full
+// path: a chain of 100,000 folders would otherwise hold gigabytes of text.
 struct Level {
     std::shared_ptr<Folder> folder; // null while closed
     std::shared_ptr<FolderPath> path;
@@ -183,11 +183,7 @@ private:
             if (type == DT_DIR) {
                 enter(name, info);
             } else if (type == DT_REG || type == DT_LNK) {
-                Job job{folder, std::move(name), type};
-                if (m_inline)
-                    copyOne(job, m_walkResult);
-                else
-                    m_queue.push(std::move(job));
+                queue(Job{folder, std::move(name), type});
             } else {
                 m_walkResult.skipped.push_back(joinPath(folder->sourcePath(), name));
             }
@@ -195,6 +191,14 @@ private:
         // Stopped: the open folders are let go (and completed as their last
         // file finishes); closed ones keep what they have.
         m_levels.clear();
+    }
+
+    void queue(Job job)
+    {
+        if (m_inline)
+            copyOne(job, m_walkResult);
+        else
+            m_queue.push(std::move(job));
     }
 
     // The next entry of the deepest level; false at its end.
@@ -238,6 +242,10 @@ private:
         DIR *stream = nullptr;
         if (!mountPoint) {
             const int fd = ::openat(parent->sourceFd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0 && errno == ELOOP) { // became a link since it was listed: copied as one
+                queue(Job{parent, name, DT_LNK});
+                return;
+            }
             if (fd < 0) {
                 m_run.fail(m_walkResult, path->source(), "open folder", errno, false);
                 return;
