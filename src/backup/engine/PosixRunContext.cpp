@@ -103,8 +103,10 @@ Folder::Folder(RunContext &run, DIR *source, int sourceFd, UniqueFd target, std:
       m_fresh(fresh), m_complete(complete)
 {
     struct stat info {};
-    if (::fstat(m_target.get(), &info) == 0)
+    if (::fstat(m_target.get(), &info) == 0) {
         m_targetDevice = info.st_dev;
+        m_targetInode = info.st_ino;
+    }
 }
 
 Folder::~Folder()

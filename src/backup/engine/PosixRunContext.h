@@ -102,6 +102,7 @@ public:
     [[nodiscard]] const std::shared_ptr<FolderPath> &path() const { return m_path; }
     [[nodiscard]] const struct stat &sourceInfo() const { return m_sourceInfo; }
     [[nodiscard]] dev_t targetDevice() const { return m_targetDevice; }
+    [[nodiscard]] ino_t targetInode() const { return m_targetInode; }
     // Created by this run: nothing inside can be there already.
     [[nodiscard]] bool fresh() const { return m_fresh; }
     // The walk closes this folder before it is complete and opens it again
@@ -117,6 +118,7 @@ private:
     std::shared_ptr<FolderPath> m_path;
     struct stat m_sourceInfo;
     dev_t m_targetDevice = 0;
+    ino_t m_targetInode = 0;
     bool m_fresh;
     bool m_complete;
 };

@@ -286,15 +286,12 @@ private:
         Level level;
         if (::fstat(::dirfd(stream), &level.sourceInfo) != 0)
             level.sourceInfo = info;
-        struct stat targetInfo {};
-        if (::fstat(targetFd, &targetInfo) == 0) {
-            level.targetDevice = targetInfo.st_dev;
-            level.targetInode = targetInfo.st_ino;
-        }
         level.path = path;
         level.fresh = fresh;
         level.folder = std::make_shared<Folder>(m_run, stream, -1, std::move(target), std::move(path),
                                                 level.sourceInfo, fresh, true);
+        level.targetDevice = level.folder->targetDevice();
+        level.targetInode = level.folder->targetInode();
         m_levels.push_back(std::move(level));
         ++m_open;
         closeDeepLevels();
