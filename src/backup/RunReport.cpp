@@ -83,8 +83,6 @@ std::string skippedLine(const engine::SkippedItem &item)
         return quoted + " is a device node, which only the administrator can make";
     case engine::SkipReason::BackupItself:
         return quoted + " is the backup being made";
-    case engine::SkipReason::UnfinishedCopy:
-        return quoted + " is an unfinished copy left by an interrupted backup";
     }
     return quoted;
 }

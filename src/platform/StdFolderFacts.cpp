@@ -6,12 +6,16 @@
 #include <system_error>
 
 #ifndef _WIN32
-#include <ftw.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
+#include <vector>
 #endif
 
 namespace fs = std::filesystem;
@@ -48,14 +52,65 @@ struct stat statOf(const std::string &path)
     return info;
 }
 
-// nftw() takes no context; one count runs at a time per thread.
-thread_local std::uint64_t countedBytes = 0;
+// A descriptor closed when it goes out of scope.
+class Descriptor final {
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    Descriptor(Descriptor &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Descriptor &operator=(Descriptor &&other) noexcept
+    {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    [[nodiscard]] int get() const { return m_fd; }
 
-int countFile(const char *, const struct stat *info, int type, struct FTW *)
+private:
+    int m_fd;
+};
+
+// Folders along the count's path that stay open; deeper trees close the
+// levels above them and open them again through ".." on the way back.
+constexpr std::size_t openLevels = 64;
+
+struct Level {
+    Descriptor folder; // -1 while closed
+    struct stat info {};
+    std::vector<std::string> subFolders; // on the same filesystem, still to visit
+    std::size_t next = 0;
+};
+
+// Adds the sizes of the regular files directly in `fd` to `total` and
+// returns its sub-folders on filesystem `device`. Returns false when the
+// folder cannot be listed.
+bool listFolder(int fd, dev_t device, std::uint64_t &total, std::vector<std::string> &subFolders)
 {
-    if (type == FTW_F && S_ISREG(info->st_mode))
-        countedBytes += static_cast<std::uint64_t>(info->st_size);
-    return 0;
+    const int own = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *stream = own < 0 ? nullptr : ::fdopendir(own);
+    if (stream == nullptr) {
+        if (own >= 0)
+            ::close(own);
+        return false;
+    }
+    while (const dirent *entry = ::readdir(stream)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        struct stat info {};
+        if (::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISREG(info.st_mode))
+            total += static_cast<std::uint64_t>(info.st_size);
+        else if (S_ISDIR(info.st_mode) && info.st_dev == device)
+            subFolders.emplace_back(entry->d_name);
+    }
+    ::closedir(stream);
+    return true;
 }
 #endif
 
@@ -127,10 +182,52 @@ std::uint64_t StdFolderFacts::contentBytes(const std::string &folder) const
     }
     return total;
 #else
-    countedBytes = 0;
-    if (::nftw(folder.c_str(), countFile, 32, FTW_PHYS | FTW_MOUNT) != 0)
+    // Depth first with the path in `levels`, not on the call stack: the
+    // depth of the tree is the user's to choose.
+    Descriptor root(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat rootInfo {};
+    if (root.get() < 0 || ::fstat(root.get(), &rootInfo) != 0)
         throw Failure(describe("Cannot list folder", folder, std::strerror(errno)));
-    return countedBytes;
+    std::uint64_t total = 0;
+    std::vector<Level> levels(1);
+    if (!listFolder(root.get(), rootInfo.st_dev, total, levels[0].subFolders))
+        throw Failure(describe("Cannot list folder", folder, std::strerror(errno)));
+    levels[0].folder = std::move(root);
+    levels[0].info = rootInfo;
+    while (!levels.empty()) {
+        Level &level = levels.back();
+        if (level.next == level.subFolders.size()) {
+            // Back up: the level above is opened again through ".." when it
+            // was closed, and must still be the same folder; one that moved
+            // in the meantime counts as empty from here on.
+            if (levels.size() > 1 && levels[levels.size() - 2].folder.get() < 0) {
+                Level &above = levels[levels.size() - 2];
+                Descriptor parent(level.folder.get() < 0
+                                      ? -1
+                                      : ::openat(level.folder.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+                struct stat info {};
+                if (parent.get() >= 0 && ::fstat(parent.get(), &info) == 0 && info.st_dev == above.info.st_dev
+                    && info.st_ino == above.info.st_ino)
+                    above.folder = std::move(parent);
+                else
+                    above.next = above.subFolders.size();
+            }
+            levels.pop_back();
+            continue;
+        }
+        const std::string &name = level.subFolders[level.next++];
+        Level child;
+        child.folder = Descriptor(
+            ::openat(level.folder.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (child.folder.get() < 0 || ::fstat(child.folder.get(), &child.info) != 0
+            || child.info.st_dev != rootInfo.st_dev
+            || !listFolder(child.folder.get(), rootInfo.st_dev, total, child.subFolders))
+            continue; // unreadable: counts as empty
+        levels.push_back(std::move(child));
+        if (levels.size() > openLevels + 1)
+            levels[levels.size() - openLevels - 1].folder = Descriptor();
+    }
+    return total;
 #endif
 }
 

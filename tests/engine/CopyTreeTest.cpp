@@ -19,6 +19,13 @@ namespace {
 class CopyTree : public EngineTest {
 protected:
     CopyTree() { m_target = m_temp / "Backup 01-02-2025/source"; }
+    // The copier makes the backup folder; the engine makes only the copy of
+    // the top-level folder inside it.
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        makeFolder(m_temp / "Backup 01-02-2025");
+    }
 };
 
 struct TreeCase {

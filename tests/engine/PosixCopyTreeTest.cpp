@@ -24,6 +24,13 @@ namespace {
 class PosixCopyTree : public EngineTest {
 protected:
     PosixCopyTree() { m_target = m_temp / "Backup 01-02-2025/source"; }
+    // The copier makes the backup folder; the engine makes only the copy of
+    // the top-level folder inside it.
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        makeFolder(m_temp / "Backup 01-02-2025");
+    }
 };
 
 } // namespace

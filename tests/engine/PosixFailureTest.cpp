@@ -116,7 +116,7 @@ TEST_F(PosixCopyFailure, AKilledRunLeavesNoTruncatedFileAndTheNextRunCleansUpAnd
     EXPECT_EQ(compareTrees(m_source, m_target, {}, true), std::vector<std::string>{})
         << "files under their real names are complete";
     // A leftover that a killed run would leave, in case the kill fell between files.
-    writeFile(m_target + "/f0/.drovanta-tmp-0123456789abcdef", "partial");
+    writeFile(m_target + "/f1/.drovanta-tmp-0123456789abcdef", "partial"); // f1 exists: the kill waited for it
 
     const Result result = copy(m_target);
 

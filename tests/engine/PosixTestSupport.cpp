@@ -45,26 +45,6 @@ std::vector<std::pair<std::string, unsigned char>> entriesOf(int folderFd)
     return entries;
 }
 
-void removeInside(int folderFd)
-{
-    for (const auto &[name, type] : entriesOf(folderFd)) {
-        struct stat info {};
-        if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        if (S_ISDIR(info.st_mode)) {
-            (void)::fchmodat(folderFd, name.c_str(), 0700, 0);
-            const int child = ::openat(folderFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (child >= 0) {
-                removeInside(child);
-                ::close(child);
-            }
-            (void)::unlinkat(folderFd, name.c_str(), AT_REMOVEDIR);
-        } else {
-            (void)::unlinkat(folderFd, name.c_str(), 0);
-        }
-    }
-}
-
 std::string readAll(int fd)
 {
     std::string content;
@@ -135,6 +115,10 @@ std::map<std::string, std::string> attributesOf(int fd)
     return attributes;
 }
 
+// Compares two trees level by level with the path in `levels`, not on the
+// call stack, so that trees of any depth compare (two descriptors per level:
+// deeper than the descriptor limit, a level is reported as not opened).
+// Only names are kept per level; full paths are made for reports.
 struct Comparison {
     const std::vector<std::string> &absent;
     bool partial;
@@ -148,94 +132,133 @@ struct Comparison {
             differences.push_back("extended attributes: " + copyPath);
     }
 
-    void compare(int source, int copy, const std::string &sourcePath, const std::string &copyPath)
-    {
+    struct Level {
+        int source = -1;
+        int copy = -1;
+        std::string name;
+        std::vector<std::pair<std::string, unsigned char>> sourceEntries;
+        std::size_t next = 0;
         std::map<std::string, bool> copyNames;
-        for (const auto &[name, type] : entriesOf(copy)) {
+    };
+    std::string sourceRoot;
+    std::string copyRoot;
+    std::vector<Level> levels;
+
+    std::string pathOf(bool copy, const std::string &name) const
+    {
+        std::string path = copy ? copyRoot : sourceRoot;
+        for (std::size_t i = 1; i < levels.size(); ++i)
+            path += "/" + levels[i].name;
+        return path + "/" + name;
+    }
+
+    void push(int source, int copy, const std::string &name)
+    {
+        Level level;
+        level.source = source;
+        level.copy = copy;
+        level.name = name;
+        level.sourceEntries = entriesOf(source);
+        for (const auto &[copyName, type] : entriesOf(copy)) {
             (void)type;
-            if (!isTemporaryName(name) || !partial)
-                copyNames[name] = false;
+            if (!isTemporaryName(copyName) || !partial)
+                level.copyNames[copyName] = false;
         }
-        for (const auto &[name, type] : entriesOf(source)) {
-            (void)type;
-            const std::string itemSource = sourcePath + "/" + name;
-            const std::string itemCopy = copyPath + "/" + name;
-            const bool expectAbsent = std::find(absent.begin(), absent.end(), itemSource) != absent.end();
-            const auto found = copyNames.find(name);
-            if (found == copyNames.end()) {
+        levels.push_back(std::move(level));
+    }
+
+    void run(int source, int copy)
+    {
+        push(source, copy, {});
+        while (!levels.empty()) {
+            Level &level = levels.back();
+            if (level.next == level.sourceEntries.size()) {
+                for (const auto &[name, seen] : level.copyNames) {
+                    if (!seen)
+                        differences.push_back("extra: " + pathOf(true, name));
+                }
+                if (levels.size() > 1) {
+                    ::close(level.source);
+                    ::close(level.copy);
+                }
+                levels.pop_back();
+                continue;
+            }
+            const std::string name = level.sourceEntries[level.next++].first;
+            const bool expectAbsent = !absent.empty()
+                && std::find(absent.begin(), absent.end(), pathOf(false, name)) != absent.end();
+            const auto found = level.copyNames.find(name);
+            if (found == level.copyNames.end()) {
                 if (!expectAbsent && !partial)
-                    differences.push_back("missing: " + itemCopy);
+                    differences.push_back("missing: " + pathOf(true, name));
                 continue;
             }
             found->second = true;
             if (expectAbsent) {
-                differences.push_back("should be absent: " + itemCopy);
+                differences.push_back("should be absent: " + pathOf(true, name));
                 continue;
             }
-            compareItem(source, copy, name, itemSource, itemCopy);
-        }
-        for (const auto &[name, seen] : copyNames) {
-            if (!seen)
-                differences.push_back("extra: " + copyPath + "/" + name);
+            compareItem(level.source, level.copy, name);
         }
     }
 
-    void compareItem(int source, int copy, const std::string &name, const std::string &sourcePath,
-                     const std::string &copyPath)
+    void compareItem(int source, int copy, const std::string &name)
     {
         struct stat a {};
         struct stat b {};
         if (::fstatat(source, name.c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0
             || ::fstatat(copy, name.c_str(), &b, AT_SYMLINK_NOFOLLOW) != 0) {
-            differences.push_back("cannot stat: " + copyPath);
+            differences.push_back("cannot stat: " + pathOf(true, name));
             return;
         }
         if ((a.st_mode & S_IFMT) != (b.st_mode & S_IFMT)) {
-            differences.push_back("type: " + copyPath);
+            differences.push_back("type: " + pathOf(true, name));
             return;
         }
         // A folder of a run cut short has not been given its mode and times.
         const bool unfinishedFolder = partial && S_ISDIR(a.st_mode);
         if (!S_ISLNK(a.st_mode) && !unfinishedFolder && (a.st_mode & 07777) != (b.st_mode & 07777))
-            differences.push_back("mode: " + copyPath);
+            differences.push_back("mode: " + pathOf(true, name));
         if (::geteuid() == 0 && !unfinishedFolder && (a.st_uid != b.st_uid || a.st_gid != b.st_gid))
-            differences.push_back("owner: " + copyPath);
+            differences.push_back("owner: " + pathOf(true, name));
         if ((S_ISCHR(a.st_mode) || S_ISBLK(a.st_mode)) && a.st_rdev != b.st_rdev)
-            differences.push_back("device number: " + copyPath);
+            differences.push_back("device number: " + pathOf(true, name));
         if (S_ISREG(a.st_mode) && a.st_nlink > 1) {
             const auto [known, first] = linkedCopies.emplace(std::make_pair(a.st_dev, a.st_ino), b.st_ino);
             if (!first && known->second != b.st_ino)
-                differences.push_back("not linked to the other names of its file: " + copyPath);
+                differences.push_back("not linked to the other names of its file: " + pathOf(true, name));
         }
         if (!unfinishedFolder && (a.st_mtim.tv_sec != b.st_mtim.tv_sec || a.st_mtim.tv_nsec != b.st_mtim.tv_nsec))
-            differences.push_back("mtime: " + copyPath + " " + timeText(a.st_mtim) + " vs " + timeText(b.st_mtim));
+            differences.push_back("mtime: " + pathOf(true, name) + " " + timeText(a.st_mtim) + " vs "
+                                  + timeText(b.st_mtim));
         if (S_ISREG(a.st_mode)) {
             if (a.st_atim.tv_sec != b.st_atim.tv_sec || a.st_atim.tv_nsec != b.st_atim.tv_nsec)
-                differences.push_back("atime: " + copyPath);
+                differences.push_back("atime: " + pathOf(true, name));
             if (a.st_size != b.st_size)
-                differences.push_back("size: " + copyPath);
+                differences.push_back("size: " + pathOf(true, name));
             const int x = ::openat(source, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOATIME);
             const int y = ::openat(copy, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOATIME);
             if (x < 0 || y < 0 || !sameContent(x, y))
-                differences.push_back("content: " + copyPath);
+                differences.push_back("content: " + pathOf(true, name));
             else
-                compareAttributes(x, y, copyPath);
+                compareAttributes(x, y, pathOf(true, name));
             if (x >= 0)
                 ::close(x);
             if (y >= 0)
                 ::close(y);
         } else if (S_ISLNK(a.st_mode)) {
             if (readLinkAt(source, name) != readLinkAt(copy, name))
-                differences.push_back("link text: " + copyPath);
+                differences.push_back("link text: " + pathOf(true, name));
         } else if (S_ISDIR(a.st_mode)) {
             const int x = ::openat(source, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             const int y = ::openat(copy, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (x >= 0 && y >= 0) {
                 if (!unfinishedFolder)
-                    compareAttributes(x, y, copyPath);
-                compare(x, y, sourcePath, copyPath);
-            } else
-                differences.push_back("cannot open folder: " + copyPath);
+                    compareAttributes(x, y, pathOf(true, name));
+                push(x, y, name);
+                return;
+            }
+            differences.push_back("cannot open folder: " + pathOf(true, name));
             if (x >= 0)
                 ::close(x);
             if (y >= 0)
@@ -246,13 +269,50 @@ struct Comparison {
 
 } // namespace
 
+// Removes the tree with one folder open at a time, going down by name and
+// back up through "..", so that any depth is removed.
 void removeTree(const std::string &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) {
-        removeInside(fd);
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    std::vector<std::string> names;           // from `path` down to `fd`
+    std::vector<std::vector<std::string>> stuck{{}}; // per level: folders that would not go
+    while (fd >= 0) {
+        std::string down;
+        for (const auto &[name, type] : entriesOf(fd)) {
+            (void)type;
+            struct stat info {};
+            if (::fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            if (!S_ISDIR(info.st_mode))
+                (void)::unlinkat(fd, name.c_str(), 0);
+            else if (down.empty() && std::find(stuck.back().begin(), stuck.back().end(), name) == stuck.back().end())
+                down = name;
+        }
+        if (!down.empty()) {
+            (void)::fchmodat(fd, down.c_str(), 0700, 0);
+            const int child = ::openat(fd, down.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child < 0) {
+                stuck.back().push_back(down);
+                continue;
+            }
+            ::close(fd);
+            fd = child;
+            names.push_back(down);
+            stuck.emplace_back();
+            continue;
+        }
+        if (names.empty())
+            break;
+        const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         ::close(fd);
+        fd = parent;
+        stuck.pop_back();
+        if (fd >= 0 && ::unlinkat(fd, names.back().c_str(), AT_REMOVEDIR) != 0)
+            stuck.back().push_back(names.back());
+        names.pop_back();
     }
+    if (fd >= 0)
+        ::close(fd);
     ::rmdir(path.c_str());
 }
 
@@ -294,13 +354,13 @@ struct stat statOf(const std::string &path)
 std::vector<std::string> compareTrees(const std::string &source, const std::string &copy,
                                       const std::vector<std::string> &absentFromCopy, bool partial)
 {
-    Comparison comparison{absentFromCopy, partial, {}, {}};
+    Comparison comparison{absentFromCopy, partial, {}, {}, source, copy, {}};
     const int x = ::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const int y = ::open(copy.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (x < 0 || y < 0)
         comparison.differences.push_back("cannot open " + source + " or " + copy);
     else
-        comparison.compare(x, y, source, copy);
+        comparison.run(x, y);
     if (x >= 0)
         ::close(x);
     if (y >= 0)

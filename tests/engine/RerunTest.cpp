@@ -1,5 +1,6 @@
 // Running again onto an earlier backup, on every system: unchanged files
-// stay as they are, changed ones are replaced whole, leftovers are removed.
+// stay as they are, changed ones are replaced whole, leftovers are removed
+// while source items that bear a temporary name are copied and kept.
 #include "EngineTestSupport.h"
 
 #include "backup/engine/CopyEngine.h"
@@ -82,18 +83,40 @@ TEST_F(Rerun, ReplacesAReadOnlyCopyOfAnEarlierBackup)
     EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
 }
 
-TEST_F(Rerun, RemovesTemporaryFilesLeftByAnInterruptedRun)
+TEST_F(Rerun, RemovesLeftoversOfAnInterruptedRunButCopiesAndKeepsSourceItemsNamedLikeThem)
 {
     makeRandomTree(m_source, 5, 1);
-    ASSERT_TRUE(copy().ok());
+    const std::string named = ".drovanta-tmp-cccccccccccccccc";
+    writeFile(m_source + "/" + named, "a source file with a temporary name");
+    writeFile(m_source + "/folder0/.drovanta-tmp-x", "a source file with the prefix");
+    const Result first = copy();
+    ASSERT_TRUE(first.ok()) << describe(first);
     writeFile(m_target + "/.drovanta-tmp-aaaaaaaaaaaaaaaa", "partial");
     writeFile(m_target + "/folder0/.drovanta-tmp-bbbbbbbbbbbbbbbb", "partial");
 
     const Result result = copy();
 
     EXPECT_TRUE(result.ok()) << describe(result);
-    EXPECT_EQ(temporaryFiles(m_target), std::vector<std::string>{});
+    EXPECT_TRUE(result.skipped.empty()) << describe(result);
+    EXPECT_EQ(temporaryFiles(m_target).size(), 1u) << "only the source's own " << named;
     EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
+}
+
+TEST_F(Rerun, CopyFileCopiesAFileNamedLikeATemporaryOneAndARerunKeepsIt)
+{
+    const std::string named = ".drovanta-tmp-dddddddddddddddd";
+    writeFile(m_source + "/" + named, "a root file with a temporary name");
+    Params params;
+    params.source = m_source + "/" + named;
+    params.target = m_target;
+
+    const Result first = m_engine.copyFile(params, m_progress, m_stop);
+    const Result again = m_engine.copyFile(params, m_progress, m_stop);
+
+    EXPECT_EQ(first.files, 1u) << describe(first);
+    EXPECT_TRUE(again.ok()) << describe(again);
+    EXPECT_EQ(again.unchanged, 1u) << describe(again);
+    EXPECT_EQ(readFile(m_target + "/" + named), "a root file with a temporary name");
 }
 
 TEST_F(Rerun, MergesIntoAReadOnlyFolderOfAnEarlierBackup)

@@ -20,9 +20,11 @@ TEST(DriveBookkeepingNames, LeavesUsersItemsWithSimilarNamesAlone)
         EXPECT_FALSE(isDriveBookkeepingName(name)) << name;
 }
 
-TEST(TemporaryNames, AreRecognisedByTheirPrefixOnly)
+TEST(TemporaryNames, HaveThePrefixAndExactlySixteenLowercaseHexDigits)
 {
     EXPECT_TRUE(isTemporaryName(".drovanta-tmp-0123456789abcdef"));
-    EXPECT_FALSE(isTemporaryName("drovanta-tmp-0123"));
-    EXPECT_FALSE(isTemporaryName("notes.drovanta-tmp-"));
+    for (const char *name : {".drovanta-tmp-", ".drovanta-tmp-x", ".drovanta-tmp-0123456789abcde",
+                             ".drovanta-tmp-0123456789abcdef0", ".drovanta-tmp-0123456789ABCDEF", "drovanta-tmp-0123",
+                             "notes.drovanta-tmp-0123456789abcdef"})
+        EXPECT_FALSE(isTemporaryName(name)) << name;
 }

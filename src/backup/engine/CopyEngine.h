@@ -11,12 +11,21 @@ namespace drovanta::engine {
 // that receives its contents (created when missing, merged into when present).
 // For copyFile, `source` is one file (or link) and `target` the folder that
 // receives it under the same name.
+//
+// Paths are resolved beneath two roots. `sourceRoot` and `targetRoot` are
+// taken as the caller named them (opened once, links followed): the source
+// drive's root and the folder that holds the backup folder. Every component
+// of `source` below `sourceRoot` and of `target` below `targetRoot` is opened
+// relative to its parent and never through a link: a link or file on the way
+// fails the operation. Only the last component of `target` is ever created
+// (one level); what is in its place that is not a real folder is replaced for
+// copyTree (the target lies inside the backup) and refused for copyFile (the
+// target is the backup folder itself). Each root must be a leading part of
+// its path, compared by whole components, with no ".." below it. An empty
+// root stands for the folder that holds `source` or `target`.
 struct Params {
     std::string source;
     std::string target;
-    // The prefixes of `source` and `target` taken as the user named them.
-    // Below them no path component is followed through a link, and only the
-    // last component of `target` may be created.
     std::string sourceRoot;
     std::string targetRoot;
     // How many files are copied at once. 4 did best on a 2-core machine:
@@ -47,7 +56,6 @@ enum class SkipReason {
     Socket,          // exists only while its program runs
     DeviceNode,      // only the administrator can make one
     BackupItself,    // the backup being written lies inside the source
-    UnfinishedCopy,  // a temporary file of an interrupted run
 };
 
 struct SkippedItem {

@@ -21,8 +21,7 @@ Result NativeCopyEngine::copyFile(const Params &params, ProgressSink &progress, 
 
 bool syncFilesystem(const std::string &path, std::string &reason)
 {
-    bool unused = false;
-    int fd = posix::openFolderPath(path, false, 0, unused);
+    int fd = posix::openFolderPath(path);
     if (fd < 0 && -fd == ENOTDIR)
     {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -55,8 +55,9 @@ bool isUnchanged(const RunContext &run, const struct stat &source, const struct 
 
 class ItemCopy final {
 public:
-    ItemCopy(RunContext &run, const Folder &folder, const std::string &name, Result &result)
-        : m_run(run), m_folder(folder), m_name(name), m_result(result),
+    ItemCopy(RunContext &run, const Folder &folder, const std::string &name, const std::string &targetName,
+             Result &result)
+        : m_run(run), m_folder(folder), m_name(name), m_targetName(targetName), m_result(result),
           m_sourcePath(joinPath(folder.sourcePath(), name))
     {
     }
@@ -86,7 +87,7 @@ public:
     }
 
 private:
-    std::string targetPath() const { return joinPath(m_folder.targetPath(), m_name); }
+    std::string targetPath() const { return joinPath(m_folder.targetPath(), m_targetName); }
 
     void otherKind(const struct stat &source)
     {
@@ -102,7 +103,7 @@ private:
         if (m_folder.fresh() || !m_run.params.skipUnchanged)
             return false;
         struct stat target {};
-        if (::fstatat(m_folder.targetFd(), m_name.c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(m_folder.targetFd(), m_targetName.c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0)
             return false;
         if (S_ISREG(source.st_mode))
             return S_ISREG(target.st_mode) && isUnchanged(m_run, source, target);
@@ -112,7 +113,7 @@ private:
         std::string targetText;
         return readLink(m_folder.sourceFd(), m_name.c_str(), static_cast<std::size_t>(source.st_size), sourceText)
                 == 0
-            && readLink(m_folder.targetFd(), m_name.c_str(), static_cast<std::size_t>(target.st_size), targetText)
+            && readLink(m_folder.targetFd(), m_targetName.c_str(), static_cast<std::size_t>(target.st_size), targetText)
                 == 0
             && sourceText == targetText;
     }
@@ -225,7 +226,7 @@ private:
             code = closed;
             operation = "write";
         }
-        if (code == 0 && ::renameat(m_folder.targetFd(), temporary.c_str(), m_folder.targetFd(), m_name.c_str()) != 0) {
+        if (code == 0 && ::renameat(m_folder.targetFd(), temporary.c_str(), m_folder.targetFd(), m_targetName.c_str()) != 0) {
             code = errno;
             operation = "replace";
         }
@@ -278,7 +279,7 @@ private:
         if (!m_folder.fresh()) {
             struct stat existing {};
             struct stat copy {};
-            if (::fstatat(dir, m_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0
+            if (::fstatat(dir, m_targetName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0
                 && ::stat(firstCopy.c_str(), &copy) == 0 && existing.st_dev == copy.st_dev
                 && existing.st_ino == copy.st_ino) {
                 ++m_result.unchanged;
@@ -292,8 +293,7 @@ private:
         std::string from = firstCopy;
         if (firstCopy.size() >= PATH_MAX) {
             const auto slash = firstCopy.rfind('/');
-            bool unused = false;
-            const int fd = openFolderPath(firstCopy.substr(0, slash), false, 0, unused);
+            const int fd = openFolderPath(firstCopy.substr(0, slash));
             if (fd >= 0) {
                 copyFolder = UniqueFd(fd);
                 fromDir = fd;
@@ -307,7 +307,7 @@ private:
             code = ::linkat(fromDir, from.c_str(), dir, temporary.c_str(), 0) == 0 ? 0 : errno;
         }
         const char *operation = "create link";
-        if (code == 0 && ::renameat(dir, temporary.c_str(), dir, m_name.c_str()) != 0) {
+        if (code == 0 && ::renameat(dir, temporary.c_str(), dir, m_targetName.c_str()) != 0) {
             code = errno;
             operation = "replace";
             (void)::unlinkat(dir, temporary.c_str(), 0);
@@ -374,7 +374,7 @@ private:
         }
         if (::utimensat(dir, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
             m_run.note(NoteKind::Times);
-        if (::renameat(dir, temporary.c_str(), dir, m_name.c_str()) != 0)
+        if (::renameat(dir, temporary.c_str(), dir, m_targetName.c_str()) != 0)
             code = errno;
         if (code != 0) {
             (void)::unlinkat(dir, temporary.c_str(), 0);
@@ -388,6 +388,7 @@ private:
     RunContext &m_run;
     const Folder &m_folder;
     const std::string &m_name;
+    const std::string &m_targetName;
     Result &m_result;
     std::string m_sourcePath;
 };
@@ -396,7 +397,13 @@ private:
 
 void copyItem(RunContext &run, const Folder &folder, const std::string &name, unsigned char type, Result &result)
 {
-    ItemCopy(run, folder, name, result).run(type);
+    ItemCopy(run, folder, name, name, result).run(type);
+}
+
+void copyItemAs(RunContext &run, const Folder &folder, const std::string &name, const std::string &targetName,
+                unsigned char type, Result &result)
+{
+    ItemCopy(run, folder, name, targetName, result).run(type);
 }
 
 } // namespace drovanta::engine::posix

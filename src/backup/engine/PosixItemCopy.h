@@ -11,5 +11,8 @@ namespace drovanta::engine::posix {
 // once complete. `type` is the dirent type (DT_UNKNOWN when not known).
 // Counts and failures go to `result`.
 void copyItem(RunContext &run, const Folder &folder, const std::string &name, unsigned char type, Result &result);
+// The same, written under `targetName` in the folder's target.
+void copyItemAs(RunContext &run, const Folder &folder, const std::string &name, const std::string &targetName,
+                unsigned char type, Result &result);
 
 } // namespace drovanta::engine::posix

@@ -83,17 +83,59 @@ void RunContext::collect(Result &into)
     }
 }
 
-Folder::Folder(RunContext &run, DIR *source, int sourceFd, UniqueFd target, std::string sourcePath,
-               std::string targetPath, const struct stat &sourceInfo, bool fresh, bool complete)
+FolderPath::FolderPath(std::string source, std::string target) : m_name(std::move(source)), m_target(std::move(target))
+{
+}
+
+FolderPath::FolderPath(std::shared_ptr<FolderPath> parent, std::string name)
+    : m_parent(std::move(parent)), m_name(std::move(name))
+{
+}
+
+FolderPath::~FolderPath()
+{
+    // Letting go of the last holder of a long chain would otherwise destroy
+    // it recursively, one call per level.
+    std::shared_ptr<FolderPath> up = std::move(m_parent);
+    while (up != nullptr && up.use_count() == 1) {
+        std::shared_ptr<FolderPath> next = std::move(up->m_parent);
+        up.reset();
+        up = std::move(next);
+    }
+}
+
+std::string FolderPath::build(bool target) const
+{
+    std::vector<const FolderPath *> below;
+    const FolderPath *top = this;
+    std::size_t size = 0;
+    for (; top->m_parent != nullptr; top = top->m_parent.get()) {
+        below.push_back(top);
+        size += top->m_name.size() + 1;
+    }
+    std::string path = target ? top->m_target : top->m_name;
+    path.reserve(path.size() + size);
+    for (auto it = below.rbegin(); it != below.rend(); ++it) {
+        if (path.empty() || path.back() != '/')
+            path += '/';
+        path += (*it)->m_name;
+    }
+    return path;
+}
+
+Folder::Folder(RunContext &run, DIR *source, int sourceFd, UniqueFd target, std::shared_ptr<FolderPath> path,
+               const struct stat &sourceInfo, bool fresh, bool complete)
     : m_run(run), m_stream(source), m_sourceFd(source != nullptr ? ::dirfd(source) : sourceFd),
-      m_ownedSource(source != nullptr ? -1 : sourceFd), m_target(std::move(target)),
-      m_sourcePath(std::move(sourcePath)), m_targetPath(std::move(targetPath)), m_sourceInfo(sourceInfo),
+      m_ownedSource(source != nullptr ? -1 : sourceFd), m_target(std::move(target)), m_path(std::move(path)),
+      m_sourceInfo(sourceInfo),
       m_fresh(fresh), m_complete(complete)
 {
     struct stat info {};
-    if (::fstat(m_target.get(), &info) == 0)
+    if (::fstat(m_target.get(), &info) == 0) {
         m_targetDevice = info.st_dev;
-    const Destination &destination = run.destination;
+        m_targetInode = info.st_ino;
+    }
+    const Destination &destination = m_run.destination;
     m_foldsCase = destination.foldsCase || folderFoldsCase(destination, m_target.get());
     m_inheritsAcls = destination.holdsAttributes
         && ::fgetxattr(m_target.get(), "system.posix_acl_default", nullptr, 0) > 0;
@@ -113,7 +155,7 @@ Folder::~Folder()
         if (const int code = applyFolderMetadata(m_run, m_sourceFd, m_target.get(), m_sourceInfo, m_inheritsAcls,
                                                  operation);
             code != 0)
-            m_run.failShared(m_targetPath, operation, code, true);
+            m_run.failShared(targetPath(), operation, code, true);
     }
     if (m_stream != nullptr)
         ::closedir(m_stream);
@@ -133,9 +175,9 @@ int applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const struc
     return applyMetadata(run, sourceFd, targetFd, source, inheritsAcls, operation);
 }
 
-void removeLeftovers(int folderFd)
+void removeLeftovers(int targetFd, int sourceFd)
 {
-    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::openat(targetFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
     DIR *stream = ::fdopendir(fd);
@@ -145,12 +187,14 @@ void removeLeftovers(int folderFd)
     }
     std::vector<std::string> leftovers;
     while (const dirent *entry = ::readdir(stream)) {
-        if (isTemporaryName(entry->d_name))
+        struct stat info {};
+        if (isTemporaryName(entry->d_name) && ::fstatat(sourceFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0
+            && errno == ENOENT)
             leftovers.emplace_back(entry->d_name);
     }
     ::closedir(stream);
     for (const auto &name : leftovers)
-        (void)::unlinkat(folderFd, name.c_str(), 0);
+        (void)::unlinkat(targetFd, name.c_str(), 0);
 }
 
 } // namespace drovanta::engine::posix

@@ -76,13 +76,38 @@ private:
     Result m_shared;
 };
 
+// Where a folder of a run lies: its name and the folder that holds it (the
+// top holds the source and target paths as given; below it the source and
+// its copy share their names). Full paths are made only when a message or a
+// progress report asks for one, so entering a folder costs the same at any
+// depth.
+class FolderPath final {
+public:
+    FolderPath(std::string source, std::string target);
+    FolderPath(std::shared_ptr<FolderPath> parent, std::string name);
+    FolderPath(const FolderPath &) = delete;
+    FolderPath &operator=(const FolderPath &) = delete;
+    ~FolderPath();
+
+    [[nodiscard]] const std::string &name() const { return m_name; }
+    [[nodiscard]] std::string source() const { return build(false); }
+    [[nodiscard]] std::string target() const { return build(true); }
+
+private:
+    [[nodiscard]] std::string build(bool target) const;
+
+    std::shared_ptr<FolderPath> m_parent;
+    std::string m_name;   // the source path at the top
+    std::string m_target; // at the top only
+};
+
 // A source folder and its copy, shared by the walk and every queued item
 // inside it. When the last holder lets go, everything inside has been
 // written and the copy gets the folder's owner, mode and times.
 class Folder final {
 public:
-    Folder(RunContext &run, DIR *source, int sourceFd, UniqueFd target, std::string sourcePath,
-           std::string targetPath, const struct stat &sourceInfo, bool fresh, bool complete);
+    Folder(RunContext &run, DIR *source, int sourceFd, UniqueFd target, std::shared_ptr<FolderPath> path,
+           const struct stat &sourceInfo, bool fresh, bool complete);
     Folder(const Folder &) = delete;
     Folder &operator=(const Folder &) = delete;
     ~Folder();
@@ -90,10 +115,12 @@ public:
     [[nodiscard]] int sourceFd() const { return m_sourceFd; }
     [[nodiscard]] int targetFd() const { return m_target.get(); }
     [[nodiscard]] DIR *stream() const { return m_stream; }
-    [[nodiscard]] const std::string &sourcePath() const { return m_sourcePath; }
-    [[nodiscard]] const std::string &targetPath() const { return m_targetPath; }
+    [[nodiscard]] std::string sourcePath() const { return m_path->source(); }
+    [[nodiscard]] std::string targetPath() const { return m_path->target(); }
+    [[nodiscard]] const std::shared_ptr<FolderPath> &path() const { return m_path; }
     [[nodiscard]] const struct stat &sourceInfo() const { return m_sourceInfo; }
     [[nodiscard]] dev_t targetDevice() const { return m_targetDevice; }
+    [[nodiscard]] ino_t targetInode() const { return m_targetInode; }
     // Created by this run: nothing inside can be there already.
     [[nodiscard]] bool fresh() const { return m_fresh; }
     // New items in the copy get an access control list from the folder's
@@ -104,6 +131,9 @@ public:
     // In a folder that folds case: whether `name` is the first of the names
     // given here that fold to the same (the walk's thread only).
     [[nodiscard]] bool claimName(const std::string &name);
+    // The walk closes this folder before it is complete and opens it again
+    // later (a deep tree); the later holder sets the metadata instead.
+    void handOverCompletion() { m_complete = false; }
 
 private:
     RunContext &m_run;
@@ -111,10 +141,10 @@ private:
     int m_sourceFd;
     UniqueFd m_ownedSource; // when opened without a stream
     UniqueFd m_target;
-    std::string m_sourcePath;
-    std::string m_targetPath;
+    std::shared_ptr<FolderPath> m_path;
     struct stat m_sourceInfo;
     dev_t m_targetDevice = 0;
+    ino_t m_targetInode = 0;
     bool m_fresh;
     bool m_complete;
     bool m_inheritsAcls = false;
@@ -129,7 +159,9 @@ private:
 [[nodiscard]] int applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source,
                                       bool inheritsAcls, const char *&operation);
 
-// Removes temporary files that an interrupted run left in a folder.
-void removeLeftovers(int folderFd);
+// Removes temporary files that an interrupted run left in target folder
+// `targetFd`: items with the temporary form whose name the source folder
+// `sourceFd` does not hold (a source item of that name is copied instead).
+void removeLeftovers(int targetFd, int sourceFd);
 
 } // namespace drovanta::engine::posix

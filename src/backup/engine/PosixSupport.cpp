@@ -4,10 +4,14 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/resource.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -135,16 +139,15 @@ std::string makeTemporaryName()
     static constexpr char digits[] = "0123456789abcdef";
     std::string name(temporaryPrefix);
     auto value = generator();
-    for (int i = 0; i < 16; ++i) {
+    for (int i = 0; i < static_cast<int>(temporaryDigits); ++i) {
         name += digits[value & 0xf];
         value >>= 4;
     }
     return name;
 }
 
-int openFolderPath(const std::string &path, bool create, mode_t lastMode, bool &created)
+int openFolderPath(const std::string &path)
 {
-    created = false;
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     if (path.empty())
         return -ENOENT;
@@ -158,18 +161,106 @@ int openFolderPath(const std::string &path, bool create, mode_t lastMode, bool &
         start = end + 1;
         if (component.empty() || component == ".")
             continue;
-        const bool last = path.find_first_not_of('/', end) == std::string::npos;
-        int fd = ::openat(current.get(), component.c_str(), flags);
-        if (fd < 0 && errno == ENOENT && create) {
-            if (::mkdirat(current.get(), component.c_str(), last ? lastMode : 0777) == 0)
-                created = last;
-            else if (errno != EEXIST)
-                return -errno;
-            fd = ::openat(current.get(), component.c_str(), flags);
-        }
+        const int fd = ::openat(current.get(), component.c_str(), flags);
         if (fd < 0)
             return -errno;
         current = UniqueFd(fd);
+    }
+    return current.release();
+}
+
+namespace {
+
+std::vector<std::string> componentsOf(const std::string &path)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        if (end > start && path.compare(start, end - start, ".") != 0)
+            parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+std::string pathOf(bool absolute, const std::vector<std::string> &parts, std::size_t count)
+{
+    std::string path = absolute ? "/" : "";
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0)
+            path += '/';
+        path += parts[i];
+    }
+    return path.empty() ? std::string(".") : path;
+}
+
+// Set once the kernel (or a seccomp filter) refuses openat2: every later
+// open goes level by level at once.
+std::atomic<bool> openat2Refused{false};
+
+} // namespace
+
+int splitAtRoot(const std::string &root, const std::string &path, BeneathRoot &split)
+{
+    const bool absolute = !path.empty() && path[0] == '/';
+    std::vector<std::string> parts = componentsOf(path);
+    std::size_t rootCount = 0;
+    if (root.empty()) {
+        rootCount = parts.empty() ? 0 : parts.size() - 1;
+        split.root = pathOf(absolute, parts, rootCount);
+    } else {
+        const std::vector<std::string> rootParts = componentsOf(root);
+        if ((!root.empty() && root[0] == '/') != absolute || rootParts.size() > parts.size()
+            || !std::equal(rootParts.begin(), rootParts.end(), parts.begin()))
+            return EINVAL;
+        rootCount = rootParts.size();
+        split.root = root;
+    }
+    split.below.assign(parts.begin() + static_cast<std::ptrdiff_t>(rootCount), parts.end());
+    for (const auto &part : split.below) {
+        if (part == "..")
+            return EINVAL;
+    }
+    return 0;
+}
+
+int openBeneath(int folderFd, std::span<const std::string> components)
+{
+    constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+#ifdef SYS_openat2
+    if (components.size() > 1 && !openat2Refused.load(std::memory_order_relaxed)) {
+        std::string relative;
+        for (const auto &component : components) {
+            if (!relative.empty())
+                relative += '/';
+            relative += component;
+        }
+        open_how how{};
+        how.flags = flags;
+        how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
+        const long fd = ::syscall(SYS_openat2, folderFd, relative.c_str(), &how, sizeof how);
+        if (fd >= 0)
+            return static_cast<int>(fd);
+        // ENOSYS: an older kernel; EPERM: a seccomp filter that does not
+        // know the call; E2BIG/EINVAL: a kernel without these flags;
+        // ENAMETOOLONG: past PATH_MAX, which level by level still opens.
+        if (errno == ENOSYS || errno == EPERM || errno == E2BIG || errno == EINVAL)
+            openat2Refused.store(true, std::memory_order_relaxed);
+        else if (errno != ENAMETOOLONG)
+            return -errno;
+    }
+#endif
+    // Level by level: each component is the last of its own open, so
+    // O_NOFOLLOW refuses a link at every level.
+    UniqueFd current;
+    int parent = folderFd;
+    for (const auto &component : components) {
+        const int fd = ::openat(parent, component.c_str(), flags);
+        if (fd < 0)
+            return -errno;
+        current = UniqueFd(fd);
+        parent = fd;
     }
     return current.release();
 }

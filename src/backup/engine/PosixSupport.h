@@ -6,7 +6,9 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <span>
 #include <utility>
+#include <vector>
 
 namespace drovanta::engine::posix {
 
@@ -65,12 +67,32 @@ private:
 [[nodiscard]] std::string makeTemporaryName();
 
 // Opens a folder by path one component at a time, so that paths longer than
-// PATH_MAX work. With `create`, missing components are made (the last one
-// with `lastMode`) and `created` tells whether
-// the last one was new. Returns the descriptor or -errno.
-[[nodiscard]] int openFolderPath(const std::string &path, bool create, mode_t lastMode, bool &created);
+// PATH_MAX work. Links on the way are followed: this is for paths taken as
+// the user named them. Returns the descriptor or -errno.
+[[nodiscard]] int openFolderPath(const std::string &path);
 
-// Lets the walk keep one descriptor per level of a deep tree open.
+// A path split at its root: `root` is opened as the user named it, the
+// components `below` it never through a link.
+struct BeneathRoot {
+    std::string root;
+    std::vector<std::string> below;
+};
+
+// Splits `path` at `root`, comparing whole components ("a//b/" and "a/b" are
+// the same). An empty `root` stands for the folder that holds `path`.
+// Returns 0, or EINVAL when `root` does not lead `path` or a component below
+// it is "..".
+[[nodiscard]] int splitAtRoot(const std::string &root, const std::string &path, BeneathRoot &split);
+
+// Opens the folder reached from `folderFd` through `components` (at least
+// one) without following a link on the way or at the end: openat2 with
+// RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH where the kernel has it, else
+// O_NOFOLLOW level by level. Returns the descriptor or -errno (ELOOP for a
+// link, ENOTDIR for a file on the way).
+[[nodiscard]] int openBeneath(int folderFd, std::span<const std::string> components);
+
+// Raises the soft descriptor limit: every folder with files still queued
+// keeps its source and target open until they are copied.
 void raiseDescriptorLimit();
 
 } // namespace drovanta::engine::posix

@@ -9,10 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <exception>
 #include <memory>
+#include <span>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace drovanta::engine::posix {
@@ -80,6 +84,28 @@ int openTargetFolder(int parentFd, const char *name, bool &fresh)
     return fd < 0 ? -errno : fd;
 }
 
+// Folders along the walk's path that stay open (a source and a target
+// descriptor each). Deeper trees close the levels above these and open them
+// again, through "..", on the way back: descriptors stay bounded however deep
+// the tree is.
+constexpr std::size_t openLevels = 64;
+
+// One level of the walk's path. A closed level keeps its place in the chain
+// of names and its identity (device and inode on both sides), never a full
+// path: a chain of 100,000 folders would otherwise hold gigabytes of text.
+struct Level {
+    std::shared_ptr<Folder> folder; // null while closed
+    std::shared_ptr<FolderPath> path;
+    struct stat sourceInfo {};
+    dev_t targetDevice = 0;
+    ino_t targetInode = 0;
+    bool fresh = false;
+    // Read ahead when the level was closed: what is left of its listing.
+    bool listedAhead = false;
+    std::vector<std::pair<std::string, unsigned char>> rest;
+    std::size_t next = 0;
+};
+
 class TreeCopy final {
 public:
     TreeCopy(RunContext &run, const struct stat &targetRoot)
@@ -92,8 +118,7 @@ public:
         const Result copied = runWithWorkers(m_queue, m_run.params.workers, [this](Result &result) { work(result); },
                                              [&](bool alone) {
                                                  m_inline = alone;
-                                                 walk(root);
-                                                 root.reset();
+                                                 walk(std::move(root));
                                              });
         Result total = std::move(m_walkResult);
         total.merge(copied);
@@ -121,34 +146,33 @@ private:
         }
     }
 
-    void walk(const std::shared_ptr<Folder> &folder)
+    // Walks the tree depth first with the path held in m_levels, not on the
+    // call stack: the depth of the tree is the user's to choose.
+    void walk(std::shared_ptr<Folder> root)
     {
-        DIR *stream = folder->stream();
-        for (;;) {
+        Level first;
+        first.sourceInfo = root->sourceInfo();
+        first.path = root->path();
+        first.folder = std::move(root);
+        m_levels.push_back(std::move(first));
+        m_open = 1;
+        while (!m_levels.empty()) {
             if (m_run.cutShort()) {
                 m_walkResult.stopped = m_walkResult.stopped || m_run.stopRequested();
-                return;
+                break;
             }
-            errno = 0;
-            const dirent *entry = ::readdir(stream);
-            if (entry == nullptr) {
-                if (errno != 0)
-                    m_run.fail(m_walkResult, folder->sourcePath(), "list folder", errno, false);
-                return;
-            }
-            std::string name = entry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            if (isTemporaryName(name)) {
-                m_walkResult.skipped.push_back({joinPath(folder->sourcePath(), name), SkipReason::UnfinishedCopy});
+            std::string name;
+            unsigned char type = DT_UNKNOWN;
+            if (!nextEntry(name, type)) {
+                leave();
                 continue;
             }
+            const std::shared_ptr<Folder> &folder = m_levels.back().folder;
             if (folder->foldsCase() && !folder->claimName(name)) {
                 m_run.failWithReason(m_walkResult, joinPath(folder->sourcePath(), name), "copy", EEXIST,
                                      caseClashReason);
                 continue;
             }
-            unsigned char type = entry->d_type;
             struct stat info {};
             if (type == DT_DIR || type == DT_UNKNOWN) {
                 if (::fstatat(folder->sourceFd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -162,37 +186,76 @@ private:
                                              : DT_UNKNOWN;
             }
             if (type == DT_DIR) {
-                enterFolder(folder, name, info);
+                enter(name, info);
             } else { // files, links, FIFOs, devices, sockets
-                Job job{folder, std::move(name), type};
-                if (m_inline)
-                    copyOne(job, m_walkResult);
-                else
-                    m_queue.push(std::move(job));
+                queue(Job{folder, std::move(name), type});
             }
+        }
+        // Stopped: the open folders are let go (and completed as their last
+        // file finishes); closed ones keep what they have.
+        m_levels.clear();
+    }
+
+    void queue(Job job)
+    {
+        if (m_inline)
+            copyOne(job, m_walkResult);
+        else
+            m_queue.push(std::move(job));
+    }
+
+    // The next entry of the deepest level; false at its end.
+    bool nextEntry(std::string &name, unsigned char &type)
+    {
+        Level &level = m_levels.back();
+        if (level.listedAhead) {
+            if (level.next >= level.rest.size())
+                return false;
+            auto &entry = level.rest[level.next++];
+            name = std::move(entry.first);
+            type = entry.second;
+            return true;
+        }
+        for (;;) {
+            errno = 0;
+            const dirent *entry = ::readdir(level.folder->stream());
+            if (entry == nullptr) {
+                if (errno != 0)
+                    m_run.fail(m_walkResult, level.folder->sourcePath(), "list folder", errno, false);
+                return false;
+            }
+            if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+                continue;
+            name = entry->d_name;
+            type = entry->d_type;
+            return true;
         }
     }
 
-    void enterFolder(const std::shared_ptr<Folder> &parent, const std::string &name, const struct stat &info)
+    void enter(const std::string &name, const struct stat &info)
     {
-        std::string sourcePath = joinPath(parent->sourcePath(), name);
+        const std::shared_ptr<Folder> &parent = m_levels.back().folder;
         if (info.st_dev == m_targetRoot.st_dev && info.st_ino == m_targetRoot.st_ino) {
-            m_walkResult.skipped.push_back({std::move(sourcePath), SkipReason::BackupItself});
+            m_walkResult.skipped.push_back({joinPath(parent->sourcePath(), name), SkipReason::BackupItself});
             return;
         }
-        std::string targetPath = joinPath(parent->targetPath(), name);
+        auto path = std::make_shared<FolderPath>(parent->path(), name);
         const bool mountPoint = info.st_dev != parent->sourceInfo().st_dev;
 
         DIR *stream = nullptr;
         if (!mountPoint) {
             const int fd = ::openat(parent->sourceFd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0 && errno == ELOOP) { // became a link since it was listed: copied as one
+                queue(Job{parent, name, DT_LNK});
+                return;
+            }
             if (fd < 0) {
-                m_run.fail(m_walkResult, sourcePath, "open folder", errno, false);
+                m_run.fail(m_walkResult, path->source(), "open folder", errno, false);
                 return;
             }
             stream = ::fdopendir(fd);
             if (stream == nullptr) {
-                m_run.fail(m_walkResult, sourcePath, "open folder", errno, false);
+                m_run.fail(m_walkResult, path->source(), "open folder", errno, false);
                 ::close(fd);
                 return;
             }
@@ -203,14 +266,14 @@ private:
         if (targetFd < 0) {
             if (stream != nullptr)
                 ::closedir(stream);
-            m_run.fail(m_walkResult, targetPath, "create folder", -targetFd, true);
+            m_run.fail(m_walkResult, path->target(), "create folder", -targetFd, true);
             return;
         }
         UniqueFd target(targetFd);
-        if (!fresh) {
-            removeLeftovers(targetFd);
+        if (!fresh && stream != nullptr) {
+            removeLeftovers(targetFd, ::dirfd(stream));
             if (const int code = makeWritable(targetFd); code != 0)
-                m_run.fail(m_walkResult, targetPath, "set permissions", code, true);
+                m_run.fail(m_walkResult, path->target(), "set permissions", code, true);
         }
         ++m_walkResult.folders;
 
@@ -219,16 +282,118 @@ private:
             // keeps the folder, not what is mounted on it.
             const char *operation = "";
             if (const int code = applyFolderMetadata(m_run, -1, targetFd, info, false, operation); code != 0)
-                m_run.fail(m_walkResult, targetPath, operation, code, true);
-            m_walkResult.skipped.push_back({std::move(sourcePath), SkipReason::OtherDrive});
+                m_run.fail(m_walkResult, path->target(), operation, code, true);
+            m_walkResult.skipped.push_back({path->source(), SkipReason::OtherDrive});
             return;
         }
-        struct stat current {};
-        if (::fstat(::dirfd(stream), &current) != 0)
-            current = info;
-        auto child = std::make_shared<Folder>(m_run, stream, -1, std::move(target), std::move(sourcePath),
-                                              std::move(targetPath), current, fresh, true);
-        walk(child);
+        Level level;
+        if (::fstat(::dirfd(stream), &level.sourceInfo) != 0)
+            level.sourceInfo = info;
+        level.path = path;
+        level.fresh = fresh;
+        level.folder = std::make_shared<Folder>(m_run, stream, -1, std::move(target), std::move(path),
+                                                level.sourceInfo, fresh, true);
+        level.targetDevice = level.folder->targetDevice();
+        level.targetInode = level.folder->targetInode();
+        m_levels.push_back(std::move(level));
+        ++m_open;
+        closeDeepLevels();
+    }
+
+    // Closes levels above the deepest `openLevels` whose files are all
+    // copied; a level with files still queued stays open until they are.
+    void closeDeepLevels()
+    {
+        if (m_open <= openLevels)
+            return;
+        const std::size_t limit = m_levels.size() - openLevels;
+        m_lowestOpen = std::max<std::size_t>(m_lowestOpen, 1); // the tree's own folder stays open
+        for (std::size_t i = m_lowestOpen; i < limit && m_open > openLevels; ++i) {
+            Level &level = m_levels[i];
+            if (level.folder == nullptr || level.folder.use_count() != 1)
+                continue;
+            std::atomic_thread_fence(std::memory_order_acquire); // the workers are done with its descriptors
+            if (!level.listedAhead) {
+                for (;;) {
+                    errno = 0;
+                    const dirent *entry = ::readdir(level.folder->stream());
+                    if (entry == nullptr) {
+                        if (errno != 0)
+                            m_run.fail(m_walkResult, level.folder->sourcePath(), "list folder", errno, false);
+                        break;
+                    }
+                    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                        level.rest.emplace_back(entry->d_name, entry->d_type);
+                }
+                level.listedAhead = true;
+            }
+            level.folder->handOverCompletion();
+            level.folder.reset();
+            --m_open;
+        }
+        while (m_lowestOpen < limit && m_levels[m_lowestOpen].folder == nullptr)
+            ++m_lowestOpen;
+    }
+
+    // Leaves the deepest level, opening the level above again when it was
+    // closed.
+    void leave()
+    {
+        const std::size_t index = m_levels.size() - 1;
+        if (index > 0 && m_levels[index - 1].folder == nullptr)
+            reopen(index - 1);
+        if (m_levels[index].folder != nullptr)
+            --m_open;
+        m_levels.pop_back();
+        m_lowestOpen = std::min(m_lowestOpen, m_levels.size());
+    }
+
+    // Opens closed level `index` again: through ".." of the level below it
+    // when that is open, else by name from the nearest open level above,
+    // never through a link. Either way it must be the same folder as before
+    // (device and inode) on both sides; one that was moved or replaced in
+    // the meantime is reported and the rest of it is not copied.
+    void reopen(std::size_t index)
+    {
+        Level &level = m_levels[index];
+        const Level &below = m_levels[index + 1];
+        UniqueFd source;
+        UniqueFd target;
+        if (below.folder != nullptr) {
+            source = UniqueFd(::openat(below.folder->sourceFd(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            target = UniqueFd(::openat(below.folder->targetFd(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        }
+        if (!isLevel(level, source.get(), target.get())) {
+            std::size_t anchor = index;
+            while (m_levels[anchor - 1].folder == nullptr) // the tree's own folder is never closed
+                --anchor;
+            const Folder &open = *m_levels[anchor - 1].folder;
+            std::vector<std::string> names;
+            for (std::size_t i = anchor; i <= index; ++i)
+                names.push_back(m_levels[i].path->name());
+            int fd = openBeneath(open.sourceFd(), names);
+            source = UniqueFd(fd);
+            fd = fd < 0 ? fd : openBeneath(open.targetFd(), names);
+            target = UniqueFd(fd);
+            if (fd < 0 || !isLevel(level, source.get(), target.get())) {
+                m_run.fail(m_walkResult, level.path->source(), "open folder", fd < 0 ? -fd : ENOENT, false);
+                level.rest.clear();
+                level.listedAhead = true;
+                return;
+            }
+        }
+        level.folder = std::make_shared<Folder>(m_run, nullptr, source.release(), std::move(target), level.path,
+                                                level.sourceInfo, level.fresh, true);
+        ++m_open;
+    }
+
+    static bool isLevel(const Level &level, int sourceFd, int targetFd)
+    {
+        struct stat source {};
+        struct stat target {};
+        return sourceFd >= 0 && targetFd >= 0 && ::fstat(sourceFd, &source) == 0 && ::fstat(targetFd, &target) == 0
+            && source.st_dev == level.sourceInfo.st_dev && source.st_ino == level.sourceInfo.st_ino
+            && target.st_dev == level.targetDevice && target.st_ino == level.targetInode;
     }
 
     RunContext &m_run;
@@ -236,29 +401,61 @@ private:
     struct stat m_targetRoot;
     Result m_walkResult;
     bool m_inline = false;
+    std::vector<Level> m_levels;
+    std::size_t m_open = 0;
+    std::size_t m_lowestOpen = 1;
 };
 
-// Opens the target folder of a run, recording a failure as the destination's.
-int openTargetRoot(const std::string &target, mode_t mode, bool &fresh, Result &result)
+// Where an item named by a path lies: the folder that holds it, opened
+// beneath the root, and its name there. When the path is the root itself,
+// `self` holds the root and `name` is empty.
+struct Place {
+    UniqueFd parent;
+    std::string name;
+    UniqueFd self;
+};
+
+// 0 or the errno.
+int openPlace(const std::string &root, const std::string &path, Place &place)
 {
-    const int fd = openFolderPath(target, true, mode, fresh);
-    if (fd < 0) {
-        result.destinationFailed = true;
-        result.destinationFailure = {target, "create folder", errorText(-fd), -fd};
+    BeneathRoot split;
+    if (const int code = splitAtRoot(root, path, split); code != 0)
+        return code;
+    const int rootFd = openFolderPath(split.root);
+    if (rootFd < 0)
+        return -rootFd;
+    UniqueFd opened(rootFd);
+    if (split.below.empty()) {
+        place.self = std::move(opened);
+        return 0;
     }
-    return fd;
+    place.name = split.below.back();
+    if (split.below.size() == 1) {
+        place.parent = std::move(opened);
+        return 0;
+    }
+    const int fd = openBeneath(rootFd, std::span(split.below).first(split.below.size() - 1));
+    if (fd < 0)
+        return -fd;
+    place.parent = UniqueFd(fd);
+    return 0;
+}
+
+void failDestination(Result &result, const std::string &path, const char *operation, int code)
+{
+    result.destinationFailed = true;
+    result.destinationFailure = {path, operation, errorText(code), code};
 }
 
 // Runs of the engine copy one item of a drive's root each, into the same
 // backup folder. On a destination that folds case, an item whose name
-// differs only in case from one already in that folder would land on it.
-bool clashesInParent(RunContext &run, const std::string &target, Result &result)
+// differs only in case from one already in that folder (`folderFd`) would
+// land on it.
+bool clashesIn(RunContext &run, int folderFd, const std::string &name, const std::string &target, Result &result)
 {
     if (!run.destination.foldsCase)
         return false;
-    const std::string name = baseName(target);
-    bool unused = false;
-    const int fd = openFolderPath(parentOf(target), false, 0, unused);
+    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR *stream = fd >= 0 ? ::fdopendir(fd) : nullptr;
     if (stream == nullptr) {
         if (fd >= 0)
@@ -297,21 +494,56 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     raiseDescriptorLimit();
     RunContext run(params, progress, stop);
 
-    bool unused = false;
-    const int sourceFd = openFolderPath(source, false, 0, unused);
-    if (sourceFd < 0) {
-        result.failures.push_back({source, "open folder", errorText(-sourceFd), -sourceFd});
+    // The source as it is now: a folder that has become a link is copied as
+    // a link, one that has gone is reported; nothing outside it is read.
+    Place from;
+    if (const int code = openPlace(params.sourceRoot, source, from); code != 0) {
+        result.failures.push_back({source, "open folder", errorText(code), code});
         return result;
     }
-    DIR *stream = ::fdopendir(sourceFd);
     struct stat sourceInfo {};
-    if (stream == nullptr || ::fstat(sourceFd, &sourceInfo) != 0) {
-        const int code = errno;
-        if (stream != nullptr)
-            ::closedir(stream);
-        else
-            ::close(sourceFd);
-        result.failures.push_back({source, "open folder", errorText(code), code});
+    UniqueFd sourceFd = std::move(from.self);
+    bool isLink = false;
+    if (!from.name.empty()) {
+        if (::fstatat(from.parent.get(), from.name.c_str(), &sourceInfo, AT_SYMLINK_NOFOLLOW) != 0) {
+            result.failures.push_back({source, "read information", errorText(errno), errno});
+            return result;
+        }
+        isLink = S_ISLNK(sourceInfo.st_mode);
+        if (!isLink) {
+            sourceFd = UniqueFd(
+                ::openat(from.parent.get(), from.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            isLink = !sourceFd.valid() && errno == ELOOP; // became a link just now
+            if (!sourceFd.valid() && !isLink) {
+                result.failures.push_back({source, "open folder", errorText(errno), errno});
+                return result;
+            }
+        }
+    }
+    if (!isLink && ::fstat(sourceFd.get(), &sourceInfo) != 0) {
+        result.failures.push_back({source, "open folder", errorText(errno), errno});
+        return result;
+    }
+
+    Place to;
+    if (const int code = openPlace(params.targetRoot, target, to); code != 0) {
+        failDestination(result, target, "open folder", code);
+        return result;
+    }
+    if (isLink) {
+        if (to.name.empty()) {
+            result.failures.push_back({source, "copy", errorText(EEXIST), EEXIST});
+            return result;
+        }
+        struct stat parentInfo {};
+        (void)::fstat(from.parent.get(), &parentInfo);
+        run.granularityNs = std::max(timeGranularityNs(from.parent.get()), timeGranularityNs(to.parent.get()));
+        {
+            Folder folder(run, nullptr, from.parent.release(), std::move(to.parent),
+                          std::make_shared<FolderPath>(parentOf(source), parentOf(target)), parentInfo, false, false);
+            copyItemAs(run, folder, from.name, to.name, DT_UNKNOWN, result);
+        }
+        run.collect(result);
         return result;
     }
 
@@ -320,49 +552,52 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     // other filesystem: the backup keeps the folder, empty, as it does for
     // mount points further down.
     struct stat parentInfo {};
-    const bool mountPoint = params.atDriveRoot && ::stat(parentOf(source).c_str(), &parentInfo) == 0 &&
-                            parentInfo.st_dev != sourceInfo.st_dev;
+    const bool mountPoint = params.atDriveRoot && from.parent.valid() && ::fstat(from.parent.get(), &parentInfo) == 0
+                            && parentInfo.st_dev != sourceInfo.st_dev;
 
     bool fresh = false;
-    const int targetFd = openTargetRoot(target, 0700, fresh, result);
-    if (mountPoint) {
-        ::closedir(stream);
-        if (targetFd >= 0) {
-            if (::fchmod(targetFd, sourceInfo.st_mode & 07777) != 0)
-                run.fail(result, target, "set permissions", errno, true);
-            ::close(targetFd);
-            ++result.folders;
-            result.skipped.push_back({source, SkipReason::OtherDrive});
+    UniqueFd targetFd;
+    if (to.name.empty()) {
+        targetFd = std::move(to.self);
+    } else {
+        const int fd = openTargetFolder(to.parent.get(), to.name.c_str(), fresh);
+        if (fd < 0) {
+            failDestination(result, target, "create folder", -fd);
+            return result;
         }
+        targetFd = UniqueFd(fd);
+    }
+    if (mountPoint) {
+        if (::fchmod(targetFd.get(), sourceInfo.st_mode & 07777) != 0)
+            run.fail(result, target, "set permissions", errno, true);
+        ++result.folders;
+        result.skipped.push_back({source, SkipReason::OtherDrive});
         return result;
     }
     struct stat targetInfo {};
-    if (targetFd >= 0 && ::fstat(targetFd, &targetInfo) != 0) {
-        const int code = errno;
-        ::close(targetFd);
-        result.destinationFailed = true;
-        result.destinationFailure = {target, "open folder", errorText(code), code};
-    }
-    if (result.destinationFailed) {
-        ::closedir(stream);
+    if (::fstat(targetFd.get(), &targetInfo) != 0) {
+        failDestination(result, target, "open folder", errno);
         return result;
     }
     if (!fresh) {
-        removeLeftovers(targetFd);
-        if (const int code = makeWritable(targetFd); code != 0)
+        removeLeftovers(targetFd.get(), sourceFd.get());
+        if (const int code = makeWritable(targetFd.get()); code != 0)
             run.fail(result, target, "set permissions", code, true);
     }
-    run.granularityNs = std::max(timeGranularityNs(sourceFd), timeGranularityNs(targetFd));
-    run.destination = probeDestination(targetFd, run.asRoot);
-    if (clashesInParent(run, target, result)) {
-        ::closedir(stream);
-        ::close(targetFd);
+    run.granularityNs = std::max(timeGranularityNs(sourceFd.get()), timeGranularityNs(targetFd.get()));
+    run.destination = probeDestination(targetFd.get(), run.asRoot);
+    if (!to.name.empty() && clashesIn(run, to.parent.get(), to.name, target, result))
+        return result;
+    DIR *stream = ::fdopendir(sourceFd.get());
+    if (stream == nullptr) {
+        result.failures.push_back({source, "open folder", errorText(errno), errno});
         return result;
     }
+    (void)sourceFd.release(); // the stream owns it now
     ++result.folders;
 
-    auto root = std::make_shared<Folder>(run, stream, -1, UniqueFd(targetFd), source, target, sourceInfo, fresh,
-                                         true);
+    auto root = std::make_shared<Folder>(run, stream, -1, std::move(targetFd),
+                                         std::make_shared<FolderPath>(source, target), sourceInfo, fresh, true);
     TreeCopy copy(run, targetInfo);
     result.merge(copy.run(std::move(root)));
     run.collect(result);
@@ -375,8 +610,8 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     const std::string source = normalized(params.source);
     const std::string target = normalized(params.target);
     const std::string name = baseName(source);
-    if ((params.atDriveRoot && isDriveBookkeepingName(name)) || isTemporaryName(name)) {
-        result.skipped.push_back({source, isTemporaryName(name) ? SkipReason::UnfinishedCopy : SkipReason::SystemItem});
+    if (params.atDriveRoot && isDriveBookkeepingName(name)) {
+        result.skipped.push_back({source, SkipReason::SystemItem});
         return result;
     }
     if (stop.load()) {
@@ -385,16 +620,17 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     }
     RunContext run(params, progress, stop);
 
-    bool unused = false;
-    const std::string parent = parentOf(source);
-    const int parentFd = openFolderPath(parent, false, 0, unused);
-    if (parentFd < 0) {
-        result.failures.push_back({source, "open folder", errorText(-parentFd), -parentFd});
+    Place from;
+    if (const int code = openPlace(params.sourceRoot, source, from); code != 0) {
+        result.failures.push_back({source, "open folder", errorText(code), code});
         return result;
     }
-    UniqueFd sourceFolder(parentFd);
+    if (from.name.empty()) {
+        result.failures.push_back({source, "copy", errorText(EISDIR), EISDIR});
+        return result;
+    }
     struct stat info {};
-    if (::fstatat(parentFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(from.parent.get(), from.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         result.failures.push_back({source, "read information", errorText(errno), errno});
         return result;
     }
@@ -402,23 +638,43 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
         result.failures.push_back({source, "copy", errorText(EISDIR), EISDIR});
         return result;
     }
-    bool fresh = false;
-    const int targetFd = openTargetRoot(target, 0777, fresh, result);
-    if (targetFd < 0)
-        return result;
-    if (!fresh)
-        removeLeftovers(targetFd);
-    run.granularityNs = std::max(timeGranularityNs(parentFd), timeGranularityNs(targetFd));
-    run.destination = probeDestination(targetFd, run.asRoot);
-    if (clashesInParent(run, joinPath(target, name), result)) {
-        ::close(targetFd);
+    // The target is the backup folder itself: made when missing, never
+    // replaced, never followed.
+    Place to;
+    if (const int code = openPlace(params.targetRoot, target, to); code != 0) {
+        failDestination(result, target, "open folder", code);
         return result;
     }
+    bool fresh = false;
+    UniqueFd targetFd = std::move(to.self);
+    if (!to.name.empty()) {
+        constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        int fd = ::openat(to.parent.get(), to.name.c_str(), flags);
+        const char *operation = "open folder";
+        if (fd < 0 && errno == ENOENT) {
+            fresh = ::mkdirat(to.parent.get(), to.name.c_str(), 0777) == 0;
+            if (fresh || errno == EEXIST)
+                fd = ::openat(to.parent.get(), to.name.c_str(), flags);
+            else
+                operation = "create folder";
+        }
+        if (fd < 0) {
+            failDestination(result, target, operation, errno);
+            return result;
+        }
+        targetFd = UniqueFd(fd);
+    }
+    if (!fresh)
+        removeLeftovers(targetFd.get(), from.parent.get());
+    run.granularityNs = std::max(timeGranularityNs(from.parent.get()), timeGranularityNs(targetFd.get()));
+    run.destination = probeDestination(targetFd.get(), run.asRoot);
+    if (clashesIn(run, targetFd.get(), name, joinPath(target, name), result))
+        return result;
     {
         struct stat parentInfo {};
-        (void)::fstat(parentFd, &parentInfo);
-        Folder folder(run, nullptr, sourceFolder.release(), UniqueFd(targetFd), parent, target, parentInfo, fresh,
-                      false);
+        (void)::fstat(from.parent.get(), &parentInfo);
+        Folder folder(run, nullptr, from.parent.release(), std::move(targetFd),
+                      std::make_shared<FolderPath>(parentOf(source), target), parentInfo, fresh, false);
         copyItem(run, folder, name, DT_UNKNOWN, result);
     }
     run.collect(result);

@@ -100,7 +100,7 @@ std::wstring temporaryName()
     static constexpr wchar_t digits[] = L"0123456789abcdef";
     std::wstring name = wide(std::string(temporaryPrefix));
     auto value = generator();
-    for (int i = 0; i < 16; ++i) {
+    for (int i = 0; i < static_cast<int>(temporaryDigits); ++i) {
         name += digits[value & 0xf];
         value >>= 4;
     }
@@ -248,7 +248,10 @@ std::uint64_t ticks(const FILETIME &time)
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-void removeLeftovers(const std::wstring &folder)
+// Removes temporary files that an interrupted run left in target folder
+// `folder`: items with the temporary form whose name the source folder
+// `source` does not hold (a source item of that name is copied instead).
+void removeLeftovers(const std::wstring &folder, const std::wstring &source)
 {
     WIN32_FIND_DATAW data;
     const std::wstring pattern = toExtendedPath(join(folder, wide(std::string(temporaryPrefix)) + L"*"));
@@ -256,6 +259,10 @@ void removeLeftovers(const std::wstring &folder)
     if (find == INVALID_HANDLE_VALUE)
         return;
     do {
+        if (!isTemporaryName(narrow(data.cFileName))
+            || ::GetFileAttributesW(toExtendedPath(join(source, data.cFileName)).c_str()) != INVALID_FILE_ATTRIBUTES
+            || ::GetLastError() != ERROR_FILE_NOT_FOUND)
+            continue;
         const std::wstring path = toExtendedPath(join(folder, data.cFileName));
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             ::RemoveDirectoryW(path.c_str());
@@ -509,8 +516,7 @@ public:
         const Result copied = runWithWorkers(m_queue, m_run.params.workers, [this](Result &result) { work(result); },
                                              [&](bool alone) {
                                                  m_inline = alone;
-                                                 walk(root);
-                                                 root.reset();
+                                                 walk(std::move(root));
                                              });
         Result total = std::move(m_walkResult);
         total.merge(copied);
@@ -529,65 +535,86 @@ private:
         }
     }
 
-    void walk(const std::shared_ptr<Folder> &folder)
+    // Depth first with the open listings in `levels`, not on the call stack:
+    // the depth of the tree is the user's to choose.
+    void walk(std::shared_ptr<Folder> root)
     {
-        WIN32_FIND_DATAW data;
-        const std::wstring pattern = toExtendedPath(join(folder->source, L"*"));
-        HANDLE find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
-                                         FIND_FIRST_EX_LARGE_FETCH);
-        if (find == INVALID_HANDLE_VALUE) {
-            m_run.fail(m_walkResult, folder->source, "list folder", ::GetLastError(), false);
-            return;
-        }
-        do {
+        struct Level {
+            std::shared_ptr<Folder> folder;
+            HANDLE find = INVALID_HANDLE_VALUE;
+        };
+        std::vector<Level> levels;
+        levels.push_back({std::move(root)});
+        while (!levels.empty()) {
             if (m_run.cutShort()) {
                 m_walkResult.stopped = m_walkResult.stopped || m_run.stop.load();
                 break;
             }
+            Level &level = levels.back();
+            WIN32_FIND_DATAW data;
+            bool found = false;
+            if (level.find == INVALID_HANDLE_VALUE) {
+                const std::wstring pattern = toExtendedPath(join(level.folder->source, L"*"));
+                level.find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                                nullptr, FIND_FIRST_EX_LARGE_FETCH);
+                if (level.find == INVALID_HANDLE_VALUE) {
+                    m_run.fail(m_walkResult, level.folder->source, "list folder", ::GetLastError(), false);
+                    levels.pop_back();
+                    continue;
+                }
+                found = true;
+            } else {
+                found = ::FindNextFileW(level.find, &data) != 0;
+            }
+            if (!found) {
+                ::FindClose(level.find);
+                levels.pop_back();
+                continue;
+            }
             const std::wstring name = data.cFileName;
             if (name == L"." || name == L"..")
                 continue;
-            if (isTemporaryName(narrow(name))) {
-                m_walkResult.skipped.push_back({narrow(join(folder->source, name)), SkipReason::UnfinishedCopy});
-                continue;
-            }
-            if (!folder->claimName(name)) {
-                m_walkResult.failures.push_back({narrow(join(folder->source, name)), "copy",
+            if (!level.folder->claimName(name)) {
+                m_walkResult.failures.push_back({narrow(join(level.folder->source, name)), "copy",
                                                  "another item differs from it only in upper/lower case",
                                                  static_cast<int>(ERROR_ALREADY_EXISTS)});
                 continue;
             }
             const bool reparse = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
             if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !reparse) {
-                enterFolder(folder, name);
+                if (auto child = enterFolder(level.folder, name))
+                    levels.push_back({std::move(child)});
                 continue;
             }
-            Job job{folder, name, data.dwFileAttributes, reparse ? data.dwReserved0 : 0};
+            Job job{level.folder, name, data.dwFileAttributes, reparse ? data.dwReserved0 : 0};
             if (m_inline)
                 copyItem(job, m_walkResult);
             else
                 m_queue.push(std::move(job));
-        } while (::FindNextFileW(find, &data));
-        ::FindClose(find);
+        }
+        for (auto &level : levels) {
+            if (level.find != INVALID_HANDLE_VALUE)
+                ::FindClose(level.find);
+        }
     }
 
-    void enterFolder(const std::shared_ptr<Folder> &parent, const std::wstring &name)
+    std::shared_ptr<Folder> enterFolder(const std::shared_ptr<Folder> &parent, const std::wstring &name)
     {
         auto child = std::make_shared<Folder>(Folder{m_run, join(parent->source, name), join(parent->target, name)});
         if (!::GetFileAttributesExW(toExtendedPath(child->source).c_str(), GetFileExInfoStandard, &child->info)) {
             m_run.fail(m_walkResult, child->source, "read information", ::GetLastError(), false);
             child->complete = false;
-            return;
+            return nullptr;
         }
         if (const DWORD code = makeFolder(child->target, child->fresh); code != 0) {
             m_run.fail(m_walkResult, child->target, "create folder", code, true);
-            return;
+            return nullptr;
         }
         if (!child->fresh)
-            removeLeftovers(child->target);
+            removeLeftovers(child->target, child->source);
         ++m_walkResult.folders;
         child->complete = true;
-        walk(child);
+        return child;
     }
 
     Run &m_run;
@@ -628,30 +655,23 @@ bool keepsFatTimes(const std::wstring &path)
     return name == L"FAT" || name == L"FAT32" || name == L"exFAT";
 }
 
-// Creates `folder` and any missing parents; 0 or the error.
-DWORD makeFolderPath(const std::wstring &folder, bool &fresh)
+// Creates the backup folder `folder` when missing, one level only; an item
+// in its place that is not a real folder is refused, never followed.
+DWORD openBackupFolder(const std::wstring &folder, bool &fresh)
 {
-    fresh = false;
     const std::wstring path = toExtendedPath(folder);
-    if (::CreateDirectoryW(path.c_str(), nullptr)) {
-        fresh = true;
+    fresh = ::CreateDirectoryW(path.c_str(), nullptr) != 0;
+    if (fresh)
         return 0;
-    }
-    DWORD code = ::GetLastError();
-    if (code == ERROR_ALREADY_EXISTS)
-        return 0;
-    if (code == ERROR_PATH_NOT_FOUND) {
-        const auto slash = folder.find_last_of(L'\\');
-        bool parentFresh = false;
-        if (slash == std::wstring::npos || slash < 3 || (code = makeFolderPath(folder.substr(0, slash), parentFresh)) != 0)
-            return code == 0 ? ERROR_PATH_NOT_FOUND : code;
-        if (::CreateDirectoryW(path.c_str(), nullptr)) {
-            fresh = true;
-            return 0;
-        }
-        code = ::GetLastError();
-    }
-    return code;
+    const DWORD code = ::GetLastError();
+    if (code != ERROR_ALREADY_EXISTS)
+        return code;
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return ::GetLastError();
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return ERROR_DIRECTORY;
+    return 0;
 }
 
 } // namespace
@@ -676,13 +696,21 @@ Result NativeCopyEngine::copyTree(const Params &params, ProgressSink &progress, 
         result.failures.push_back({narrow(source), "open folder", errorText(code), static_cast<int>(code)});
         return result;
     }
-    if (const DWORD code = makeFolderPath(target, root->fresh); code != 0) {
+    if (root->info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // The folder has become a link or junction: copied as one, never
+        // followed.
+        Copier copier(run);
+        copier.copyReparsePoint(source, target, root->info.dwFileAttributes, result);
+        result.merge(run.shared);
+        return result;
+    }
+    if (const DWORD code = makeFolder(target, root->fresh); code != 0) {
         result.destinationFailed = true;
         result.destinationFailure = {narrow(target), "create folder", errorText(code), static_cast<int>(code)};
         return result;
     }
     if (!root->fresh)
-        removeLeftovers(target);
+        removeLeftovers(target, source);
     run.fatTimes = keepsFatTimes(toExtendedPath(source)) || keepsFatTimes(toExtendedPath(target));
     run.filesystem = narrow(filesystemOf(toExtendedPath(target)));
     ++result.folders;
@@ -699,9 +727,8 @@ Result NativeCopyEngine::copyFile(const Params &params, ProgressSink &progress, 
     const std::wstring source = normalized(params.source);
     const std::wstring target = normalized(params.target);
     const std::wstring name = baseName(source);
-    if ((params.atDriveRoot && isDriveBookkeepingName(narrow(name))) || isTemporaryName(narrow(name))) {
-        result.skipped.push_back(
-            {narrow(source), isTemporaryName(narrow(name)) ? SkipReason::UnfinishedCopy : SkipReason::SystemItem});
+    if (params.atDriveRoot && isDriveBookkeepingName(narrow(name))) {
+        result.skipped.push_back({narrow(source), SkipReason::SystemItem});
         return result;
     }
     if (stop.load()) {
@@ -721,13 +748,13 @@ Result NativeCopyEngine::copyFile(const Params &params, ProgressSink &progress, 
     }
     Run run{params, progress, stop};
     auto folder = std::make_shared<Folder>(Folder{run, source.substr(0, source.size() - name.size()), target});
-    if (const DWORD code = makeFolderPath(target, folder->fresh); code != 0) {
+    if (const DWORD code = openBackupFolder(target, folder->fresh); code != 0) {
         result.destinationFailed = true;
         result.destinationFailure = {narrow(target), "create folder", errorText(code), static_cast<int>(code)};
         return result;
     }
     if (!folder->fresh)
-        removeLeftovers(target);
+        removeLeftovers(target, folder->source);
     run.fatTimes = keepsFatTimes(toExtendedPath(source)) || keepsFatTimes(toExtendedPath(target));
     run.filesystem = narrow(filesystemOf(toExtendedPath(target)));
     Copier copier(run);

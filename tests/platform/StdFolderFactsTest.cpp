@@ -1,0 +1,100 @@
+// The folder facts of the real filesystem on trees deeper than any
+// descriptor limit.
+#include "platform/StdFolderFacts.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A folder on a tmpfs where the system allows one (a disk takes minutes to
+// delete a deep chain; a tmpfs is gone with its unmount).
+class DeepFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_path = (fs::temp_directory_path() / ("drovanta-facts-" + std::to_string(::getpid()))).string();
+        fs::create_directory(m_path);
+        m_mounted = ::geteuid() == 0 && ::mount("none", m_path.c_str(), "tmpfs", 0, "size=512m") == 0;
+    }
+    void TearDown() override
+    {
+        if (m_mounted)
+            ::umount2(m_path.c_str(), MNT_DETACH);
+        else
+            removeChain();
+        ::rmdir(m_path.c_str());
+    }
+
+    // Removes the chain of folders "d" below m_path: down by name, back up
+    // through "..", one descriptor at a time.
+    void removeChain()
+    {
+        int fd = ::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int depth = 0;
+        for (int next; fd >= 0 && (next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) >= 0;
+             ++depth) {
+            ::close(fd);
+            fd = next;
+        }
+        for (; fd >= 0; --depth) {
+            (void)::unlinkat(fd, "f", 0);
+            (void)::unlinkat(fd, "l", 0);
+            if (depth == 0)
+                break;
+            const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ::close(fd);
+            fd = parent;
+            if (fd >= 0)
+                (void)::unlinkat(fd, "d", AT_REMOVEDIR);
+        }
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    std::string m_path;
+    bool m_mounted = false;
+};
+
+} // namespace
+
+TEST_F(DeepFolder, ContentBytesCountsEveryFileOfA100000LevelChainWithFewDescriptors)
+{
+    constexpr int levels = 100'000;
+    int fd = ::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::symlinkat("/etc/passwd", fd, "l"), 0) << "a link is not followed";
+    for (int level = 0; level < levels; ++level) {
+        if (level % 1000 == 0) {
+            const int file = ::openat(fd, "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            ASSERT_GE(file, 0);
+            ASSERT_EQ(::write(file, "abc", 3), 3);
+            ::close(file);
+        }
+        ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
+        const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        ASSERT_GE(next, 0);
+        fd = next;
+    }
+    ::close(fd);
+    rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const rlimit few{256, saved.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+
+    const std::uint64_t bytes = drovanta::platform::StdFolderFacts().contentBytes(m_path);
+
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(bytes, 3u * (levels / 1000));
+}
