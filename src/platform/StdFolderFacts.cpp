@@ -3,7 +3,9 @@
 #include "platform/Failure.h"
 
 #include <filesystem>
+#include <set>
 #include <system_error>
+#include <utility>
 
 #ifndef _WIN32
 #include <dirent.h>
@@ -86,10 +88,14 @@ struct Level {
     std::size_t next = 0;
 };
 
-// Adds the sizes of the regular files directly in `fd` to `total` and
-// returns its sub-folders on filesystem `device`. Returns false when the
+// Files with several names counted so far, by device and inode; only those,
+// so that the memory stays small however many files a tree holds.
+using LinkedFiles = std::set<std::pair<dev_t, ino_t>>;
+
+// Adds the allocated bytes of the regular files directly in `fd` to `total`
+// and returns its sub-folders on filesystem `device`. Returns false when the
 // folder cannot be listed.
-bool listFolder(int fd, dev_t device, std::uint64_t &total, std::vector<std::string> &subFolders)
+bool listFolder(int fd, dev_t device, std::uint64_t &total, LinkedFiles &linked, std::vector<std::string> &subFolders)
 {
     const int own = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR *stream = own < 0 ? nullptr : ::fdopendir(own);
@@ -104,8 +110,11 @@ bool listFolder(int fd, dev_t device, std::uint64_t &total, std::vector<std::str
         struct stat info {};
         if (::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
-        if (S_ISREG(info.st_mode))
-            total += static_cast<std::uint64_t>(info.st_size);
+        // What the copy will take: the blocks a file has (a sparse file's
+        // holes take none), and a file with several names once, since the
+        // backup keeps its names as links.
+        if (S_ISREG(info.st_mode) && (info.st_nlink == 1 || linked.emplace(info.st_dev, info.st_ino).second))
+            total += static_cast<std::uint64_t>(info.st_blocks) * 512;
         else if (S_ISDIR(info.st_mode) && info.st_dev == device)
             subFolders.emplace_back(entry->d_name);
     }
@@ -190,7 +199,8 @@ std::uint64_t StdFolderFacts::contentBytes(const std::string &folder) const
         throw Failure(describe("Cannot list folder", folder, std::strerror(errno)));
     std::uint64_t total = 0;
     std::vector<Level> levels(1);
-    if (!listFolder(root.get(), rootInfo.st_dev, total, levels[0].subFolders))
+    LinkedFiles linked;
+    if (!listFolder(root.get(), rootInfo.st_dev, total, linked, levels[0].subFolders))
         throw Failure(describe("Cannot list folder", folder, std::strerror(errno)));
     levels[0].folder = std::move(root);
     levels[0].info = rootInfo;
@@ -221,7 +231,7 @@ std::uint64_t StdFolderFacts::contentBytes(const std::string &folder) const
             ::openat(level.folder.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (child.folder.get() < 0 || ::fstat(child.folder.get(), &child.info) != 0
             || child.info.st_dev != rootInfo.st_dev
-            || !listFolder(child.folder.get(), rootInfo.st_dev, total, child.subFolders))
+            || !listFolder(child.folder.get(), rootInfo.st_dev, total, linked, child.subFolders))
             continue; // unreadable: counts as empty
         levels.push_back(std::move(child));
         if (levels.size() > openLevels + 1)

@@ -96,5 +96,24 @@ TEST_F(DeepFolder, ContentBytesCountsEveryFileOfA100000LevelChainWithFewDescript
     const std::uint64_t bytes = drovanta::platform::StdFolderFacts().contentBytes(m_path);
 
     ::setrlimit(RLIMIT_NOFILE, &saved);
-    EXPECT_EQ(bytes, 3u * (levels / 1000));
+    struct stat one {};
+    ASSERT_EQ(::stat((m_path + "/f").c_str(), &one), 0);
+    EXPECT_EQ(bytes, static_cast<std::uint64_t>(one.st_blocks) * 512 * (levels / 1000));
+}
+
+// The room a copy takes: a sparse file's holes take none, and a file with two
+// names is copied once (the backup keeps them as links).
+TEST_F(DeepFolder, ContentBytesCountsAllocatedBytesAndAFileWithTwoNamesOnce)
+{
+    const std::string sparse = m_path + "/disk.img";
+    const int fd = ::open(sparse.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, "data", 4, 1LL << 30), 4);
+    ::close(fd);
+    ASSERT_EQ(::link(sparse.c_str(), (m_path + "/same-disk.img").c_str()), 0);
+    struct stat info {};
+    ASSERT_EQ(::stat(sparse.c_str(), &info), 0);
+
+    EXPECT_EQ(drovanta::platform::StdFolderFacts().contentBytes(m_path), static_cast<std::uint64_t>(info.st_blocks) * 512);
+    EXPECT_LT(info.st_blocks * 512, 1LL << 20) << "this filesystem keeps no holes";
 }
