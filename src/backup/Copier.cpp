@@ -34,12 +34,12 @@ bool stopRequested()
     return StopCopy.load() || (report && report->destinationFailed());
 }
 
-// Hands one engine operation to the front-end, which runs it without
-// freezing, and adds its result to the run's report. Nothing escapes: an
-// operation that could not even start is a failure of its item.
 // The byte count of the run under way, or nullptr outside a run.
 RunProgress *progress = nullptr;
 
+// Hands one engine operation to the front-end, which runs it without
+// freezing, and adds its result to the run's report. Nothing escapes: an
+// operation that could not even start is a failure of its item.
 void runEngine(const std::string &path, const std::string &name, engine::Result (engine::CopyEngine::*operation)(
                                             const engine::Params &, engine::ProgressSink &, const std::atomic<bool> &),
                const engine::Params &params)
