@@ -63,6 +63,8 @@ int main(int argc, char *argv[])
         return app::runCommandLine(argc, argv);
 
     QApplication app(argc, argv);
+    // Lets the desktop match the window with its entry and icon (Wayland's app id).
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.corvane.Drovanta"));
     shell::Form1 form;
     form.Form_Load();
     form.show();
