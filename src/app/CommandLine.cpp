@@ -312,7 +312,7 @@ int runCommandLine(int argc, char *argv[])
         "  drovanta --backup SOURCE DESTINATION\n"
         "  drovanta --list\n"
         "\n"
-        "Without arguments the window opens.\n"
+        "Without arguments, or with Qt's own options only (-style, -platform...), the window opens.\n"
         "\n"
         "Exit codes: 0 everything copied, 1 some items could not be copied, 2 refused before copying,\n"
         "3 the destination failed, 64 wrong arguments, 130 when stopped by Ctrl-C or SIGTERM."));

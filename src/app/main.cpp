@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "app/QtOptions.h"
 
 #include "shell/Form1.h"
 
@@ -55,12 +56,15 @@ int main(int argc, char *argv[])
     services.settings = &settings;
     services.urlOpener = &urlOpener;
 
-    // Any argument means a scripted run: decided before QApplication exists,
-    // so that cron and ssh sessions need no display.
-    if (argc > 1)
+    // Drovanta's own options (or any argument that is not one of Qt's) mean a
+    // scripted run: decided before QApplication exists, so that cron and ssh
+    // sessions need no display. Qt's standard options open the window.
+    if (!app::onlyQtOptions(argc, argv))
         return app::runCommandLine(argc, argv);
 
     QApplication app(argc, argv);
+    // Lets the desktop match the window with its entry and icon (Wayland's app id).
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.corvane.Drovanta"));
     shell::Form1 form;
     form.Form_Load();
     form.show();

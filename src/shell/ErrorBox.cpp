@@ -1,14 +1,11 @@
 #include "shell/ErrorBox.h"
 
+#include "shell/BuildOptions.h"
+
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 
 namespace drovanta::shell {
-namespace {
-
-constexpr std::string_view supportAddress = "support@corvane.example";
-
-} // namespace
 
 std::string errorReportText(std::string_view description, std::string_view location, int label)
 {
@@ -20,7 +17,7 @@ std::string errorReportText(std::string_view description, std::string_view locat
     text += std::to_string(label);
     text += "\r\r";
     text += "Please email screenshot of this message to ";
-    text += supportAddress;
+    text += supportAddress();
     return text;
 }
 

@@ -1,5 +1,7 @@
 #include "shell/Main.h"
 
+#include "shell/BuildOptions.h"
+
 #include "platform/Application.h"
 #include "platform/Clock.h"
 #include "platform/RandomSource.h"
@@ -45,14 +47,19 @@ void SetAppTitle()
     platform::services().application->setTitle(appTitleFor(productName));
 }
 
-void RandomHomePageVisit()
+void RandomHomePageVisit(std::string_view address)
 {
     auto &services = platform::services();
     services.random->seed(static_cast<float>(services.clock->secondsSinceMidnight()));
     const double draw = std::floor(static_cast<double>(services.random->next()) * 100.0) + 1.0;
     const auto number = static_cast<short>(draw);
-    if (number == 7)
-        services.urlOpener->open(homePageAddress);
+    if (number == 7 && !address.empty())
+        services.urlOpener->open(std::string(address));
+}
+
+void RandomHomePageVisit()
+{
+    RandomHomePageVisit(homePageAddress());
 }
 
 } // namespace drovanta::shell::Main

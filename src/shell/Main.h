@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Start-up helpers shared by the window's modules.
 namespace drovanta::shell::Main {
@@ -8,7 +9,6 @@ namespace drovanta::shell::Main {
 // The program's name: the window caption, the settings section and the
 // source of the application title.
 inline constexpr const char *productName = "Drovanta";
-inline constexpr const char *homePageAddress = "https://www.corvane.example/";
 
 // The path of an optional file that lies beside the program, given relative
 // to the program folder with '/' between its parts ("x/o.cjs").
@@ -24,7 +24,10 @@ bool FileExists(const std::string &path);
 std::string appTitleFor(const std::string &productName);
 void SetAppTitle();
 
-// About once in a hundred starts, opens the home page in the web browser.
+// About once in a hundred starts, opens `address` (by default the home page
+// the program was built with) in the web browser; nothing when it is empty.
+// The draw is made either way.
+void RandomHomePageVisit(std::string_view address);
 void RandomHomePageVisit();
 
 // Looks for the skin file beside the program and applies it to the main window.

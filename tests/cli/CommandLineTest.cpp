@@ -367,6 +367,22 @@ TEST_F(CommandLine, HelpAndHelpAllPrintTheUsageAndEndWithZero)
     }
 }
 
+TEST_F(CommandLine, VersionPrintsTheProgramsNameAndVersionAndEndsWithZero)
+{
+    const Finished result = run({"--version"});
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_EQ(result.output, "drovanta " DROVANTA_VERSION "\n");
+}
+
+TEST_F(CommandLine, QtsOwnOptionsOpenTheWindowInsteadOfTheCommandLine)
+{
+    using namespace std::chrono_literals;
+    ProgramRun window(m_scratch.path(), {"-style", "Fusion", "-platform", "offscreen"});
+
+    EXPECT_FALSE(window.endsWithin(2s)) << "exit code " << window.wait() << ": " << window.errors();
+    EXPECT_EQ(window.output(), "");
+}
+
 TEST_F(CommandLine, WrongArgumentsEndWithSixtyFourAndUsageWithoutTouchingTheDestination)
 {
     const std::vector<std::vector<std::string>> wrong = {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 extern char **environ;
 
@@ -91,6 +92,24 @@ int ProgramRun::wait()
     m_finished = true;
     m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     return m_exitCode;
+}
+
+bool ProgramRun::endsWithin(std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!m_finished && m_pid > 0) {
+        int status = 0;
+        const pid_t ended = ::waitpid(m_pid, &status, WNOHANG);
+        if (ended == m_pid) {
+            m_finished = true;
+            m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        } else if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    return true;
 }
 
 bool ProgramRun::pause()

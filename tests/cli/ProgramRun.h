@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ public:
 
     // Waits for the end and returns the exit code (-signal when killed).
     int wait();
+    // True when the program ends within `limit`.
+    bool endsWithin(std::chrono::milliseconds limit);
     void sendSignal(int signal) const;
     // Stops the program and returns once every thread of it stands still
     // (SIGCONT lets it go on); false when it had already ended.

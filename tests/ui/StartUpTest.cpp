@@ -72,6 +72,14 @@ TEST_F(StartUpTest, TheHomePageOpensOnceOnADrawOfSevenAndNeverOtherwise)
     }
 }
 
+TEST_F(StartUpTest, WithoutAHomePageADrawOfSevenOpensNothing)
+{
+    fakes.random.value = 0.065f;
+    drovanta::shell::Main::RandomHomePageVisit("");
+    EXPECT_TRUE(fakes.urlOpener.opened.empty());
+    EXPECT_EQ(fakes.random.seeds.size(), 1u);
+}
+
 TEST_F(StartUpTest, ClosingReleasesTheRecordListsAndEndsTheProcessWithoutAsking)
 {
     form->Form_Load();

@@ -1,0 +1,51 @@
+// Which starts open the window and which run the command line.
+#include "app/QtOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace drovanta::app {
+namespace {
+
+struct Start {
+    std::vector<std::string> arguments;
+    bool opensWindow;
+};
+
+void PrintTo(const Start &start, std::ostream *out)
+{
+    *out << (start.opensWindow ? "window:" : "command line:");
+    for (const std::string &argument : start.arguments)
+        *out << ' ' << argument;
+}
+
+class QtOptions : public ::testing::TestWithParam<Start> {};
+
+TEST_P(QtOptions, OnlyQtsStandardOptionsWithTheirValuesOpenTheWindow)
+{
+    std::vector<const char *> argv{"drovanta"};
+    for (const std::string &argument : GetParam().arguments)
+        argv.push_back(argument.c_str());
+    EXPECT_EQ(onlyQtOptions(static_cast<int>(argv.size()), argv.data()), GetParam().opensWindow);
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, QtOptions, ::testing::Values(
+    Start{{}, true},
+    Start{{"-style", "Fusion"}, true},
+    Start{{"--style", "Fusion"}, true},
+    Start{{"-style=Fusion"}, true},
+    Start{{"-session", "10d2c3a8f0000170_1"}, true},
+    Start{{"-platform", "offscreen", "-reverse", "-display", ":0", "-qwindowgeometry", "640x480"}, true},
+    Start{{"--list"}, false},
+    Start{{"--help-all"}, false},
+    Start{{"-v"}, false},
+    Start{{"-style", "Fusion", "--backup", "/a", "/b"}, false},
+    Start{{"/media/a", "/media/b"}, false},
+    Start{{"--frobnicate"}, false},
+    Start{{"-style"}, false}));
+
+} // namespace
+} // namespace drovanta::app
