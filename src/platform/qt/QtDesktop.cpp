@@ -72,7 +72,9 @@ void QtDesktop::announce(const std::string &title, const std::string &text)
             QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
             QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
         call << QStringLiteral("Drovanta") << quint32(0) << QStringLiteral("drovanta") << QString::fromStdString(title)
-             << QString::fromStdString(text) << QStringList() << QVariantMap() << qint32(-1);
+             << QString::fromStdString(text) << QStringList()
+             << QVariantMap{{QStringLiteral("desktop-entry"), QStringLiteral("io.github.corvane.Drovanta")}}
+             << qint32(-1);
         const QDBusMessage reply = bus.call(call, QDBus::Block, busTimeoutMs);
         if (reply.type() == QDBusMessage::ReplyMessage)
             return;
