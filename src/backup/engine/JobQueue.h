@@ -69,23 +69,46 @@ private:
 // `walk(alone)` on the calling thread, then closes the queue, waits for the
 // workers and returns their results added up. `alone` is true when no
 // worker thread could be started: the walk must then copy what it finds
-// itself instead of queuing it.
+// itself instead of queuing it. Whatever throws, in the walk or in a worker,
+// every worker is joined before the first exception goes on to the caller.
 template<typename Job, typename Work, typename Walk>
 Result runWithWorkers(JobQueue<Job> &queue, unsigned wanted, Work work, Walk walk)
 {
     wanted = std::max(1u, wanted);
     std::vector<Result> results(wanted);
+    std::vector<std::exception_ptr> failures(wanted);
     std::vector<std::thread> workers;
     try {
         for (unsigned i = 0; i < wanted; ++i)
-            workers.emplace_back([&work, &results, i] { work(results[i]); });
+            workers.emplace_back([&queue, &work, &results, &failures, i] {
+                try {
+                    work(results[i]);
+                } catch (...) {
+                    failures[i] = std::current_exception();
+                    // Keep taking jobs, so that the walk never waits on a
+                    // full queue that nobody empties.
+                    while (queue.pop()) {
+                    }
+                }
+            });
     } catch (const std::exception &) {
         // Fewer threads than asked for; with none, the walk copies alone.
     }
-    walk(workers.empty());
+    std::exception_ptr walkFailure;
+    try {
+        walk(workers.empty());
+    } catch (...) {
+        walkFailure = std::current_exception();
+    }
     queue.close();
     for (auto &worker : workers)
         worker.join();
+    if (walkFailure)
+        std::rethrow_exception(walkFailure);
+    for (const auto &failure : failures) {
+        if (failure)
+            std::rethrow_exception(failure);
+    }
     Result total;
     for (const auto &result : results)
         total.merge(result);
