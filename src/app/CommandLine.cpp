@@ -11,6 +11,7 @@
 #include "backup/RunLog.h"
 #include "backup/RunReport.h"
 #include "backup/StopCopy.h"
+#include "backup/SyncDestination.h"
 
 #include "drives/DriveRecord.h"
 
@@ -60,16 +61,9 @@ public:
     CopyDisplayInstalled &operator=(const CopyDisplayInstalled &) = delete;
 };
 
-void showMessage(const std::string &text)
-{
-    platform::MessageBox box;
-    box.text = text;
-    platform::services().messageBoxes->show(box);
-}
-
 int refuse(const std::string &text)
 {
-    showMessage(text);
+    shell::showMessage(text);
     return ExitCode::refused;
 }
 
@@ -173,26 +167,6 @@ std::uint64_t roomNeeded(const std::string &source)
     return services.folders->contentBytes(source);
 }
 
-// Writes what the run put on the destination to the device before success is
-// reported. The backup folder may be missing (a stop before it was created),
-// so the sync goes to the nearest folder that exists.
-void syncDestination(const std::string &backupFolder, backup::RunReport &report)
-{
-    std::filesystem::path folder(backupFolder);
-    std::error_code ec;
-    while (!std::filesystem::is_directory(folder, ec) && folder.has_parent_path() && folder.parent_path() != folder)
-        folder = folder.parent_path();
-    if (!std::filesystem::is_directory(folder, ec))
-        return;
-    std::string reason;
-    if (!engine::syncFilesystem(folder.string(), reason)) {
-        engine::Result synced;
-        synced.destinationFailed = true;
-        synced.destinationFailure = {folder.string(), "write to the device", reason, 0};
-        report.add(synced);
-    }
-}
-
 // "Done." on the output stream; what went wrong, what the destination could
 // not keep and what is not copied by design on the error stream.
 void printReport(Console &console, const backup::RunReport &report)
@@ -262,7 +236,7 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
         backup::Copy::FS_CopyXToY(sourceRoot, backupFolder);
         if (report.refused())
             return ExitCode::refused; // the copier has said why
-        syncDestination(backupFolder, report);
+        backup::syncDestination(backupFolder, report);
     }
     backup::recordRun(report, sourceRoot, backupFolder, startedAt);
     const int failedSteps = boxes.shown() - boxesBefore;

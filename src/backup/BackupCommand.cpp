@@ -5,6 +5,7 @@
 #include "backup/RunLog.h"
 #include "backup/RunReport.h"
 #include "backup/StopCopy.h"
+#include "backup/SyncDestination.h"
 
 #include "drives/DriveRecord.h"
 
@@ -26,37 +27,6 @@
 
 namespace drovanta::shell {
 namespace {
-
-void showMessage(const std::string &text)
-{
-    platform::MessageBox box;
-    box.text = text;
-    platform::services().messageBoxes->show(box);
-}
-
-// Writes what the run put on the destination to the device before the run is
-// reported as done. The backup folder may be missing (a stop before it was
-// created), so the sync goes to the nearest folder that exists.
-void syncDestination(const std::string &backupFolder, backup::RunReport &report)
-{
-    std::filesystem::path folder(backupFolder);
-    std::error_code ec;
-    while (!folder.empty() && !std::filesystem::is_directory(folder, ec) && folder.has_parent_path() &&
-           folder.parent_path() != folder)
-        folder = folder.parent_path();
-    if (folder.empty() || !std::filesystem::is_directory(folder, ec))
-        return;
-    const engine::Result result = backup::copyDisplay().wait([&] {
-        engine::Result synced;
-        std::string reason;
-        if (!engine::syncFilesystem(folder.string(), reason)) {
-            synced.destinationFailed = true;
-            synced.destinationFailure = {folder.string(), "write to the device", reason, 0};
-        }
-        return synced;
-    });
-    report.add(result);
-}
 
 // The entry text of the chosen drive when its root no longer holds the
 // filesystem that was listed (unmounted, unplugged, another drive there).
@@ -135,7 +105,7 @@ void Form1::PushButton1_Click()
         {
             const auto awake = backup::keepAwake("Backing up " + sourcePath);
             backup::Copy::FS_CopyXToY(sourcePath, backupFolder);
-            syncDestination(backupFolder, report);
+            backup::syncDestination(backupFolder, report);
         }
         backup::recordRun(report, sourcePath, backupFolder, started);
         // The user may have turned to other work during a long run.

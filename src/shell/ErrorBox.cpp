@@ -30,6 +30,13 @@ void showErrorBox(std::string_view description, std::string_view location, int l
     platform::services().messageBoxes->show(box);
 }
 
+void showMessage(const std::string &text)
+{
+    platform::MessageBox box;
+    box.text = text;
+    platform::services().messageBoxes->show(box);
+}
+
 std::string currentFailureDescription()
 {
     try {

@@ -15,6 +15,10 @@ std::string errorReportText(std::string_view description, std::string_view locat
 // and returns when it is dismissed.
 void showErrorBox(std::string_view description, std::string_view location, int label);
 
+// Shows a plain message (OK only, no icon, the application's title as
+// caption) and returns when it is dismissed.
+void showMessage(const std::string &text);
+
 // The description of the exception being handled (inside a catch block).
 std::string currentFailureDescription();
 
