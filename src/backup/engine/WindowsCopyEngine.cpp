@@ -2,13 +2,26 @@
 // POSIX, through Win32 calls. Paths go through the extended-length form so
 // that trees deeper than MAX_PATH copy; reparse points (links, junctions,
 // mounted volumes) are copied as reparse points and never followed.
+//
+// Win32 opens by path only, so the run holds each folder it goes through
+// open, checked to be a real folder and not shared for deletion: no folder
+// on the way can be renamed or replaced by a link while items below it are
+// reached by path. Times and attributes are set through handles the run
+// opened without following.
+//
+// What a copy does not keep: alternate data streams (a note per file that
+// has them) and access control lists (a copy takes the permissions of the
+// backup folder, as a copy made by the system's file manager does; a note
+// per item whose list holds rules of its own).
 #include "backup/engine/CopyEngine.h"
 #include "backup/engine/FaultInjection.h"
 #include "backup/engine/JobQueue.h"
 #include "backup/engine/LongPath.h"
 #include "backup/engine/SystemItems.h"
+#include "backup/engine/WindowsHardLinks.h"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <winioctl.h>
 
 #include <algorithm>
@@ -28,6 +41,8 @@ namespace {
 constexpr DWORD bufferSize = 1 << 20;
 // ERROR_DISK_QUOTA_EXCEEDED; older MinGW-w64 headers lack the name.
 constexpr DWORD diskQuotaExceeded = 1295;
+// ERROR_STOPPED_ON_SYMLINK: a link (or junction) where a real folder must be.
+constexpr DWORD stoppedOnLink = 681;
 constexpr DWORD keptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
     | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
@@ -112,6 +127,12 @@ public:
     explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : m_handle(handle) {}
     Handle(const Handle &) = delete;
     Handle &operator=(const Handle &) = delete;
+    Handle(Handle &&other) noexcept : m_handle(std::exchange(other.m_handle, INVALID_HANDLE_VALUE)) {}
+    Handle &operator=(Handle &&other) noexcept
+    {
+        reset(std::exchange(other.m_handle, INVALID_HANDLE_VALUE));
+        return *this;
+    }
     ~Handle() { (void)close(); }
     [[nodiscard]] HANDLE get() const { return m_handle; }
     [[nodiscard]] bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
@@ -149,6 +170,8 @@ struct Run {
     std::atomic<bool> halted{false};
     std::mutex mutex;
     Result shared;
+    windows::HardLinks hardLinks;
+    std::atomic<bool> hardLinksRefused{false}; // the destination cannot link (FAT, exFAT)
 
     bool cutShort() const { return halted.load() || stop.load(); }
 
@@ -162,6 +185,30 @@ struct Run {
             fail(into, path, operation, code, true);
         else
             note(kind);
+    }
+
+    // Gives the item behind `handle` the times and kept attributes of
+    // `source`. What the destination refuses is a note; false when the
+    // destination itself failed.
+    bool applyBasicInfo(Result &into, HANDLE handle, const FILE_BASIC_INFO &source, const std::wstring &path)
+    {
+        FILE_BASIC_INFO wanted{};
+        wanted.CreationTime = source.CreationTime;
+        wanted.LastAccessTime = source.LastAccessTime;
+        wanted.LastWriteTime = source.LastWriteTime;
+        wanted.FileAttributes = (source.FileAttributes & keptAttributes) | FILE_ATTRIBUTE_NORMAL;
+        if (::SetFileInformationByHandle(handle, FileBasicInfo, &wanted, sizeof wanted))
+            return true;
+        // One of the two was refused: find out which, and keep the other.
+        FILE_BASIC_INFO times = wanted;
+        times.FileAttributes = 0; // left as it is
+        if (!::SetFileInformationByHandle(handle, FileBasicInfo, &times, sizeof times))
+            metadataFailed(into, path, "set times", ::GetLastError(), NoteKind::Times);
+        FILE_BASIC_INFO attributes{};
+        attributes.FileAttributes = wanted.FileAttributes;
+        if (!halted && !::SetFileInformationByHandle(handle, FileBasicInfo, &attributes, sizeof attributes))
+            metadataFailed(into, path, "set attributes", ::GetLastError(), NoteKind::OwnersAndPermissions);
+        return !halted;
     }
 
     void collect(Result &into)
@@ -195,13 +242,106 @@ struct Run {
     }
 };
 
-// A source folder and its copy; the copy gets the folder's times and
-// attributes once everything inside is written.
+FILE_BASIC_INFO basicOf(const BY_HANDLE_FILE_INFORMATION &info)
+{
+    const auto value = [](const FILETIME &time) {
+        LARGE_INTEGER result;
+        result.LowPart = time.dwLowDateTime;
+        result.HighPart = static_cast<LONG>(time.dwHighDateTime);
+        return result;
+    };
+    FILE_BASIC_INFO basic{};
+    basic.CreationTime = value(info.ftCreationTime);
+    basic.LastAccessTime = value(info.ftLastAccessTime);
+    basic.LastWriteTime = value(info.ftLastWriteTime);
+    basic.FileAttributes = info.dwFileAttributes;
+    return basic;
+}
+
+// Whether the access control list of the item behind `handle` holds rules
+// of its own (not only those inherited from its folder), which a copy does
+// not keep.
+bool hasOwnAccessRules(HANDLE handle)
+{
+    PACL list = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list, nullptr,
+                          &descriptor)
+        != ERROR_SUCCESS)
+        return false;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    bool own = ::GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED);
+    for (DWORD index = 0; list != nullptr && !own && index < list->AceCount; ++index) {
+        void *entry = nullptr;
+        own = ::GetAce(list, index, &entry) && !(static_cast<const ACE_HEADER *>(entry)->AceFlags & INHERITED_ACE);
+    }
+    ::LocalFree(descriptor);
+    return own;
+}
+
+// Whether the file behind `handle` has data streams beyond its main one.
+bool hasAlternateStreams(HANDLE handle)
+{
+    alignas(FILE_STREAM_INFO) char buffer[1024];
+    if (::GetFileInformationByHandleEx(handle, FileStreamInfo, buffer, sizeof buffer))
+        return reinterpret_cast<const FILE_STREAM_INFO *>(buffer)->NextEntryOffset != 0;
+    return ::GetLastError() == ERROR_MORE_DATA; // more than fits: more than the main stream
+}
+
+// Access the run holds folders with; none of it lets another program
+// delete, rename or write to the folder meanwhile (see sharedFolderAccess).
+constexpr DWORD sourceFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL;
+constexpr DWORD targetFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+constexpr DWORD sharedFolderAccess = FILE_SHARE_READ;
+
+// Opens the folder `path` without following a link at its own name and
+// holds it in `handle`. stoppedOnLink when a link or junction is there,
+// ERROR_DIRECTORY when something else is.
+DWORD openRealFolder(const std::wstring &path, DWORD access, Handle &handle, BY_HANDLE_FILE_INFORMATION &info)
+{
+    handle.reset(::CreateFileW(toExtendedPath(path).c_str(), access, sharedFolderAccess, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle.valid() || !::GetFileInformationByHandle(handle.get(), &info)) {
+        const DWORD code = ::GetLastError();
+        handle.reset(INVALID_HANDLE_VALUE);
+        return code;
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return stoppedOnLink;
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return ERROR_DIRECTORY;
+    return 0;
+}
+
+// Opens a root as the user named it (links followed: the root is theirs).
+DWORD openRoot(const std::wstring &path, DWORD access, Handle &handle, BY_HANDLE_FILE_INFORMATION &info)
+{
+    handle.reset(::CreateFileW(toExtendedPath(path).c_str(), access,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.valid() || !::GetFileInformationByHandle(handle.get(), &info))
+        return ::GetLastError();
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : ERROR_DIRECTORY;
+}
+
+// A source folder and its copy, both held open while their items are
+// copied; the copy gets the folder's times and attributes once everything
+// inside is written.
 struct Folder {
+    Folder(Run &run, std::wstring source, std::wstring target)
+        : run(run), source(std::move(source)), target(std::move(target))
+    {
+    }
+    Folder(const Folder &) = delete;
+    Folder &operator=(const Folder &) = delete;
+
     Run &run;
     std::wstring source;
     std::wstring target;
-    WIN32_FILE_ATTRIBUTE_DATA info{};
+    Handle sourceHandle;
+    Handle targetHandle;
+    FILE_BASIC_INFO info{};
     bool fresh = false;
     bool complete = false;
     // Names given in this folder, folded: Windows' filesystems take names
@@ -219,20 +359,8 @@ struct Folder {
 
     ~Folder()
     {
-        if (!complete || run.halted)
-            return;
-        Handle folder(::CreateFileW(toExtendedPath(target).c_str(), FILE_WRITE_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!folder.valid()) {
-            run.fail(run.shared, target, "set times", ::GetLastError(), true);
-            return;
-        }
-        if (!::SetFileTime(folder.get(), &info.ftCreationTime, &info.ftLastAccessTime, &info.ftLastWriteTime))
-            run.metadataFailed(run.shared, target, "set times", ::GetLastError(), NoteKind::Times);
-        (void)folder.close();
-        if (!::SetFileAttributesW(toExtendedPath(target).c_str(), info.dwFileAttributes & keptAttributes))
-            run.metadataFailed(run.shared, target, "set attributes", ::GetLastError(), NoteKind::OwnersAndPermissions);
+        if (complete && !run.halted && targetHandle.valid())
+            (void)run.applyBasicInfo(run.shared, targetHandle.get(), info, target);
     }
 };
 
@@ -321,6 +449,149 @@ DWORD replace(const std::wstring &temporary, const std::wstring &target)
     return code;
 }
 
+// How a file's data went: the first error and on which side, and the bytes written.
+struct Transfer {
+    DWORD code = 0;
+    bool sourceSide = false;
+    std::uint64_t bytes = 0;
+    faults::Faults *planted = faults::active();
+};
+
+// Copies from `input`'s position to `output`'s, `length` bytes or (when
+// `toEnd`) up to the end of the input.
+void copyRange(HANDLE input, HANDLE output, std::uint64_t length, bool toEnd, Transfer &transfer)
+{
+    thread_local std::unique_ptr<char[]> buffer{new char[bufferSize]};
+    while (transfer.code == 0 && (toEnd || length > 0)) {
+        const DWORD wanted = toEnd ? bufferSize : static_cast<DWORD>(std::min<std::uint64_t>(bufferSize, length));
+        DWORD got = 0;
+        if (!::ReadFile(input, buffer.get(), wanted, &got, nullptr)) {
+            transfer.code = ::GetLastError();
+            transfer.sourceSide = true;
+            return;
+        }
+        if (got == 0) {
+            if (!toEnd) { // shorter than its allocated ranges: the file shrank meanwhile
+                transfer.code = ERROR_HANDLE_EOF;
+                transfer.sourceSide = true;
+            }
+            return;
+        }
+        length -= toEnd ? 0 : got;
+        DWORD done = 0;
+        while (done < got) {
+            DWORD want = got - done;
+            if (transfer.planted != nullptr) {
+                want = static_cast<DWORD>(faults::takeFromBudget(*transfer.planted, want));
+                if (want == 0) {
+                    transfer.code = static_cast<DWORD>(faults::systemError(transfer.planted->writeError));
+                    return;
+                }
+            }
+            DWORD put = 0;
+            if (!::WriteFile(output, buffer.get() + done, want, &put, nullptr)) {
+                transfer.code = ::GetLastError();
+                return;
+            }
+            if (put == 0) {
+                transfer.code = ERROR_DISK_FULL;
+                return;
+            }
+            done += put;
+            transfer.bytes += put;
+        }
+    }
+}
+
+// The allocated ranges of the first `size` bytes of a sparse file; false
+// when the filesystem cannot tell them.
+bool allocatedRanges(HANDLE input, std::uint64_t size, std::vector<FILE_ALLOCATED_RANGE_BUFFER> &ranges)
+{
+    FILE_ALLOCATED_RANGE_BUFFER query{};
+    query.Length.QuadPart = static_cast<LONGLONG>(size);
+    std::vector<FILE_ALLOCATED_RANGE_BUFFER> chunk(256);
+    while (query.Length.QuadPart > 0) {
+        DWORD got = 0;
+        const BOOL all = ::DeviceIoControl(input, FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query, chunk.data(),
+                                           static_cast<DWORD>(chunk.size() * sizeof chunk[0]), &got, nullptr);
+        if (!all && ::GetLastError() != ERROR_MORE_DATA)
+            return false;
+        const std::size_t count = got / sizeof chunk[0];
+        ranges.insert(ranges.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(count));
+        if (all || count == 0)
+            return true;
+        const LONGLONG next = chunk[count - 1].FileOffset.QuadPart + chunk[count - 1].Length.QuadPart;
+        query.Length.QuadPart -= next - query.FileOffset.QuadPart;
+        query.FileOffset.QuadPart = next;
+    }
+    return true;
+}
+
+// Copies a file's data. A sparse file stays sparse where the destination
+// can hold it: only its allocated ranges are written, the holes between
+// them are left to the filesystem.
+void copyData(HANDLE input, HANDLE output, const BY_HANDLE_FILE_INFORMATION &info, Transfer &transfer)
+{
+    const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    std::vector<FILE_ALLOCATED_RANGE_BUFFER> ranges;
+    DWORD ignored = 0;
+    const bool sparse = (info.dwFileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) && allocatedRanges(input, size, ranges)
+        && ::DeviceIoControl(output, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+    if (!sparse) {
+        copyRange(input, output, 0, true, transfer);
+        return;
+    }
+    for (const auto &range : ranges) {
+        if (static_cast<std::uint64_t>(range.FileOffset.QuadPart) >= size)
+            break;
+        const std::uint64_t length
+            = std::min<std::uint64_t>(static_cast<std::uint64_t>(range.Length.QuadPart),
+                                      size - static_cast<std::uint64_t>(range.FileOffset.QuadPart));
+        if (!::SetFilePointerEx(input, range.FileOffset, nullptr, FILE_BEGIN)) {
+            transfer.code = ::GetLastError();
+            transfer.sourceSide = true;
+            return;
+        }
+        if (!::SetFilePointerEx(output, range.FileOffset, nullptr, FILE_BEGIN)) {
+            transfer.code = ::GetLastError();
+            return;
+        }
+        copyRange(input, output, length, false, transfer);
+        if (transfer.code != 0)
+            return;
+    }
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    if (!::SetFilePointerEx(output, end, nullptr, FILE_BEGIN) || !::SetEndOfFile(output))
+        transfer.code = ::GetLastError();
+}
+
+// Tells the names waiting for a file's first copy where it is, or that it
+// failed (then the next name copies the data), however the copy ends.
+class FirstCopy final {
+public:
+    FirstCopy(Run &run, const windows::HardLinks::Key &key) : m_run(run), m_key(key) {}
+    FirstCopy(const FirstCopy &) = delete;
+    FirstCopy &operator=(const FirstCopy &) = delete;
+    ~FirstCopy()
+    {
+        if (m_expected)
+            m_run.hardLinks.finished(m_key, {});
+    }
+    void expect() { m_expected = true; }
+    void made(const std::wstring &copy)
+    {
+        if (m_expected)
+            m_run.hardLinks.finished(m_key, copy);
+        m_expected = false;
+    }
+
+private:
+    Run &m_run;
+    windows::HardLinks::Key m_key;
+    bool m_expected = false;
+};
+
 class Copier final {
 public:
     explicit Copier(Run &run) : m_run(run), m_queue(2048) {}
@@ -349,6 +620,14 @@ public:
             m_run.fail(result, source, "read information", ::GetLastError(), false);
             return;
         }
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) { // became a link since it was listed
+            (void)input.close();
+            copyReparsePoint(source, target, info.dwFileAttributes, result);
+            return;
+        }
+        const windows::HardLinks::Key key{info.dwVolumeSerialNumber,
+                                          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+        const bool linked = info.nNumberOfLinks > 1;
         if (!folder.fresh && m_run.params.skipUnchanged) {
             WIN32_FILE_ATTRIBUTE_DATA existing{};
             if (::GetFileAttributesExW(toExtendedPath(target).c_str(), GetFileExInfoStandard, &existing)
@@ -358,12 +637,29 @@ public:
                 const auto b = ticks(info.ftLastWriteTime);
                 const std::uint64_t tolerance = m_run.fatTimes ? 20'000'000 : 0; // 2 s in 100 ns units
                 if ((a > b ? a - b : b - a) <= tolerance) {
+                    // A file with more names stays the copy its later names link to.
+                    if (linked && m_run.hardLinks.claim(key, info.nNumberOfLinks).first)
+                        m_run.hardLinks.finished(key, target);
                     ++result.unchanged;
                     m_run.progress.fileCopied(narrow(source), 0);
                     return;
                 }
             }
         }
+        // A file with more names: the first name copies the data, the
+        // others become links to that copy.
+        FirstCopy first(m_run, key);
+        if (linked) {
+            const auto claim = m_run.hardLinks.claim(key, info.nNumberOfLinks);
+            if (claim.first)
+                first.expect();
+            else if (linkTo(folder, claim.firstCopy, source, target, result))
+                return;
+        }
+        if (hasAlternateStreams(input.get()))
+            m_run.note(NoteKind::AlternateStreams);
+        if (hasOwnAccessRules(input.get()))
+            m_run.note(NoteKind::AccessControlLists);
         std::wstring temporary;
         Handle output;
         for (int attempt = 0; attempt < 16 && !output.valid(); ++attempt) {
@@ -377,68 +673,23 @@ public:
             m_run.fail(result, target, "create file", ::GetLastError(), true);
             return;
         }
-        DWORD code = 0;
-        bool sourceSide = false;
-        const char *operation = "write";
-        std::uint64_t bytes = 0;
-        faults::Faults *planted = faults::active();
-        if (planted != nullptr && planted->readError) {
+        Transfer transfer;
+        if (faults::Faults *planted = transfer.planted; planted != nullptr && planted->readError) {
             if (const int plantedCode = planted->readError(narrow(source)); plantedCode != 0) {
-                code = static_cast<DWORD>(faults::systemError(plantedCode));
-                sourceSide = true;
+                transfer.code = static_cast<DWORD>(faults::systemError(plantedCode));
+                transfer.sourceSide = true;
             }
         }
-        thread_local std::unique_ptr<char[]> buffer{new char[bufferSize]};
-        while (code == 0) {
-            DWORD got = 0;
-            if (!::ReadFile(input.get(), buffer.get(), bufferSize, &got, nullptr)) {
-                code = ::GetLastError();
-                sourceSide = true;
-                break;
-            }
-            if (got == 0)
-                break;
-            DWORD done = 0;
-            while (done < got) {
-                DWORD want = got - done;
-                if (planted != nullptr) {
-                    want = static_cast<DWORD>(faults::takeFromBudget(*planted, want));
-                    if (want == 0) {
-                        code = static_cast<DWORD>(faults::systemError(planted->writeError));
-                        break;
-                    }
-                }
-                DWORD put = 0;
-                if (!::WriteFile(output.get(), buffer.get() + done, want, &put, nullptr)) {
-                    code = ::GetLastError();
-                    break;
-                }
-                if (put == 0) {
-                    code = ERROR_DISK_FULL;
-                    break;
-                }
-                done += put;
-                bytes += put;
-            }
-        }
-        if (sourceSide)
-            operation = "read";
+        if (transfer.code == 0)
+            copyData(input.get(), output.get(), info, transfer);
+        DWORD code = transfer.code;
+        const char *operation = transfer.sourceSide ? "read" : "write";
         // The data is complete: times and attributes the destination
         // refuses are notes, and the file is kept.
-        if (code == 0
-            && !::SetFileTime(output.get(), &info.ftCreationTime, &info.ftLastAccessTime, &info.ftLastWriteTime)) {
-            m_run.metadataFailed(result, target, "set times", ::GetLastError(), NoteKind::Times);
-            if (m_run.halted)
-                code = ERROR_OPERATION_ABORTED;
-        }
+        if (code == 0 && !m_run.applyBasicInfo(result, output.get(), basicOf(info), target))
+            code = ERROR_OPERATION_ABORTED;
         if (const DWORD closed = output.close(); code == 0 && closed != 0)
             code = closed;
-        if (code == 0 && !::SetFileAttributesW(toExtendedPath(temporary).c_str(),
-                                               (info.dwFileAttributes & keptAttributes) | FILE_ATTRIBUTE_NORMAL)) {
-            m_run.metadataFailed(result, target, "set attributes", ::GetLastError(), NoteKind::OwnersAndPermissions);
-            if (m_run.halted)
-                code = ERROR_OPERATION_ABORTED;
-        }
         if (code == 0) {
             code = replace(temporary, target);
             operation = "replace";
@@ -446,12 +697,66 @@ public:
         if (code != 0) {
             ::SetFileAttributesW(toExtendedPath(temporary).c_str(), FILE_ATTRIBUTE_NORMAL);
             ::DeleteFileW(toExtendedPath(temporary).c_str());
-            m_run.fail(result, sourceSide ? source : target, operation, code, !sourceSide);
+            m_run.fail(result, transfer.sourceSide ? source : target, operation, code, !transfer.sourceSide);
             return;
         }
+        first.made(target);
         ++result.files;
-        result.bytes += bytes;
-        m_run.progress.fileCopied(narrow(source), bytes);
+        result.bytes += transfer.bytes;
+        m_run.progress.fileCopied(narrow(source), transfer.bytes);
+    }
+
+    // Makes `target` a hard link to `firstCopy`. False when the destination
+    // cannot link (the data is then copied, and a note says so).
+    bool linkTo(const Folder &folder, const std::wstring &firstCopy, const std::wstring &source,
+                const std::wstring &target, Result &result)
+    {
+        if (m_run.hardLinksRefused.load(std::memory_order_relaxed)) {
+            m_run.note(NoteKind::HardLinks);
+            return false;
+        }
+        std::wstring temporary;
+        DWORD code = ERROR_ALREADY_EXISTS;
+        for (int attempt = 0; attempt < 16 && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS); ++attempt) {
+            temporary = join(folder.target, temporaryName());
+            code = ::CreateHardLinkW(toExtendedPath(temporary).c_str(), toExtendedPath(firstCopy).c_str(), nullptr)
+                ? 0
+                : ::GetLastError();
+        }
+        const char *operation = "create link";
+        if (code == 0) {
+            code = replace(temporary, target);
+            if (code != 0) {
+                operation = "replace";
+                removeName(temporary, firstCopy);
+            }
+        }
+        if (code == 0) {
+            ++result.files;
+            m_run.progress.fileCopied(narrow(source), 0);
+            return true;
+        }
+        if (isDestinationFatal(code)) {
+            m_run.fail(result, target, operation, code, true);
+            return true;
+        }
+        if (code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED)
+            m_run.hardLinksRefused.store(true, std::memory_order_relaxed);
+        m_run.note(NoteKind::HardLinks);
+        return false;
+    }
+
+    // Removes the name `path` of a file that keeps the name `other`: a
+    // read-only file loses the attribute for the removal only.
+    static void removeName(const std::wstring &path, const std::wstring &other)
+    {
+        const DWORD attributes = ::GetFileAttributesW(toExtendedPath(path).c_str());
+        const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+        if (readOnly)
+            ::SetFileAttributesW(toExtendedPath(path).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        ::DeleteFileW(toExtendedPath(path).c_str());
+        if (readOnly)
+            ::SetFileAttributesW(toExtendedPath(other).c_str(), attributes);
     }
 
     // Links and junctions keep their reparse data, copied as it is.
@@ -600,13 +905,31 @@ private:
 
     std::shared_ptr<Folder> enterFolder(const std::shared_ptr<Folder> &parent, const std::wstring &name)
     {
-        auto child = std::make_shared<Folder>(Folder{m_run, join(parent->source, name), join(parent->target, name)});
-        if (!::GetFileAttributesExW(toExtendedPath(child->source).c_str(), GetFileExInfoStandard, &child->info)) {
-            m_run.fail(m_walkResult, child->source, "read information", ::GetLastError(), false);
-            child->complete = false;
+        auto child = std::make_shared<Folder>(m_run, join(parent->source, name), join(parent->target, name));
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (const DWORD code = openRealFolder(child->source, sourceFolderAccess, child->sourceHandle, info);
+            code != 0) {
+            if (code == stoppedOnLink) { // became a link since it was listed: copied as one
+                Job job{parent, name, info.dwFileAttributes, 0};
+                if (m_inline)
+                    copyItem(job, m_walkResult);
+                else
+                    m_queue.push(std::move(job));
+            } else {
+                m_run.fail(m_walkResult, child->source, "read information", code, false);
+            }
             return nullptr;
         }
+        child->info = basicOf(info);
+        if (hasOwnAccessRules(child->sourceHandle.get()))
+            m_run.note(NoteKind::AccessControlLists);
         if (const DWORD code = makeFolder(child->target, child->fresh); code != 0) {
+            m_run.fail(m_walkResult, child->target, "create folder", code, true);
+            return nullptr;
+        }
+        BY_HANDLE_FILE_INFORMATION ignored{};
+        if (const DWORD code = openRealFolder(child->target, targetFolderAccess, child->targetHandle, ignored);
+            code != 0) {
             m_run.fail(m_walkResult, child->target, "create folder", code, true);
             return nullptr;
         }
@@ -674,6 +997,73 @@ DWORD openBackupFolder(const std::wstring &folder, bool &fresh)
     return 0;
 }
 
+// Where an item named by a path lies below its root: the folder that holds
+// it and its name there (empty when the path is the root itself). Every
+// folder between the root and the item was opened without following a link,
+// found to be a real folder, and is held in `held` for as long as the Place
+// lives, so that none can be renamed or replaced meanwhile.
+struct Place {
+    std::wstring parent;
+    std::wstring name;
+    std::vector<Handle> held;
+};
+
+bool sameText(const std::wstring &a, const std::wstring &b, std::size_t length)
+{
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(length), b.data(), static_cast<int>(length), TRUE)
+        == CSTR_EQUAL;
+}
+
+// 0 or the system's error: ERROR_INVALID_PARAMETER when `path` does not lie
+// below `root` (compared by whole components) or names ".." below it.
+DWORD openPlace(const std::wstring &root, const std::wstring &path, DWORD access, Place &place)
+{
+    std::vector<std::wstring> below;
+    if (root.empty()) {
+        const auto slash = path.find_last_of(L'\\');
+        if (slash == std::wstring::npos) {
+            place.parent = L".";
+            below.push_back(path);
+        } else {
+            place.parent = path.substr(0, slash == 2 && path[1] == L':' ? 3 : slash);
+            below.push_back(path.substr(slash + 1));
+        }
+    } else {
+        if (path.size() < root.size() || !sameText(path, root, root.size())
+            || (path.size() > root.size() && root.back() != L'\\' && path[root.size()] != L'\\'))
+            return ERROR_INVALID_PARAMETER;
+        place.parent = root;
+        for (std::size_t start = root.size(); start < path.size();) {
+            const auto slash = std::min(path.find(L'\\', start), path.size());
+            if (std::wstring part = path.substr(start, slash - start); !part.empty() && part != L".")
+                below.push_back(std::move(part));
+            start = slash + 1;
+        }
+    }
+    for (const auto &part : below) {
+        if (part == L"..")
+            return ERROR_INVALID_PARAMETER;
+    }
+    if (below.empty())
+        return 0;
+    place.name = below.back();
+    below.pop_back();
+    for (const auto &part : below) {
+        place.parent = join(place.parent, part);
+        Handle folder;
+        BY_HANDLE_FILE_INFORMATION ignored{};
+        if (const DWORD code = openRealFolder(place.parent, access, folder, ignored); code != 0)
+            return code;
+        place.held.push_back(std::move(folder));
+    }
+    return 0;
+}
+
+ItemFailure failureOf(const std::wstring &path, const char *operation, DWORD code)
+{
+    return {narrow(path), operation, errorText(code), static_cast<int>(code)};
+}
+
 } // namespace
 
 Result NativeCopyEngine::copyTree(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop)
@@ -690,31 +1080,60 @@ Result NativeCopyEngine::copyTree(const Params &params, ProgressSink &progress, 
         return result;
     }
     Run run{params, progress, stop};
-    auto root = std::make_shared<Folder>(Folder{run, source, target});
-    if (!::GetFileAttributesExW(toExtendedPath(source).c_str(), GetFileExInfoStandard, &root->info)) {
-        const DWORD code = ::GetLastError();
-        result.failures.push_back({narrow(source), "open folder", errorText(code), static_cast<int>(code)});
+    auto root = std::make_shared<Folder>(run, source, target);
+
+    // The source as it is now: a folder that has become a link or junction
+    // is copied as one; nothing is read through a link.
+    Place from;
+    BY_HANDLE_FILE_INFORMATION info{};
+    DWORD code = openPlace(normalized(params.sourceRoot), source, sourceFolderAccess, from);
+    if (code == 0) {
+        code = from.name.empty() ? openRoot(source, sourceFolderAccess, root->sourceHandle, info)
+                                 : openRealFolder(source, sourceFolderAccess, root->sourceHandle, info);
+    }
+    const bool isLink = code == stoppedOnLink && !from.name.empty();
+    if (code != 0 && !isLink) {
+        result.failures.push_back(failureOf(source, "open folder", code));
         return result;
     }
-    if (root->info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        // The folder has become a link or junction: copied as one, never
-        // followed.
-        Copier copier(run);
-        copier.copyReparsePoint(source, target, root->info.dwFileAttributes, result);
-        result.merge(run.shared);
-        return result;
-    }
-    if (const DWORD code = makeFolder(target, root->fresh); code != 0) {
+    Place to;
+    if (code = openPlace(normalized(params.targetRoot), target, targetFolderAccess, to); code != 0) {
         result.destinationFailed = true;
-        result.destinationFailure = {narrow(target), "create folder", errorText(code), static_cast<int>(code)};
+        result.destinationFailure = failureOf(target, "open folder", code);
+        return result;
+    }
+    if (isLink) {
+        if (to.name.empty()) {
+            result.failures.push_back(failureOf(source, "copy", ERROR_ALREADY_EXISTS));
+            return result;
+        }
+        Copier copier(run);
+        copier.copyReparsePoint(source, target, info.dwFileAttributes, result);
+        run.collect(result);
+        return result;
+    }
+    root->info = basicOf(info);
+    BY_HANDLE_FILE_INFORMATION ignored{};
+    if (to.name.empty()) {
+        code = openRoot(target, targetFolderAccess, root->targetHandle, ignored);
+    } else {
+        code = makeFolder(target, root->fresh);
+        if (code == 0)
+            code = openRealFolder(target, targetFolderAccess, root->targetHandle, ignored);
+    }
+    if (code != 0) {
+        result.destinationFailed = true;
+        result.destinationFailure = failureOf(target, "create folder", code);
         return result;
     }
     if (!root->fresh)
         removeLeftovers(target, source);
     run.fatTimes = keepsFatTimes(toExtendedPath(source)) || keepsFatTimes(toExtendedPath(target));
     run.filesystem = narrow(filesystemOf(toExtendedPath(target)));
+    if (hasOwnAccessRules(root->sourceHandle.get()))
+        run.note(NoteKind::AccessControlLists);
     ++result.folders;
-    root->complete = true;
+    root->complete = !to.name.empty(); // a root keeps its own times and attributes
     Copier copier(run);
     result.merge(copier.runTree(std::move(root)));
     run.collect(result);
@@ -735,22 +1154,46 @@ Result NativeCopyEngine::copyFile(const Params &params, ProgressSink &progress, 
         result.stopped = true;
         return result;
     }
+    Place from;
+    if (const DWORD code = openPlace(normalized(params.sourceRoot), source, sourceFolderAccess, from); code != 0) {
+        result.failures.push_back(failureOf(source, "open folder", code));
+        return result;
+    }
     WIN32_FILE_ATTRIBUTE_DATA info{};
+    if (from.name.empty()) {
+        result.failures.push_back(failureOf(source, "copy", ERROR_DIRECTORY));
+        return result;
+    }
     if (!::GetFileAttributesExW(toExtendedPath(source).c_str(), GetFileExInfoStandard, &info)) {
-        const DWORD code = ::GetLastError();
-        result.failures.push_back({narrow(source), "read information", errorText(code), static_cast<int>(code)});
+        result.failures.push_back(failureOf(source, "read information", ::GetLastError()));
         return result;
     }
     const bool reparse = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !reparse) {
-        result.failures.push_back({narrow(source), "copy", errorText(ERROR_DIRECTORY), ERROR_DIRECTORY});
+        result.failures.push_back(failureOf(source, "copy", ERROR_DIRECTORY));
         return result;
     }
+    // The target is the backup folder itself: made when missing, never
+    // replaced, never followed.
+    Place to;
     Run run{params, progress, stop};
-    auto folder = std::make_shared<Folder>(Folder{run, source.substr(0, source.size() - name.size()), target});
-    if (const DWORD code = openBackupFolder(target, folder->fresh); code != 0) {
+    auto folder = std::make_shared<Folder>(run, from.parent, target);
+    DWORD code = openPlace(normalized(params.targetRoot), target, targetFolderAccess, to);
+    const char *operation = "open folder";
+    if (code == 0) {
+        BY_HANDLE_FILE_INFORMATION ignored{};
+        if (to.name.empty()) {
+            code = openRoot(target, targetFolderAccess, folder->targetHandle, ignored);
+        } else {
+            code = openBackupFolder(target, folder->fresh);
+            operation = code == 0 ? operation : "create folder";
+            if (code == 0)
+                code = openRealFolder(target, targetFolderAccess, folder->targetHandle, ignored);
+        }
+    }
+    if (code != 0) {
         result.destinationFailed = true;
-        result.destinationFailure = {narrow(target), "create folder", errorText(code), static_cast<int>(code)};
+        result.destinationFailure = failureOf(target, operation, code);
         return result;
     }
     if (!folder->fresh)
