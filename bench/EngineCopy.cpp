@@ -1,24 +1,32 @@
-// engine-copy SOURCE TARGET [WORKERS]: copies the tree SOURCE to TARGET with
-// the engine, then writes the destination's cache to its device once, as the
-// program does at the end of a backup. Exit status 0 when all went well.
+// engine-copy SOURCE TARGET [WORKERS [EARLIER]]: copies the tree SOURCE to
+// TARGET with the engine, then writes the destination's cache to its device
+// once, as the program does at the end of a backup. With EARLIER (an earlier
+// backup's copy of the tree, in a folder beside the one that holds TARGET),
+// unchanged files are shared with it as a daily backup shares them. Exit
+// status 0 when all went well.
 #include "backup/engine/CopyEngine.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 int main(int argc, char **argv)
 {
     using namespace drovanta::engine;
-    if (argc < 3 || argc > 4) {
-        std::fprintf(stderr, "usage: engine-copy SOURCE TARGET [WORKERS]\n");
+    if (argc < 3 || argc > 5) {
+        std::fprintf(stderr, "usage: engine-copy SOURCE TARGET [WORKERS [EARLIER]]\n");
         return 2;
     }
     Params params;
     params.source = argv[1];
     params.target = argv[2];
-    if (argc == 4)
+    if (argc >= 4)
         params.workers = static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10));
+    if (argc == 5) {
+        params.previousTarget = argv[4];
+        params.targetRoot = std::filesystem::path(params.target).parent_path().parent_path().string();
+    }
     NativeCopyEngine engine;
     NoProgress progress;
     const std::atomic<bool> stop{false};

@@ -185,7 +185,7 @@ void printReport(Console &console, const backup::RunReport &report)
         console.error(report.detailsText());
 }
 
-int runBackup(const std::string &sourceArgument, const std::string &destinationArgument, bool quiet,
+int runBackup(const std::string &sourceArgument, const std::string &destinationArgument, bool quiet, bool full,
               Console &console, ConsoleMessageBoxes &boxes)
 {
     const auto started = std::chrono::steady_clock::now();
@@ -201,6 +201,8 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
 
     const std::string sourceRoot = rootText(source);
     const std::string destinationRoot = rootText(destination);
+    const std::string backupFolder =
+        destinationRoot + "Backup " + drives::dateText(services.clock->today()).toStdString();
     std::uint64_t sourceBytes = 0;
     try {
         // A folder where a drive belongs while none is mounted there lies on
@@ -215,14 +217,19 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
         if (folders.backupReaches(source, destination))
             return refuse("Source must not be the same as destination.");
         sourceBytes = roomNeeded(source);
-        if (folders.availableBytes(destination) < sourceBytes)
+        const std::uint64_t available = folders.availableBytes(destination);
+        // Files unchanged since an earlier backup take no room: only what
+        // must be written has to fit.
+        if (available < sourceBytes && !full) {
+            if (const auto toWrite = backup::roomNeededWithEarlierBackup(sourceRoot, backupFolder))
+                sourceBytes = *toWrite;
+        }
+        if (available < sourceBytes)
             return refuse(backup::noRoomMessage(destinationRoot, sourceRoot));
     } catch (...) {
         return refuse("Cannot check the source and the destination: " + shell::currentFailureDescription());
     }
 
-    const std::string backupFolder =
-        destinationRoot + "Backup " + drives::dateText(services.clock->today()).toStdString();
     ConsoleCopyDisplay display(console, quiet);
     CopyDisplayInstalled installed(display);
     backup::StopCopy = false;
@@ -233,7 +240,7 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
     const auto startedAt = std::chrono::system_clock::now();
     {
         const auto awake = backup::keepAwake("Backing up " + sourceRoot);
-        backup::Copy::FS_CopyXToY(sourceRoot, backupFolder);
+        backup::Copy::FS_CopyXToY(sourceRoot, backupFolder, full);
         if (report.refused())
             return ExitCode::refused; // the copier has said why
         backup::syncDestination(backupFolder, report);
@@ -283,7 +290,7 @@ int runCommandLine(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "Backs up a whole drive (or folder) into \"Backup mm-dd-yyyy\" on another drive (or folder).\n"
         "\n"
-        "  drovanta --backup SOURCE DESTINATION\n"
+        "  drovanta --backup [--full] SOURCE DESTINATION\n"
         "  drovanta --list\n"
         "\n"
         "Without arguments, or with Qt's own options only (-style, -platform...), the window opens.\n"
@@ -299,9 +306,12 @@ int runCommandLine(int argc, char *argv[])
                                     QStringLiteral("Backs up SOURCE into \"Backup mm-dd-yyyy\" in DESTINATION."));
     const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("With --backup: no progress, only problems and the summary."));
+    const QCommandLineOption full(QStringLiteral("full"),
+                                  QStringLiteral("With --backup: copy every file, sharing none with an earlier backup."));
     parser.addOption(list);
     parser.addOption(backup);
     parser.addOption(quiet);
+    parser.addOption(full);
     parser.addPositionalArgument(QStringLiteral("SOURCE"), QStringLiteral("A drive root or folder to back up."),
                                  QStringLiteral("[SOURCE"));
     parser.addPositionalArgument(QStringLiteral("DESTINATION"),
@@ -333,7 +343,7 @@ int runCommandLine(int argc, char *argv[])
         if (arguments.size() != 2)
             return usageError(console, parser, QStringLiteral("--backup needs a SOURCE and a DESTINATION."));
         const std::vector<std::string> paths = positionalBytes(argc, argv, arguments);
-        return runBackup(paths.at(0), paths.at(1), parser.isSet(quiet), console, boxes);
+        return runBackup(paths.at(0), paths.at(1), parser.isSet(quiet), parser.isSet(full), console, boxes);
     }
     return usageError(console, parser, QStringLiteral("Nothing to do: give --list or --backup."));
 }

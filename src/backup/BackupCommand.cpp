@@ -78,6 +78,18 @@ void Form1::PushButton1_Click()
             const double free = backup::freeSpaceField(drives::recordField(destination, 2).toStdString());
             sourceBytes = backup::roomNeededForDrive(drives::recordField(source, 0).toStdString());
             tooLittleRoom = free < static_cast<double>(sourceBytes);
+            // Files unchanged since an earlier backup on the destination
+            // take no room: only what must be written has to fit.
+            if (tooLittleRoom) {
+                const std::string backupFolder = drives::backupFolderPath(drives::recordField(destination, 0),
+                                                                          platform::services().clock->today())
+                                                     .toStdString();
+                const std::string sourceRoot = drives::rootPath(drives::recordField(source, 0)).toStdString();
+                if (const auto toWrite = backup::roomNeededWithEarlierBackup(sourceRoot, backupFolder)) {
+                    sourceBytes = *toWrite;
+                    tooLittleRoom = free < static_cast<double>(sourceBytes);
+                }
+            }
         }))
         return;
     if (tooLittleRoom) {

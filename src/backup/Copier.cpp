@@ -1,6 +1,7 @@
 #include "backup/Copier.h"
 
 #include "backup/CopyDisplay.h"
+#include "backup/EarlierBackup.h"
 #include "backup/RunProgress.h"
 #include "backup/RunReport.h"
 #include "backup/StopCopy.h"
@@ -107,6 +108,8 @@ void Main::FS_CopyFolder(const platform::FolderItem &folder, const std::string &
     params.target = targetPath;
     params.sourceRoot = roots.source;
     params.targetRoot = roots.target;
+    if (!roots.previous.empty())
+        params.previousTarget = childPath(roots.previous, folder.name);
     params.atDriveRoot = true;
     runEngine(folder.path, folder.name, &engine::CopyEngine::copyTree, params);
 }
@@ -118,18 +121,19 @@ void Copy::FS_CopyFile(const platform::FolderItem &file, const std::string &fold
     params.target = folderPath;
     params.sourceRoot = roots.source;
     params.targetRoot = roots.target;
+    params.previousTarget = roots.previous;
     params.atDriveRoot = true;
     runEngine(file.path, file.name, &engine::CopyEngine::copyFile, params);
 }
 
-void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
+void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath, bool fullCopy)
 {
     shell::OnError on("in Drovanta2021/08/31.Copy.FS_CopyXToY ");
     CopyDisplay &display = copyDisplay();
     const platform::FileOperations &files = *platform::services().files;
     std::unique_ptr<platform::Folder> source;
     std::unique_ptr<platform::FolderLock> lock; // held until the run returns
-    const Roots roots{sourcePath, parentFolder(backupFolderPath)};
+    Roots roots{sourcePath, parentFolder(backupFolderPath), {}};
     int total = 0;
     int counter = 0;
 
@@ -192,6 +196,11 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath)
     });
     if (refusal)
         return;
+    if (!fullCopy) {
+        roots.previous = earlierBackupFolder(backupFolderPath);
+        if (RunReport *report = RunReport::current(); report && !roots.previous.empty())
+            report->setSharedWith(backupFolderName(roots.previous));
+    }
     on.run(108, [&] { display.processEvents(); });
     on.run(110, [&] {
         const auto subFolderCount = folder().subFolders().size();

@@ -25,10 +25,16 @@ namespace drovanta::backup {
 struct Roots {
     std::string source;
     std::string target;
+    // The latest earlier backup folder, whose unchanged files the run
+    // shares instead of copying them again; empty for a full copy.
+    std::string previous;
 };
 
 namespace Copy {
-void FS_CopyXToY(std::string sourcePath, std::string backupFolderPath);
+// Files that have not changed since the latest earlier backup in the
+// destination root become other names of that backup's files, unless
+// `fullCopy` asks for every file to be copied.
+void FS_CopyXToY(std::string sourcePath, std::string backupFolderPath, bool fullCopy = false);
 // Copies one root file into `folderPath` under its own name.
 void FS_CopyFile(const platform::FolderItem &file, const std::string &folderPath, const Roots &roots);
 } // namespace Copy

@@ -1,7 +1,10 @@
 #include "backup/RoomCheck.h"
 
+#include "backup/EarlierBackup.h"
+
 #include "platform/DriveSource.h"
 #include "platform/Failure.h"
+#include "platform/FolderFacts.h"
 #include "platform/Services.h"
 
 #include <QString>
@@ -18,6 +21,22 @@ std::uint64_t roomNeededForDrive(const std::string &letter)
         return total > free ? total - free : 0;
     }
     throw Failure("Drive '" + letter + "' not found");
+}
+
+std::optional<std::uint64_t> roomNeededWithEarlierBackup(const std::string &sourceRoot,
+                                                         const std::string &backupFolder)
+{
+    const platform::FolderFacts *folders = platform::services().folders;
+    if (folders == nullptr)
+        return std::nullopt;
+    const std::string earlier = earlierBackupFolder(backupFolder);
+    if (earlier.empty())
+        return std::nullopt;
+    try {
+        return folders->bytesToWrite(sourceRoot, earlier, backupFolder);
+    } catch (...) {
+        return std::nullopt; // the check against the whole drive stands
+    }
 }
 
 double freeSpaceField(const std::string &text)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace drovanta::backup {
@@ -9,6 +10,13 @@ namespace drovanta::backup {
 // minus free) at this moment. Throws Failure when the drive is not listed or
 // its figures cannot be read.
 std::uint64_t roomNeededForDrive(const std::string &letter);
+
+// When an earlier backup lies beside `backupFolder`, what a backup of
+// `sourceRoot` into it must write while sharing that backup's unchanged
+// files (a same-day rerun counts only what is not up to date yet). Nothing
+// when there is no earlier backup or what must be written cannot be measured.
+std::optional<std::uint64_t> roomNeededWithEarlierBackup(const std::string &sourceRoot,
+                                                         const std::string &backupFolder);
 
 // Field 2 of a drive record (the destination's free bytes) as a number.
 // Throws Failure("Type mismatch") for a text that is no number.

@@ -168,10 +168,13 @@ std::string RunReport::closingText() const
         text += "\n\n" + std::to_string(count) + " files and folders could not be copied.";
     if (count > 0)
         text += " The details name each one and the reason.";
-    if (!m_result.notes.empty()) {
+    if (!m_result.notes.empty() || m_result.sharingUnavailable) {
         text += "\n";
         for (const auto &note : m_result.notes)
             text += "\n" + noteLine(note);
+        if (m_result.sharingUnavailable)
+            text += "\nThis drive's filesystem cannot share unchanged files between backups: every backup is a full "
+                    "copy.";
     }
     // The system's own items, unfinished copies and the backup itself are
     // left out of every backup alike; the details list them, the message
@@ -196,6 +199,8 @@ std::string RunReport::summaryText(double seconds) const
     std::string text = "Summary: " + count(r.files, "file", "files") + " (" + byteSizeText(r.bytes) + ") copied, " +
         count(r.unchanged, "file", "files") + " already up to date, " + count(r.folders, "folder", "folders") + ", " +
         count(r.links, "link", "links") + ", in " + elapsedText(seconds);
+    if (!m_sharedWith.empty())
+        text += "; " + count(r.shared, "file", "files") + " shared with \"" + m_sharedWith + "\"";
     text += "; " + count(r.failures.size() + (r.destinationFailed ? 1 : 0), "item", "items") + " failed";
     std::uint64_t noted = 0;
     for (const auto &note : r.notes)
@@ -227,9 +232,20 @@ std::string RunReport::failureLines() const
     return details;
 }
 
+std::string RunReport::sharingText() const
+{
+    if (m_sharedWith.empty())
+        return {};
+    const auto files = [](std::uint64_t n) { return grouped(n) + (n == 1 ? " file" : " files"); };
+    return files(m_result.files) + " copied (" + byteSizeText(m_result.bytes) + " written); " +
+        files(m_result.shared) + " shared with \"" + m_sharedWith + "\".";
+}
+
 std::string RunReport::detailsText() const
 {
     std::string details = failureLines();
+    if (const std::string sharing = sharingText(); !sharing.empty())
+        details = sharing + "\n" + (details.empty() ? "" : "\n") + details;
     if (!m_logPath.empty())
         details += "This run is recorded in " + m_logPath + "\n";
     else if (!m_logProblem.empty())

@@ -35,6 +35,14 @@ public:
     void setExpectedBytes(std::uint64_t bytes) { m_expectedBytes = bytes; }
     std::uint64_t expectedBytes() const { return m_expectedBytes; }
 
+    // The earlier backup ("Backup mm-dd-yyyy") whose unchanged files the
+    // run shares; empty for a full copy.
+    void setSharedWith(const std::string &name) { m_sharedWith = name; }
+    const std::string &sharedWith() const { return m_sharedWith; }
+    // "N files copied (size written); M files shared with "Backup ..."."
+    // Empty when the run shared with no earlier backup.
+    std::string sharingText() const;
+
     // A stop request ended the run: of `total` top-level items, `started`
     // were begun (`counted` is false when the stop came before the source
     // was counted).
@@ -80,6 +88,7 @@ private:
     std::vector<std::string> m_cutShort;
     std::string m_logPath;
     std::string m_logProblem;
+    std::string m_sharedWith;
 };
 
 } // namespace drovanta::backup

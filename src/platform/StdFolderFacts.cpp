@@ -121,6 +121,79 @@ bool listFolder(int fd, dev_t device, std::uint64_t &total, LinkedFiles &linked,
     ::closedir(stream);
     return true;
 }
+
+// One level of the walk that measures what a sharing backup must write: the
+// source folder and the same folder in the earlier backup and in today's
+// (each -1 when missing or closed), with their identities for reopening.
+struct HistoryLevel {
+    Descriptor folders[3]; // source, earlier, today
+    struct stat info[3] {};
+    std::vector<std::string> subFolders;
+    std::size_t next = 0;
+};
+
+bool sameFile(const struct stat &a, const struct stat &b, bool compareOwner)
+{
+    return S_ISREG(b.st_mode) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec
+        && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && (a.st_mode & 07777) == (b.st_mode & 07777)
+        && (!compareOwner || (a.st_uid == b.st_uid && a.st_gid == b.st_gid));
+}
+
+// Counts the files directly in level's source folder that must be written
+// and lists its sub-folders on filesystem `device`. False when the folder
+// cannot be listed.
+bool measureFolder(HistoryLevel &level, dev_t device, bool compareOwner, std::uint64_t &total)
+{
+    const int fd = level.folders[0].get();
+    const int own = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *stream = own < 0 ? nullptr : ::fdopendir(own);
+    if (stream == nullptr) {
+        if (own >= 0)
+            ::close(own);
+        return false;
+    }
+    while (const dirent *entry = ::readdir(stream)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        struct stat info {};
+        if (::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(info.st_mode)) {
+            if (info.st_dev == device)
+                level.subFolders.emplace_back(entry->d_name);
+            continue;
+        }
+        if (!S_ISREG(info.st_mode))
+            continue;
+        bool written = false;
+        for (int side = 2; side >= 1 && !written; --side) {
+            struct stat copy {};
+            written = level.folders[side].get() >= 0
+                && ::fstatat(level.folders[side].get(), entry->d_name, &copy, AT_SYMLINK_NOFOLLOW) == 0
+                && sameFile(info, copy, compareOwner);
+        }
+        if (!written)
+            total += static_cast<std::uint64_t>(info.st_blocks) * 512;
+    }
+    ::closedir(stream);
+    return true;
+}
+
+// Whether the filesystem of folder `fd` gives a file a second name: a probe
+// file is made, linked and removed again.
+bool makesSecondNames(int fd)
+{
+    const std::string name = ".drovanta-link-probe-" + std::to_string(::getpid());
+    const std::string second = name + "-2";
+    Descriptor probe(::openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (probe.get() < 0)
+        return false;
+    const bool linked = ::linkat(fd, name.c_str(), fd, second.c_str(), 0) == 0;
+    if (linked)
+        (void)::unlinkat(fd, second.c_str(), 0);
+    (void)::unlinkat(fd, name.c_str(), 0);
+    return linked;
+}
 #endif
 
 } // namespace
@@ -236,6 +309,89 @@ std::uint64_t StdFolderFacts::contentBytes(const std::string &folder) const
         levels.push_back(std::move(child));
         if (levels.size() > openLevels + 1)
             levels[levels.size() - openLevels - 1].folder = Descriptor();
+    }
+    return total;
+#endif
+}
+
+std::uint64_t StdFolderFacts::bytesToWrite(const std::string &source, const std::string &earlier,
+                                           const std::string &today) const
+{
+#ifdef _WIN32
+    (void)earlier;
+    (void)today;
+    return contentBytes(source); // every file is copied
+#else
+    constexpr std::uint64_t folderBlock = 4096;
+    constexpr int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    HistoryLevel first;
+    first.folders[0] = Descriptor(::open(source.c_str(), flags));
+    if (first.folders[0].get() < 0 || ::fstat(first.folders[0].get(), &first.info[0]) != 0)
+        throw Failure(describe("Cannot list folder", source, std::strerror(errno)));
+    // The earlier backup and today's folder are named as the copier names
+    // them: below the destination root nothing is followed.
+    first.folders[1] = Descriptor(::open(earlier.c_str(), flags | O_NOFOLLOW));
+    first.folders[2] = Descriptor(::open(today.c_str(), flags | O_NOFOLLOW));
+    const fs::path destinationRoot = fs::path(earlier).parent_path();
+    {
+        const Descriptor root(::open(destinationRoot.c_str(), flags));
+        if (root.get() < 0 || !makesSecondNames(root.get()))
+            first.folders[1] = Descriptor();
+    }
+    for (int side = 1; side < 3; ++side) {
+        if (first.folders[side].get() >= 0 && ::fstat(first.folders[side].get(), &first.info[side]) != 0)
+            first.folders[side] = Descriptor();
+    }
+    const dev_t device = first.info[0].st_dev;
+    const bool compareOwner = ::geteuid() == 0;
+    std::uint64_t total = first.folders[2].get() < 0 ? folderBlock : 0;
+    if (!measureFolder(first, device, compareOwner, total))
+        throw Failure(describe("Cannot list folder", source, std::strerror(errno)));
+    std::vector<HistoryLevel> levels;
+    levels.push_back(std::move(first));
+    // Depth first with the path in `levels`, not on the call stack; levels
+    // far above the deepest are closed and opened again through "..".
+    while (!levels.empty()) {
+        HistoryLevel &level = levels.back();
+        if (level.next == level.subFolders.size()) {
+            if (levels.size() > 1 && levels[levels.size() - 2].folders[0].get() < 0) {
+                HistoryLevel &above = levels[levels.size() - 2];
+                for (int side = 0; side < 3; ++side) {
+                    Descriptor parent(level.folders[side].get() < 0
+                                          ? -1
+                                          : ::openat(level.folders[side].get(), "..", flags));
+                    struct stat info {};
+                    if (parent.get() >= 0 && ::fstat(parent.get(), &info) == 0
+                        && info.st_dev == above.info[side].st_dev && info.st_ino == above.info[side].st_ino)
+                        above.folders[side] = std::move(parent);
+                }
+                if (above.folders[0].get() < 0)
+                    above.next = above.subFolders.size(); // moved meanwhile: counts as empty from here on
+            }
+            levels.pop_back();
+            continue;
+        }
+        const std::string &name = level.subFolders[level.next++];
+        HistoryLevel child;
+        for (int side = 0; side < 3; ++side) {
+            if (level.folders[side].get() < 0)
+                continue;
+            child.folders[side] =
+                Descriptor(::openat(level.folders[side].get(), name.c_str(), flags | O_NOFOLLOW));
+            if (child.folders[side].get() >= 0 && ::fstat(child.folders[side].get(), &child.info[side]) != 0)
+                child.folders[side] = Descriptor();
+        }
+        if (child.folders[0].get() < 0 || child.info[0].st_dev != device)
+            continue; // unreadable: counts as empty
+        if (child.folders[2].get() < 0)
+            total += folderBlock;
+        if (!measureFolder(child, device, compareOwner, total))
+            continue;
+        levels.push_back(std::move(child));
+        if (levels.size() > openLevels + 1) {
+            for (auto &folder : levels[levels.size() - openLevels - 1].folders)
+                folder = Descriptor();
+        }
     }
     return total;
 #endif

@@ -12,6 +12,8 @@ public:
     bool isFilesystemRoot(const std::string &folder) const override;
     bool backupReaches(const std::string &source, const std::string &folder) const override;
     std::uint64_t contentBytes(const std::string &folder) const override;
+    std::uint64_t bytesToWrite(const std::string &source, const std::string &earlier,
+                               const std::string &today) const override;
     std::uint64_t availableBytes(const std::string &path) const override;
 };
 

@@ -4,6 +4,7 @@
 #include "backup/StopCopy.h"
 #include "backup/engine/CopyEngine.h"
 #include "backup/engine/FaultInjection.h"
+#include "platform/StdFolderFacts.h"
 #include "platform/Desktop.h"
 #include "shell/DriveList.h"
 #include "shell/TextProgressBar.h"
@@ -156,6 +157,40 @@ TEST_F(BackupCommandTest, FreeSpaceEqualToTheUsedBytesIsEnoughAndOneByteLessIsNo
                                         "/ drive. Please make some room on " + destination.string() +
                                         "/ or select a larger 'Destination' drive."}));
     EXPECT_TRUE(engine.calls.empty());
+}
+
+TEST_F(BackupCommandTest, AnEarlierBackupLeavesRoomForWhatMustBeWrittenAndOneByteLessIsNot)
+{
+    drovanta::engine::NativeCopyEngine native;
+    drovanta::platform::StdFolderFacts folders;
+    drovanta::platform::services().copyEngine = &native;
+    drovanta::platform::services().folders = &folders;
+    for (int i = 0; i < 4; ++i)
+        std::ofstream(source / "B" / ("big" + std::to_string(i))) << std::string(300'000, static_cast<char>('k' + i));
+    fakes.clock.date = {2021, 8, 30};
+    loadDrives(5'000'000, 100'000'000);
+    form->PushButton1_Click();
+    ASSERT_TRUE(fs::exists(destination / "Backup 08-30-2021" / "B" / "big3"));
+    std::ofstream(source / "A" / "a.txt") << "alpha, changed";
+    fakes.clock.date = {2021, 8, 31};
+    const std::uint64_t toWrite = folders.bytesToWrite(source.string() + "/",
+                                                       (destination / "Backup 08-30-2021").string(),
+                                                       backupFolder.string());
+    ASSERT_LT(toWrite, 300'000u) << "only the changed file and the folders are written";
+    const std::string noRoom = "There is no enough room on " + destination.string() + "/ to backup the entire " +
+        source.string() + "/ drive. Please make some room on " + destination.string() +
+        "/ or select a larger 'Destination' drive.";
+
+    for (const std::uint64_t free : {toWrite - 1, toWrite}) {
+        fakes.messageBoxes.shown.clear();
+        fakes.drives.list[1].available = free;
+        form->PushButton2_Click();
+        form->PushButton1_Click();
+        EXPECT_EQ(fakes.messageBoxes.texts(), (std::vector<std::string>{free < toWrite ? noRoom : "Done."}));
+    }
+    EXPECT_EQ(fs::hard_link_count(backupFolder / "B" / "big0"), 2u) << "shared with the earlier backup";
+    std::ifstream changed(backupFolder / "A" / "a.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(changed), {}), "alpha, changed");
 }
 
 struct FailedCheck {

@@ -28,6 +28,15 @@ struct Params {
     std::string target;
     std::string sourceRoot;
     std::string targetRoot;
+    // The same item in an earlier backup (for copyFile, the earlier backup
+    // folder), resolved beneath `targetRoot` exactly like `target`: no link
+    // is followed on the way or at the end. A regular file whose size,
+    // modification time, permissions, owner and extended attributes equal
+    // those of the same relative path there becomes another name of that
+    // file instead of a copy; the earlier file is never opened for writing
+    // and never changed. Empty, missing or not a real folder: nothing is
+    // shared.
+    std::string previousTarget;
     // How many files are copied at once. 4 did best on a 2-core machine:
     // cold reads dominate small files.
     unsigned workers = 4;
@@ -90,6 +99,10 @@ struct Result {
     std::uint64_t bytes = 0;     // bytes of file data copied
     std::uint64_t unchanged = 0; // files left as they were (already the backup of their source)
     std::uint64_t specials = 0;  // FIFOs and device nodes made again
+    std::uint64_t shared = 0;    // files that are another name of the earlier backup's file
+    // The destination cannot give a file a second name (FAT, exFAT...):
+    // files that could have been shared with the earlier backup were copied.
+    bool sharingUnavailable = false;
     std::vector<SkippedItem> skipped;      // items not copied by design
     std::vector<ItemFailure> failures;     // items that could not be copied
     std::vector<Note> notes;               // one per kind and filesystem, with its count

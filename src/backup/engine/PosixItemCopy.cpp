@@ -53,6 +53,20 @@ bool isUnchanged(const RunContext &run, const struct stat &source, const struct 
         && sameModificationTime(source.st_mtim, target.st_mtim, run.granularityNs);
 }
 
+// Whether a copy has the permissions and owner this run would give it.
+bool sameModeAndOwner(const RunContext &run, const struct stat &source, const struct stat &copy)
+{
+    const Destination &destination = run.destination;
+    if (!destination.keepsModes)
+        return true; // the filesystem shows the same for every file
+    const mode_t bits = run.asRoot ? 07777 : 0777; // others cannot set every special bit
+    if ((source.st_mode & bits) != (copy.st_mode & bits))
+        return false;
+    if (run.asRoot)
+        return !destination.keepsOwners || (copy.st_uid == source.st_uid && copy.st_gid == source.st_gid);
+    return copy.st_uid == run.uid;
+}
+
 class ItemCopy final {
 public:
     ItemCopy(RunContext &run, const Folder &folder, const std::string &name, const std::string &targetName,
@@ -68,7 +82,8 @@ public:
         bool known = false;
         // In a folder this run created there is nothing to compare with, and
         // opening the source tells its type as well as a stat would.
-        if ((!m_folder.fresh() && m_run.params.skipUnchanged) || (type != DT_REG && type != DT_LNK)) {
+        if ((!m_folder.fresh() && m_run.params.skipUnchanged) || m_folder.previousFd() >= 0
+            || (type != DT_REG && type != DT_LNK)) {
             if (::fstatat(m_folder.sourceFd(), m_name.c_str(), &source, AT_SYMLINK_NOFOLLOW) != 0) {
                 m_run.fail(m_result, m_sourcePath, "read information", errno, false);
                 return;
@@ -105,8 +120,11 @@ private:
         struct stat target {};
         if (::fstatat(m_folder.targetFd(), m_targetName.c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0)
             return false;
+        // The copy may be a file shared with an earlier backup: one that
+        // differs in anything is written anew, never changed in place.
         if (S_ISREG(source.st_mode))
-            return S_ISREG(target.st_mode) && isUnchanged(m_run, source, target);
+            return S_ISREG(target.st_mode) && isUnchanged(m_run, source, target)
+                && sameModeAndOwner(m_run, source, target);
         if (!S_ISLNK(target.st_mode) || !isUnchanged(m_run, source, target))
             return false;
         std::string sourceText;
@@ -143,12 +161,64 @@ private:
         return ::openat(m_folder.sourceFd(), m_name.c_str(), flags);
     }
 
+    // Makes the name another name of the same file in the earlier backup
+    // when that file is this one's backup already. True when done (or when
+    // the destination failed); false when the data must be copied.
+    bool shareWithPrevious(const struct stat &source)
+    {
+        const int previousFd = m_folder.previousFd();
+        if (previousFd < 0 || m_run.sharingRefused.load(std::memory_order_relaxed))
+            return false;
+        struct stat earlier {};
+        if (::fstatat(previousFd, m_targetName.c_str(), &earlier, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(earlier.st_mode)
+            || earlier.st_dev != m_folder.targetDevice() || !isUnchanged(m_run, source, earlier)
+            || !sameModeAndOwner(m_run, source, earlier))
+            return false;
+        if (m_run.destination.holdsAttributes
+            && !sameAttributes(m_folder.sourceFd(), m_name, previousFd, m_targetName))
+            return false;
+        const int dir = m_folder.targetFd();
+        std::string temporary;
+        int code = EEXIST;
+        for (int attempt = 0; attempt < temporaryAttempts && code == EEXIST; ++attempt) {
+            temporary = makeTemporaryName();
+            code = ::linkat(previousFd, m_targetName.c_str(), dir, temporary.c_str(), 0) == 0 ? 0 : errno;
+        }
+        const char *operation = "create link";
+        if (code == 0 && ::renameat(dir, temporary.c_str(), dir, m_targetName.c_str()) != 0) {
+            code = errno;
+            operation = "replace";
+            (void)::unlinkat(dir, temporary.c_str(), 0);
+        }
+        if (code == 0) {
+            if (source.st_nlink > 1) { // later names of the source file link to this one
+                const HardLinks::Claim claim = m_run.hardLinks.claim(source.st_dev, source.st_ino, source.st_nlink);
+                if (claim.first)
+                    m_run.hardLinks.finished(source.st_dev, source.st_ino, targetPath());
+            }
+            ++m_result.shared;
+            m_run.progress.fileCopied(m_sourcePath, 0);
+            return true;
+        }
+        if (isDestinationFatal(code)) {
+            m_run.fail(m_result, targetPath(), operation, code, true);
+            return true;
+        }
+        // A filesystem without second names (or a link across two); a file
+        // at its filesystem's link limit is just copied.
+        if (code == EXDEV || code == EPERM || code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS)
+            m_run.sharingRefused.store(true, std::memory_order_relaxed);
+        return false;
+    }
+
     void copyRegular(const struct stat *known)
     {
         if (known != nullptr && targetUnchanged(*known)) {
             leftAlone(known);
             return;
         }
+        if (known != nullptr && S_ISREG(known->st_mode) && shareWithPrevious(*known))
+            return;
         UniqueFd source(openSource());
         if (!source.valid()) {
             if (errno == ELOOP) { // became a link since it was listed

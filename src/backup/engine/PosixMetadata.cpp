@@ -3,9 +3,12 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace drovanta::engine::posix {
@@ -97,7 +100,54 @@ int copyAttributes(RunContext &run, int sourceFd, int targetFd, bool inheritsAcl
     return 0;
 }
 
+// The kept attributes of the item at `path` (not followed), sorted by name,
+// each as name and value. False when they cannot be read.
+bool keptAttributes(const std::string &path, std::vector<std::pair<std::string, std::string>> &attributes)
+{
+    std::vector<char> names(1024);
+    ssize_t size = 0;
+    for (;;) {
+        size = ::llistxattr(path.c_str(), names.data(), names.size());
+        if (size >= 0)
+            break;
+        if (errno == ENOTSUP)
+            return true; // the filesystem keeps none
+        if (errno != ERANGE)
+            return false;
+        const ssize_t needed = ::llistxattr(path.c_str(), nullptr, 0);
+        if (needed < 0)
+            return false;
+        names.resize(static_cast<std::size_t>(needed) + 1);
+    }
+    std::vector<char> value(largestValue);
+    for (std::size_t at = 0; at < static_cast<std::size_t>(size);) {
+        const std::string_view name(names.data() + at);
+        at += name.size() + 1;
+        if (name.empty() || !isKeptName(name))
+            continue;
+        const ssize_t length = ::lgetxattr(path.c_str(), name.data(), value.data(), value.size());
+        if (length < 0)
+            return false;
+        attributes.emplace_back(std::string(name), std::string(value.data(), static_cast<std::size_t>(length)));
+    }
+    std::sort(attributes.begin(), attributes.end());
+    return true;
+}
+
+std::string pathThrough(int folderFd, const std::string &name)
+{
+    return "/proc/self/fd/" + std::to_string(folderFd) + "/" + name;
+}
+
 } // namespace
+
+bool sameAttributes(int folderFd, const std::string &name, int otherFolderFd, const std::string &otherName)
+{
+    std::vector<std::pair<std::string, std::string>> one;
+    std::vector<std::pair<std::string, std::string>> other;
+    return keptAttributes(pathThrough(folderFd, name), one)
+        && keptAttributes(pathThrough(otherFolderFd, otherName), other) && one == other;
+}
 
 int applyMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source, bool inheritsAcls,
                   const char *&operation)

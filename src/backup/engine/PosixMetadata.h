@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <string>
+
 namespace drovanta::engine::posix {
 
 // Gives the copy `targetFd` what the source item has beyond its data, in
@@ -19,5 +21,12 @@ namespace drovanta::engine::posix {
 // gone), with `operation` naming the step.
 [[nodiscard]] int applyMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source,
                                 bool inheritsAcls, const char *&operation);
+
+// Whether item `name` in folder `folderFd` and item `otherName` in folder
+// `otherFolderFd` have the same extended attributes and access control
+// lists, among those a copy keeps. Neither is opened or followed. False when
+// either cannot be read.
+[[nodiscard]] bool sameAttributes(int folderFd, const std::string &name, int otherFolderFd,
+                                  const std::string &otherName);
 
 } // namespace drovanta::engine::posix

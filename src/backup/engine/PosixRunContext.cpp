@@ -77,6 +77,7 @@ void RunContext::collect(Result &into)
     std::lock_guard lock(m_mutex);
     into.merge(m_shared);
     m_shared = Result{};
+    into.sharingUnavailable = into.sharingUnavailable || sharingRefused.load(std::memory_order_relaxed);
     for (std::size_t kind = 0; kind < m_notes.size(); ++kind) {
         if (const auto items = m_notes[kind].exchange(0); items > 0)
             into.addNote(static_cast<NoteKind>(kind), destination.filesystem, items);
@@ -139,6 +140,14 @@ Folder::Folder(RunContext &run, DIR *source, int sourceFd, UniqueFd target, std:
     m_foldsCase = destination.foldsCase || folderFoldsCase(destination, m_target.get());
     m_inheritsAcls = destination.holdsAttributes
         && ::fgetxattr(m_target.get(), "system.posix_acl_default", nullptr, 0) > 0;
+}
+
+void Folder::setPrevious(UniqueFd previous)
+{
+    struct stat info {};
+    if (previous.valid() && ::fstat(previous.get(), &info) == 0 && S_ISDIR(info.st_mode)
+        && info.st_dev == m_targetDevice && info.st_ino != m_targetInode)
+        m_previous = std::move(previous);
 }
 
 bool Folder::claimName(const std::string &name)

@@ -34,6 +34,9 @@ public:
     gid_t gid = 0;
     std::atomic<bool> noAtimeRefused{false};
     std::atomic<bool> hardLinksRefused{false};
+    // The destination gives no file a second name: nothing more is shared
+    // with the earlier backup, and the result says so.
+    std::atomic<bool> sharingRefused{false};
     Destination destination; // learnt once the target folder is open
     HardLinks hardLinks;
 
@@ -114,6 +117,11 @@ public:
 
     [[nodiscard]] int sourceFd() const { return m_sourceFd; }
     [[nodiscard]] int targetFd() const { return m_target.get(); }
+    // The same folder in the earlier backup, or -1: nothing to share below.
+    [[nodiscard]] int previousFd() const { return m_previous.get(); }
+    // Takes the earlier backup's folder, kept only when it lies on the
+    // copy's filesystem (a second name cannot be given across two).
+    void setPrevious(UniqueFd previous);
     [[nodiscard]] DIR *stream() const { return m_stream; }
     [[nodiscard]] std::string sourcePath() const { return m_path->source(); }
     [[nodiscard]] std::string targetPath() const { return m_path->target(); }
@@ -141,6 +149,7 @@ private:
     int m_sourceFd;
     UniqueFd m_ownedSource; // when opened without a stream
     UniqueFd m_target;
+    UniqueFd m_previous;
     std::shared_ptr<FolderPath> m_path;
     struct stat m_sourceInfo;
     dev_t m_targetDevice = 0;

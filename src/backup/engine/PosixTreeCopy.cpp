@@ -293,6 +293,9 @@ private:
         level.fresh = fresh;
         level.folder = std::make_shared<Folder>(m_run, stream, -1, std::move(target), std::move(path),
                                                 level.sourceInfo, fresh, true);
+        if (parent->previousFd() >= 0)
+            level.folder->setPrevious(UniqueFd(
+                ::openat(parent->previousFd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)));
         level.targetDevice = level.folder->targetDevice();
         level.targetInode = level.folder->targetInode();
         m_levels.push_back(std::move(level));
@@ -384,7 +387,25 @@ private:
         }
         level.folder = std::make_shared<Folder>(m_run, nullptr, source.release(), std::move(target), level.path,
                                                 level.sourceInfo, level.fresh, true);
+        reopenPrevious(index);
         ++m_open;
+    }
+
+    // The earlier backup's folder of reopened level `index`, by name from
+    // the nearest open level above that has one.
+    void reopenPrevious(std::size_t index)
+    {
+        std::size_t anchor = index;
+        while (anchor > 0 && m_levels[anchor - 1].folder == nullptr)
+            --anchor;
+        if (anchor == 0 || m_levels[anchor - 1].folder->previousFd() < 0)
+            return;
+        std::vector<std::string> names;
+        for (std::size_t i = anchor; i <= index; ++i)
+            names.push_back(m_levels[i].path->name());
+        const int fd = openBeneath(m_levels[anchor - 1].folder->previousFd(), names);
+        if (fd >= 0)
+            m_levels[index].folder->setPrevious(UniqueFd(fd));
     }
 
     static bool isLevel(const Level &level, int sourceFd, int targetFd)
@@ -439,6 +460,21 @@ int openPlace(const std::string &root, const std::string &path, Place &place)
         return -fd;
     place.parent = UniqueFd(fd);
     return 0;
+}
+
+// The earlier backup's folder named by `params.previousTarget`, opened
+// beneath the target root without following a link; invalid when there is
+// none to share with.
+UniqueFd openPrevious(const Params &params)
+{
+    if (params.previousTarget.empty())
+        return {};
+    Place place;
+    if (openPlace(params.targetRoot, normalized(params.previousTarget), place) != 0)
+        return {};
+    if (place.name.empty())
+        return std::move(place.self);
+    return UniqueFd(::openat(place.parent.get(), place.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
 void failDestination(Result &result, const std::string &path, const char *operation, int code)
@@ -598,6 +634,7 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
 
     auto root = std::make_shared<Folder>(run, stream, -1, std::move(targetFd),
                                          std::make_shared<FolderPath>(source, target), sourceInfo, fresh, true);
+    root->setPrevious(openPrevious(params));
     TreeCopy copy(run, targetInfo);
     result.merge(copy.run(std::move(root)));
     run.collect(result);
@@ -675,6 +712,7 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
         (void)::fstat(from.parent.get(), &parentInfo);
         Folder folder(run, nullptr, from.parent.release(), std::move(targetFd),
                       std::make_shared<FolderPath>(parentOf(source), target), parentInfo, fresh, false);
+        folder.setPrevious(openPrevious(params));
         copyItem(run, folder, name, DT_UNKNOWN, result);
     }
     run.collect(result);

@@ -10,6 +10,8 @@ void Result::merge(const Result &other)
     bytes += other.bytes;
     unchanged += other.unchanged;
     specials += other.specials;
+    shared += other.shared;
+    sharingUnavailable = sharingUnavailable || other.sharingUnavailable;
     skipped.insert(skipped.end(), other.skipped.begin(), other.skipped.end());
     failures.insert(failures.end(), other.failures.begin(), other.failures.end());
     for (const Note &note : other.notes)
