@@ -1,10 +1,14 @@
 // engine-copy SOURCE TARGET [WORKERS]: copies the tree SOURCE to TARGET with
 // the engine, then writes the destination's cache to its device once, as the
-// program does at the end of a backup. Exit status 0 when all went well.
+// program does at the end of a backup, and prints its peak memory
+// (peak_rss_kib=N). Exit status 0 when all went well.
 #include "backup/engine/CopyEngine.h"
 
 #include <cstdio>
 #include <cstdlib>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 #include <string>
 
 int main(int argc, char **argv)
@@ -32,5 +36,10 @@ int main(int argc, char **argv)
     const bool synced = syncFilesystem(params.target, reason);
     if (!synced)
         std::fprintf(stderr, "sync failed: %s\n", reason.c_str());
+#ifndef _WIN32
+    struct rusage usage {};
+    if (::getrusage(RUSAGE_SELF, &usage) == 0)
+        std::printf("peak_rss_kib=%ld\n", usage.ru_maxrss);
+#endif
     return result.ok() && synced ? 0 : 1;
 }
