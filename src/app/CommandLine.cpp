@@ -240,9 +240,15 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
         // A destination inside the source would be copied into itself.
         if (folders.backupReaches(source, destination))
             return refuse("Source must not be the same as destination.");
-        sourceBytes = roomNeeded(source);
-        if (folders.availableBytes(destination) < sourceBytes)
-            return refuse(backup::noRoomMessage(destinationRoot, sourceRoot));
+        // Nothing on the source's filesystem holds more than its used bytes:
+        // when those fit, the source's own count (a walk of the whole tree)
+        // is needed only as the 100 % of a progress line on a terminal.
+        const std::uint64_t available = folders.availableBytes(destination);
+        if ((!quiet && console.errorsAreTerminal()) || available < folders.usedBytes(source)) {
+            sourceBytes = roomNeeded(source);
+            if (available < sourceBytes)
+                return refuse(backup::noRoomMessage(destinationRoot, sourceRoot));
+        }
     } catch (...) {
         return refuse("Cannot check the source and the destination: " + shell::currentFailureDescription());
     }

@@ -13,6 +13,7 @@ public:
     bool backupReaches(const std::string &source, const std::string &folder) const override;
     std::uint64_t contentBytes(const std::string &folder) const override;
     std::uint64_t availableBytes(const std::string &path) const override;
+    std::uint64_t usedBytes(const std::string &path) const override;
 };
 
 } // namespace drovanta::platform
