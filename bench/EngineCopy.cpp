@@ -1,14 +1,18 @@
 // engine-copy SOURCE TARGET [WORKERS [EARLIER]]: copies the tree SOURCE to
 // TARGET with the engine, then writes the destination's cache to its device
-// once, as the program does at the end of a backup. With EARLIER (an earlier
-// backup's copy of the tree, in a folder beside the one that holds TARGET),
-// unchanged files are shared with it as a daily backup shares them. Exit
-// status 0 when all went well.
+// once, as the program does at the end of a backup, and prints its peak
+// memory (peak_rss_kib=N). With EARLIER (an earlier backup's copy of the
+// tree, in a folder beside the one that holds TARGET), unchanged files are
+// shared with it as a daily backup shares them. Exit status 0 when all went
+// well.
 #include "backup/engine/CopyEngine.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 #include <string>
 
 int main(int argc, char **argv)
@@ -40,5 +44,10 @@ int main(int argc, char **argv)
     const bool synced = syncFilesystem(params.target, reason);
     if (!synced)
         std::fprintf(stderr, "sync failed: %s\n", reason.c_str());
+#ifndef _WIN32
+    struct rusage usage {};
+    if (::getrusage(RUSAGE_SELF, &usage) == 0)
+        std::printf("peak_rss_kib=%ld\n", usage.ru_maxrss);
+#endif
     return result.ok() && synced ? 0 : 1;
 }

@@ -216,16 +216,21 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
         // A destination inside the source would be copied into itself.
         if (folders.backupReaches(source, destination))
             return refuse("Source must not be the same as destination.");
-        sourceBytes = roomNeeded(source);
+        // Nothing on the source's filesystem holds more than its used bytes:
+        // when those fit, the source's own count (a walk of the whole tree)
+        // is needed only as the 100 % of a progress line on a terminal.
         const std::uint64_t available = folders.availableBytes(destination);
-        // Files unchanged since an earlier backup take no room: only what
-        // must be written has to fit.
-        if (available < sourceBytes && !full) {
-            if (const auto toWrite = backup::roomNeededWithEarlierBackup(sourceRoot, backupFolder))
-                sourceBytes = *toWrite;
+        if ((!quiet && console.errorsAreTerminal()) || available < folders.usedBytes(source)) {
+            sourceBytes = roomNeeded(source);
+            // Files unchanged since an earlier backup take no room: only what
+            // must be written has to fit.
+            if (available < sourceBytes && !full) {
+                if (const auto toWrite = backup::roomNeededWithEarlierBackup(sourceRoot, backupFolder))
+                    sourceBytes = *toWrite;
+            }
+            if (available < sourceBytes)
+                return refuse(backup::noRoomMessage(destinationRoot, sourceRoot));
         }
-        if (available < sourceBytes)
-            return refuse(backup::noRoomMessage(destinationRoot, sourceRoot));
     } catch (...) {
         return refuse("Cannot check the source and the destination: " + shell::currentFailureDescription());
     }

@@ -37,6 +37,9 @@ public:
                                        const std::string &today) const = 0;
     // Bytes available to the current user on the filesystem that holds `path`.
     virtual std::uint64_t availableBytes(const std::string &path) const = 0;
+    // Bytes in use on the filesystem that holds `path` (its size minus its
+    // free bytes): no folder on it holds more.
+    virtual std::uint64_t usedBytes(const std::string &path) const = 0;
 
 protected:
     ~FolderFacts() = default;

@@ -413,4 +413,21 @@ std::uint64_t StdFolderFacts::availableBytes(const std::string &path) const
 #endif
 }
 
+std::uint64_t StdFolderFacts::usedBytes(const std::string &path) const
+{
+#ifdef _WIN32
+    std::error_code ec;
+    const fs::space_info space = fs::space(path, ec);
+    if (ec)
+        throw Failure(describe("Cannot read the used space of", path, ec.message()));
+    return space.capacity > space.free ? space.capacity - space.free : 0;
+#else
+    struct statvfs info {};
+    if (::statvfs(path.c_str(), &info) != 0)
+        throw Failure(describe("Cannot read the used space of", path, std::strerror(errno)));
+    const std::uint64_t blocks = info.f_blocks > info.f_bfree ? info.f_blocks - info.f_bfree : 0;
+    return blocks * static_cast<std::uint64_t>(info.f_frsize);
+#endif
+}
+
 } // namespace drovanta::platform

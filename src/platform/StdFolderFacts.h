@@ -15,6 +15,7 @@ public:
     std::uint64_t bytesToWrite(const std::string &source, const std::string &earlier,
                                const std::string &today) const override;
     std::uint64_t availableBytes(const std::string &path) const override;
+    std::uint64_t usedBytes(const std::string &path) const override;
 };
 
 } // namespace drovanta::platform

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace drovanta::engine;
@@ -52,4 +53,25 @@ TEST(ModificationTimeComparison, ComparesAtTheCoarserPrecisionAndWithTwoSecondsT
     EXPECT_TRUE(sameModificationTime(t, {1'600'000'002, 0}, 2'000'000'000));
     EXPECT_TRUE(sameModificationTime(t, {1'599'999'999, 0}, 2'000'000'000));
     EXPECT_FALSE(sameModificationTime(t, {1'600'000'003, 0}, 2'000'000'000));
+}
+
+TEST_F(PosixRerun, LeavesAFolderAloneWhoseOwnerModeAndModificationTimeMatch)
+{
+    ASSERT_EQ(::mkdir((m_source + "/photos").c_str(), 0750), 0);
+    writeFile(m_source + "/photos/one", "photo");
+    ASSERT_TRUE(copy().ok());
+    // Listing a folder moves its access time; that alone is no change.
+    const timespec read[2] = {{1'700'000'000, 0}, {0, UTIME_OMIT}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (m_source + "/photos").c_str(), read, 0), 0);
+    struct stat before {};
+    ASSERT_EQ(::stat((m_target + "/photos").c_str(), &before), 0);
+    ::usleep(20'000); // a rewrite would move the change time on
+
+    const Result result = copy();
+
+    EXPECT_TRUE(result.ok()) << describe(result);
+    struct stat after {};
+    ASSERT_EQ(::stat((m_target + "/photos").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ctim.tv_sec, before.st_ctim.tv_sec);
+    EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
 }

@@ -37,9 +37,13 @@ struct Params {
     // and never changed. Empty, missing or not a real folder: nothing is
     // shared.
     std::string previousTarget;
-    // How many files are copied at once. 4 did best on a 2-core machine:
-    // cold reads dominate small files.
-    unsigned workers = 4;
+    // How many files are copied at once. Copying small files from a cold
+    // drive is waiting for reads, not computing: measured on a 2-core Linux
+    // machine with cold caches, 16 copies in flight finished the small-files
+    // corpus sooner than 4 (a minimal copy: 0.36 against 0.42 of cp -a's
+    // time), and with nothing to wait for (tmpfs) 16 workers cost no more
+    // CPU or time than 4, as the walk wakes them once per batch of files.
+    unsigned workers = 16;
     // Leave a target file alone when it is a regular file of the same size and
     // modification time (at the precision the destination keeps).
     bool skipUnchanged = true;

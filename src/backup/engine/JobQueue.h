@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -27,15 +28,46 @@ public:
         std::unique_lock lock(m_mutex);
         m_notFull.wait(lock, [this] { return m_jobs.size() < m_capacity; });
         m_jobs.push_back(std::move(job));
+        const std::size_t unserved = unservedLocked();
         lock.unlock();
         m_notEmpty.notify_one();
+        if (unserved > 0 && m_more)
+            m_more(unserved);
     }
+
+    // Moves all of `jobs` in at once, waking the workers once for all of
+    // them: handing jobs over one by one costs a wake-up (two system calls)
+    // each when the workers are quicker than the walk, as on a rerun.
+    void pushAll(std::vector<Job> &jobs)
+    {
+        if (jobs.empty())
+            return;
+        std::unique_lock lock(m_mutex);
+        m_notFull.wait(lock, [this] { return m_jobs.size() < m_capacity; });
+        for (auto &job : jobs)
+            m_jobs.push_back(std::move(job));
+        const std::size_t wake = std::min(jobs.size(), m_idle);
+        const std::size_t unserved = unservedLocked();
+        lock.unlock();
+        jobs.clear();
+        // As many waiting workers as there are new jobs, not all of them.
+        for (std::size_t i = 0; i < wake; ++i)
+            m_notEmpty.notify_one();
+        if (unserved > 0 && m_more)
+            m_more(unserved);
+    }
+
+    // Called by the pushing thread with the number of queued jobs that no
+    // waiting worker will take, so that it can start more workers.
+    void onUnserved(std::function<void(std::size_t)> more) { m_more = std::move(more); }
 
     // Waits for a job; empty once the queue is closed and drained.
     std::optional<Job> pop()
     {
         std::unique_lock lock(m_mutex);
+        ++m_idle;
         m_notEmpty.wait(lock, [this] { return !m_jobs.empty() || m_closed; });
+        --m_idle;
         if (m_jobs.empty())
             return std::nullopt;
         Job job = std::move(m_jobs.front());
@@ -56,18 +88,24 @@ public:
     }
 
 private:
+    std::size_t unservedLocked() const { return m_jobs.size() > m_idle ? m_jobs.size() - m_idle : 0; }
+
     std::mutex m_mutex;
     std::condition_variable m_notEmpty;
     std::condition_variable m_notFull;
     std::deque<Job> m_jobs;
     std::size_t m_capacity;
+    std::size_t m_idle = 0; // workers waiting for a job
     bool m_closed = false;
+    std::function<void(std::size_t)> m_more;
 };
 
-// Runs one walk of a tree with `wanted` workers (at least one) draining
-// `queue`: starts the workers, each with a Result of its own, runs
-// `walk(alone)` on the calling thread, then closes the queue, waits for the
-// workers and returns their results added up. `alone` is true when no
+// Runs one walk of a tree with up to `wanted` workers (at least one)
+// draining `queue`, each with a Result of its own: starts one, and more as
+// the walk queues jobs that no waiting worker takes (a small tree, or a
+// rerun whose jobs are quick, needs few threads), runs `walk(alone)` on the
+// calling thread, which alone pushes to `queue`, then closes the queue,
+// waits for the workers and returns their results added up. `alone` is true when no
 // worker thread could be started: the walk must then copy what it finds
 // itself instead of queuing it. Whatever throws, in the walk or in a worker,
 // every worker is joined before the first exception goes on to the caller.
@@ -78,22 +116,31 @@ Result runWithWorkers(JobQueue<Job> &queue, unsigned wanted, Work work, Walk wal
     std::vector<Result> results(wanted);
     std::vector<std::exception_ptr> failures(wanted);
     std::vector<std::thread> workers;
-    try {
-        for (unsigned i = 0; i < wanted; ++i)
-            workers.emplace_back([&queue, &work, &results, &failures, i] {
-                try {
-                    work(results[i]);
-                } catch (...) {
-                    failures[i] = std::current_exception();
-                    // Keep taking jobs, so that the walk never waits on a
-                    // full queue that nobody empties.
-                    while (queue.pop()) {
+    workers.reserve(wanted);
+    const auto start = [&](std::size_t more) {
+        try {
+            for (; more > 0 && workers.size() < wanted; --more) {
+                const std::size_t i = workers.size();
+                workers.emplace_back([&queue, &work, &results, &failures, i] {
+                    try {
+                        work(results[i]);
+                    } catch (...) {
+                        failures[i] = std::current_exception();
+                        // Keep taking jobs, so that the walk never waits on
+                        // a full queue that nobody empties.
+                        while (queue.pop()) {
+                        }
                     }
-                }
-            });
-    } catch (const std::exception &) {
-        // Fewer threads than asked for; with none, the walk copies alone.
-    }
+                });
+            }
+        } catch (const std::exception &) {
+            // Fewer threads than asked for; with none, the walk copies alone.
+        }
+    };
+    start(1);
+    // One more at a time: a rerun's quick jobs are soon taken by the workers
+    // there are, while files that wait on a cold drive pile up and call more.
+    queue.onUnserved([&start](std::size_t) { start(1); });
     std::exception_ptr walkFailure;
     try {
         walk(workers.empty());

@@ -21,11 +21,13 @@ struct TransferOutcome {
     bool sourceFailed = false; // the failure was reading (else writing)
 };
 
-// Copies all data from `source` (at its start, described by `info`) to
-// `target` (empty), reading until end of file. Tries a clone when both lie on
-// one filesystem, then copy_file_range, then sendfile, then a read/write
-// loop. A file with holes (fewer blocks than its size needs) has only its
-// data regions copied and keeps its holes where the destination has them.
+// Copies the data of `source` (at its start, described by `info`) to
+// `target` (empty): in the kernel, the size `info` gives (the file's size
+// when it was opened); in a read/write loop, up to the end of file. Tries a
+// clone when both lie on one filesystem, then copy_file_range, then
+// sendfile, then a read/write loop. A file with holes (fewer blocks than its
+// size needs) has only its data regions copied and keeps its holes where the
+// destination has them.
 [[nodiscard]] TransferOutcome transferData(int source, int target, const struct stat &info, bool sameFilesystem,
                                            TransferMethods &methods);
 

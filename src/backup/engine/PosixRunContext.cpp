@@ -174,12 +174,13 @@ int applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const struc
                         const char *&operation)
 {
     // A folder of an earlier backup usually has all of this already; leaving
-    // it alone spares the destination a metadata write per folder.
+    // it alone spares the destination a metadata write per folder. Access
+    // times are not compared: listing the folder, as every run does, moves
+    // them on both sides; modification times are compared at the precision
+    // the destination keeps.
     struct stat current {};
     if (::fstat(targetFd, &current) == 0 && (!run.asRoot || (current.st_uid == source.st_uid && current.st_gid == source.st_gid))
-        && (current.st_mode & 07777) == (source.st_mode & 07777) && current.st_mtim.tv_sec == source.st_mtim.tv_sec
-        && current.st_mtim.tv_nsec == source.st_mtim.tv_nsec && current.st_atim.tv_sec == source.st_atim.tv_sec
-        && current.st_atim.tv_nsec == source.st_atim.tv_nsec)
+        && (current.st_mode & 07777) == (source.st_mode & 07777) && sameModificationTime(source.st_mtim, current.st_mtim, run.granularityNs))
         return 0;
     return applyMetadata(run, sourceFd, targetFd, source, inheritsAcls, operation);
 }

@@ -26,6 +26,10 @@ namespace {
 // Enough queued files to keep the workers busy while the walk reads a large
 // folder, few enough that a million-entry tree needs no more memory.
 constexpr std::size_t queueCapacity = 2048;
+// Files the walk gathers before it hands them to the workers together. It
+// hands them over sooner whenever it may wait (before it looks at a folder,
+// at the end of one), so that no worker waits on a gathered file.
+constexpr std::size_t batchSize = 64;
 
 struct Job {
     std::shared_ptr<Folder> folder;
@@ -164,6 +168,7 @@ private:
             std::string name;
             unsigned char type = DT_UNKNOWN;
             if (!nextEntry(name, type)) {
+                handOver();
                 leave();
                 continue;
             }
@@ -175,6 +180,7 @@ private:
             }
             struct stat info {};
             if (type == DT_DIR || type == DT_UNKNOWN) {
+                handOver();
                 if (::fstatat(folder->sourceFd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
                     m_run.fail(m_walkResult, joinPath(folder->sourcePath(), name), "read information", errno,
                                false);
@@ -191,6 +197,7 @@ private:
                 queue(Job{folder, std::move(name), type});
             }
         }
+        handOver();
         // Stopped: the open folders are let go (and completed as their last
         // file finishes); closed ones keep what they have.
         m_levels.clear();
@@ -198,11 +205,16 @@ private:
 
     void queue(Job job)
     {
-        if (m_inline)
+        if (m_inline) {
             copyOne(job, m_walkResult);
-        else
-            m_queue.push(std::move(job));
+            return;
+        }
+        m_batch.push_back(std::move(job));
+        if (m_batch.size() >= batchSize)
+            handOver();
     }
+
+    void handOver() { m_queue.pushAll(m_batch); }
 
     // The next entry of the deepest level; false at its end.
     bool nextEntry(std::string &name, unsigned char &type)
@@ -422,6 +434,7 @@ private:
     struct stat m_targetRoot;
     Result m_walkResult;
     bool m_inline = false;
+    std::vector<Job> m_batch;
     std::vector<Level> m_levels;
     std::size_t m_open = 0;
     std::size_t m_lowestOpen = 1;
