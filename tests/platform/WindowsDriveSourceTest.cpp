@@ -126,8 +126,10 @@ TEST(WindowsDriveSource, ReportsTheTypeLabelAndSpaceOfEachDriveThePrefixWasGiven
         EXPECT_TRUE(drive->isReady());
         EXPECT_EQ(drive->volumeName(), wanted.label);
         EXPECT_EQ(drive->totalSize(), wanted.total);
-        // Other programs write while the tests run: a little drift is allowed.
-        const std::uint64_t tolerance = 64ULL << 20;
+        // Other programs (a build beside the tests) write while the tests
+        // run: drift of a few hundred MiB on a host disk is allowed; a figure
+        // taken from the wrong field would be off by far more.
+        const std::uint64_t tolerance = 512ULL << 20;
         const std::uint64_t available = drive->availableSpace();
         EXPECT_LE(available, wanted.available + tolerance);
         EXPECT_GE(available + tolerance, wanted.available);
