@@ -47,6 +47,26 @@ int readLink(int folderFd, const char *name, std::size_t hint, std::string &text
     }
 }
 
+// Makes `name` in `dir` another name of `from` (in `fromDir`): linked under
+// a temporary name, then renamed over whatever stands there, so the name
+// never points at nothing. 0 or the errno, with `operation` naming the step.
+int linkIntoPlace(int fromDir, const char *from, int dir, const std::string &name, const char *&operation)
+{
+    std::string temporary;
+    int code = EEXIST;
+    for (int attempt = 0; attempt < temporaryAttempts && code == EEXIST; ++attempt) {
+        temporary = makeTemporaryName();
+        code = ::linkat(fromDir, from, dir, temporary.c_str(), 0) == 0 ? 0 : errno;
+    }
+    operation = "create link";
+    if (code == 0 && ::renameat(dir, temporary.c_str(), dir, name.c_str()) != 0) {
+        code = errno;
+        operation = "replace";
+        (void)::unlinkat(dir, temporary.c_str(), 0);
+    }
+    return code;
+}
+
 bool isUnchanged(const RunContext &run, const struct stat &source, const struct stat &target)
 {
     return target.st_size == source.st_size
@@ -141,9 +161,9 @@ private:
     void leftAlone(const struct stat *source = nullptr)
     {
         if (source != nullptr && S_ISREG(source->st_mode) && source->st_nlink > 1) {
-            const HardLinks::Claim claim = m_run.hardLinks.claim(source->st_dev, source->st_ino, source->st_nlink);
+            const HardLinks::Claim claim = m_run.hardLinks.claim({source->st_dev, source->st_ino}, source->st_nlink);
             if (claim.first)
-                m_run.hardLinks.finished(source->st_dev, source->st_ino, targetPath());
+                m_run.hardLinks.finished({source->st_dev, source->st_ino}, targetPath());
         }
         ++m_result.unchanged;
         m_run.progress.fileCopied(m_sourcePath, 0);
@@ -178,23 +198,13 @@ private:
             && !sameAttributes(m_folder.sourceFd(), m_name, previousFd, m_targetName))
             return false;
         const int dir = m_folder.targetFd();
-        std::string temporary;
-        int code = EEXIST;
-        for (int attempt = 0; attempt < temporaryAttempts && code == EEXIST; ++attempt) {
-            temporary = makeTemporaryName();
-            code = ::linkat(previousFd, m_targetName.c_str(), dir, temporary.c_str(), 0) == 0 ? 0 : errno;
-        }
-        const char *operation = "create link";
-        if (code == 0 && ::renameat(dir, temporary.c_str(), dir, m_targetName.c_str()) != 0) {
-            code = errno;
-            operation = "replace";
-            (void)::unlinkat(dir, temporary.c_str(), 0);
-        }
+        const char *operation = "";
+        const int code = linkIntoPlace(previousFd, m_targetName.c_str(), dir, m_targetName, operation);
         if (code == 0) {
             if (source.st_nlink > 1) { // later names of the source file link to this one
-                const HardLinks::Claim claim = m_run.hardLinks.claim(source.st_dev, source.st_ino, source.st_nlink);
+                const HardLinks::Claim claim = m_run.hardLinks.claim({source.st_dev, source.st_ino}, source.st_nlink);
                 if (claim.first)
-                    m_run.hardLinks.finished(source.st_dev, source.st_ino, targetPath());
+                    m_run.hardLinks.finished({source.st_dev, source.st_ino}, targetPath());
             }
             ++m_result.shared;
             m_run.progress.fileCopied(m_sourcePath, 0);
@@ -250,7 +260,7 @@ private:
         // others become links to that copy.
         FirstCopy first(m_run, info);
         if (info.st_nlink > 1) {
-            const HardLinks::Claim claim = m_run.hardLinks.claim(info.st_dev, info.st_ino, info.st_nlink);
+            const HardLinks::Claim claim = m_run.hardLinks.claim({info.st_dev, info.st_ino}, info.st_nlink);
             if (claim.first)
                 first.expect();
             else if (linkTo(claim.firstCopy))
@@ -321,13 +331,13 @@ private:
         ~FirstCopy()
         {
             if (m_expected)
-                m_run.hardLinks.finished(m_source.st_dev, m_source.st_ino, {});
+                m_run.hardLinks.finished({m_source.st_dev, m_source.st_ino}, {});
         }
         void expect() { m_expected = true; }
         void made(const std::string &copy)
         {
             if (m_expected)
-                m_run.hardLinks.finished(m_source.st_dev, m_source.st_ino, copy);
+                m_run.hardLinks.finished({m_source.st_dev, m_source.st_ino}, copy);
             m_expected = false;
         }
 
@@ -370,18 +380,8 @@ private:
                 from = firstCopy.substr(slash + 1);
             }
         }
-        std::string temporary;
-        int code = EEXIST;
-        for (int attempt = 0; attempt < temporaryAttempts && code == EEXIST; ++attempt) {
-            temporary = makeTemporaryName();
-            code = ::linkat(fromDir, from.c_str(), dir, temporary.c_str(), 0) == 0 ? 0 : errno;
-        }
-        const char *operation = "create link";
-        if (code == 0 && ::renameat(dir, temporary.c_str(), dir, m_targetName.c_str()) != 0) {
-            code = errno;
-            operation = "replace";
-            (void)::unlinkat(dir, temporary.c_str(), 0);
-        }
+        const char *operation = "";
+        const int code = linkIntoPlace(fromDir, from.c_str(), dir, m_targetName, operation);
         if (code == 0) {
             ++m_result.files;
             m_run.progress.fileCopied(m_sourcePath, 0);
