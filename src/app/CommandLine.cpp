@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "app/Arguments.h"
 #include "app/Console.h"
 #include "app/ConsoleCopyDisplay.h"
 #include "app/ConsoleMessageBoxes.h"
@@ -22,9 +23,6 @@
 #include "platform/DriveSource.h"
 #include "platform/FolderFacts.h"
 #include "platform/Services.h"
-
-#include <QCommandLineParser>
-#include <QCoreApplication>
 
 #include <chrono>
 #include <cstdint>
@@ -67,59 +65,30 @@ int refuse(const std::string &text)
     return ExitCode::refused;
 }
 
-// A drive's root as the messages show it. On Linux a path is a byte string
-// that need not be UTF-8, so it never takes a detour through QString there.
+// A drive's root or a folder as the messages show it, with its separator at
+// the end.
 std::string rootText(const std::string &path)
 {
 #ifdef _WIN32
-    return drives::rootPath(QString::fromStdString(path)).toStdString();
+    return path.ends_with('\\') || path.ends_with('/') ? path : path + '\\';
 #else
     return path.ends_with('/') ? path : path + '/';
 #endif
 }
 
-// The positional arguments as the system passed them. Qt's list holds them
-// decoded as UTF-8, where a byte that is no UTF-8 becomes U+FFFD, so a path
-// with such a byte would name another file (or none). Each positional
-// argument is matched, in order, to the raw argument that decodes to it. On
-// Windows Qt's list comes from the wide command line and is exact.
-std::vector<std::string> positionalBytes(int argc, char *argv[], const QStringList &positionals)
-{
-    std::vector<std::string> bytes;
-#ifndef _WIN32
-    int next = 1;
-    for (const QString &positional : positionals) {
-        while (next < argc && QString::fromLocal8Bit(argv[next]) != positional)
-            ++next;
-        if (next >= argc)
-            break;
-        bytes.emplace_back(argv[next++]);
-    }
-    if (bytes.size() == static_cast<std::size_t>(positionals.size()))
-        return bytes;
-    bytes.clear();
-#else
-    (void)argc;
-    (void)argv;
-#endif
-    for (const QString &positional : positionals)
-        bytes.push_back(positional.toStdString());
-    return bytes;
-}
-
 // The drive list's name of a drive, or nothing for a drive the lists leave
 // out: the window lists ready removable, fixed and CD drives, and calls an
 // unlabelled removable or fixed drive "Local Disk".
-std::optional<QString> listedName(const platform::Drive &drive)
+std::optional<std::string> listedName(const platform::Drive &drive)
 {
     if (!drive.isReady())
         return std::nullopt;
     const DriveType type = drive.type();
-    const QString label = QString::fromStdString(drive.volumeName());
+    const std::string label = drive.volumeName();
     if (type == DriveType::CdRom)
         return label;
     if (type == DriveType::Fixed || type == DriveType::Removable)
-        return label.isEmpty() ? drives::localDiskName : label;
+        return label.empty() ? std::string(drives::localDiskName) : label;
     return std::nullopt;
 }
 
@@ -135,13 +104,12 @@ int listDrives(Console &console)
     int result = ExitCode::allCopied;
     for (const auto &drive : drives) {
         try {
-            const std::optional<QString> name = listedName(*drive);
+            const std::optional<std::string> name = listedName(*drive);
             if (!name)
                 continue;
-            const QString letter = QString::fromStdString(drive->letter());
-            const QString line = drives::entryText(*name, letter) + QLatin1Char('\t') + drives::rootPath(letter) +
-                QLatin1Char('\t') + QString::number(drive->availableSpace());
-            console.output(line.toStdString());
+            const std::string letter = drive->letter();
+            console.output(drives::entryText(*name, letter) + '\t' + drives::rootPath(letter) + '\t' +
+                           std::to_string(drive->availableSpace()));
         } catch (...) {
             // One drive that cannot be read (a disc ejected meanwhile) leaves
             // the others listed.
@@ -160,7 +128,7 @@ std::uint64_t roomNeeded(const std::string &source)
     if (services.folders->isFilesystemRoot(source)) {
         for (const auto &drive : services.drives->drives()) {
             const std::string letter = drive->letter();
-            if (services.folders->canonicalFolder(rootText(letter)) == source)
+            if (services.folders->canonicalFolder(drives::rootPath(letter)) == source)
                 return backup::roomNeededForDrive(letter);
         }
     }
@@ -186,7 +154,7 @@ void printReport(Console &console, const backup::RunReport &report)
 }
 
 int runBackup(const std::string &sourceArgument, const std::string &destinationArgument, bool quiet, bool full,
-              Console &console, ConsoleMessageBoxes &boxes)
+              Console &console)
 {
     const auto started = std::chrono::steady_clock::now();
     const auto &services = platform::services();
@@ -202,7 +170,7 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
     const std::string sourceRoot = rootText(source);
     const std::string destinationRoot = rootText(destination);
     const std::string backupFolder =
-        destinationRoot + "Backup " + drives::dateText(services.clock->today()).toStdString();
+        destinationRoot + "Backup " + drives::dateText(services.clock->today());
     std::uint64_t sourceBytes = 0;
     try {
         // A folder where a drive belongs while none is mounted there lies on
@@ -241,116 +209,83 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
     StopOnSignal stopOnSignal;
     backup::RunReport report;
     report.setExpectedBytes(sourceBytes);
-    const int boxesBefore = boxes.shown();
     const auto startedAt = std::chrono::system_clock::now();
     {
         const auto awake = backup::keepAwake("Backing up " + sourceRoot);
         backup::Copy::FS_CopyXToY(sourceRoot, backupFolder, full);
         if (report.refused())
-            return ExitCode::refused; // the copier has said why
+            return exitCodeOf(report); // the copier has said why
         backup::syncDestination(backupFolder, report);
     }
     backup::recordRun(report, sourceRoot, backupFolder, startedAt);
-    const int failedSteps = boxes.shown() - boxesBefore;
 
     printReport(console, report);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
     console.error(report.summaryText(elapsed.count()));
-    if (StopOnSignal::received() != 0) {
+    if (report.stopped())
         console.error("The backup was stopped before everything was copied.");
-        return ExitCode::stopped;
-    }
-    if (report.destinationFailed())
-        return ExitCode::destinationFailed;
-    if (!report.allCopied())
-        return ExitCode::someNotCopied;
-    if (failedSteps > 0) {
+    else if (report.failedSteps() > 0)
         console.error("Some steps of the backup failed; the messages above name them.");
-        return ExitCode::someNotCopied;
-    }
-    return ExitCode::allCopied;
+    return exitCodeOf(report);
 }
 
-int usageError(Console &console, const QCommandLineParser &parser, const QString &problem)
+const std::string programName = "drovanta";
+
+int usageError(Console &console, const std::string &problem, bool hasWindow)
 {
-    console.error(QCoreApplication::applicationName().toStdString() + ": " + problem.toStdString());
-    console.error(parser.helpText().toStdString());
+    console.error(programName + ": " + problem);
+    console.error(helpText(programName, hasWindow));
     return ExitCode::usage;
 }
 
 } // namespace
 
-int runCommandLine(int argc, char *argv[])
+int exitCodeOf(const backup::RunReport &report)
 {
-    QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("drovanta"));
-    QCoreApplication::setApplicationVersion(QString::fromLatin1(DROVANTA_VERSION));
+    if (report.refused())
+        return ExitCode::refused;
+    if (report.stopped())
+        return ExitCode::stopped;
+    if (report.destinationFailed())
+        return ExitCode::destinationFailed;
+    if (!report.allCopied())
+        return ExitCode::someNotCopied;
+    return ExitCode::allCopied;
+}
 
+int runCommandLine(const std::vector<std::string> &argv, bool hasWindow)
+{
     Console &console = Console::standard();
     auto &services = platform::services();
     ConsoleMessageBoxes boxes(console, *services.application);
     Restore<platform::MessageBoxes *> boxesInstalled(services.messageBoxes, &boxes);
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Backs up a whole drive (or folder) into \"Backup mm-dd-yyyy\" on another drive (or folder).\n"
-        "\n"
-        "  drovanta --backup [--full] SOURCE DESTINATION\n"
-        "  drovanta --list\n"
-        "\n"
-        "Without arguments, or with Qt's own options only (-style, -platform...), the window opens.\n"
-        "\n"
-        "Exit codes: 0 everything copied, 1 some items could not be copied, 2 refused before copying,\n"
-        "3 the destination failed, 64 wrong arguments, 130 when stopped by Ctrl-C or SIGTERM."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption helpAll(QStringLiteral("help-all"));
-    const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption list(QStringLiteral("list"),
-                                  QStringLiteral("Lists the drives: entry, root and available bytes, tab-separated."));
-    const QCommandLineOption backup(QStringLiteral("backup"),
-                                    QStringLiteral("Backs up SOURCE into \"Backup mm-dd-yyyy\" in DESTINATION."));
-    const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")},
-                                   QStringLiteral("With --backup: no progress, only problems and the summary."));
-    const QCommandLineOption full(QStringLiteral("full"),
-                                  QStringLiteral("With --backup: copy every file, sharing none with an earlier backup."));
-    parser.addOption(list);
-    parser.addOption(backup);
-    parser.addOption(quiet);
-    parser.addOption(full);
-    parser.addPositionalArgument(QStringLiteral("SOURCE"), QStringLiteral("A drive root or folder to back up."),
-                                 QStringLiteral("[SOURCE"));
-    parser.addPositionalArgument(QStringLiteral("DESTINATION"),
-                                 QStringLiteral("A drive root or folder that receives the backup."),
-                                 QStringLiteral("DESTINATION]"));
-
-    if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(console, parser, parser.errorText());
-    if (parser.isSet(help) || parser.isSet(helpAll)) {
-        console.output(parser.helpText().toStdString());
+    Arguments arguments;
+    const std::vector<std::string> given(argv.size() > 1 ? argv.begin() + 1 : argv.end(), argv.end());
+    if (const auto problem = parseArguments(given, arguments))
+        return usageError(console, *problem, hasWindow);
+    if (arguments.help || arguments.helpAll) {
+        console.output(helpText(programName, hasWindow));
         return ExitCode::allCopied;
     }
-    if (parser.isSet(version)) {
-        const QString name = QCoreApplication::applicationName() + QLatin1Char(' ') +
-            QCoreApplication::applicationVersion();
-        console.output(name.toStdString());
+    if (arguments.version) {
+        console.output(programName + " " DROVANTA_VERSION);
         return ExitCode::allCopied;
     }
-
-    const QStringList arguments = parser.positionalArguments();
-    if (parser.isSet(list) && parser.isSet(backup))
-        return usageError(console, parser, QStringLiteral("--list and --backup cannot be combined."));
-    if (parser.isSet(list)) {
-        if (!arguments.isEmpty())
-            return usageError(console, parser, QStringLiteral("--list takes no arguments."));
+    if (arguments.list && arguments.backup)
+        return usageError(console, "--list and --backup cannot be combined.", hasWindow);
+    if (arguments.list) {
+        if (!arguments.positionals.empty())
+            return usageError(console, "--list takes no arguments.", hasWindow);
         return listDrives(console);
     }
-    if (parser.isSet(backup)) {
-        if (arguments.size() != 2)
-            return usageError(console, parser, QStringLiteral("--backup needs a SOURCE and a DESTINATION."));
-        const std::vector<std::string> paths = positionalBytes(argc, argv, arguments);
-        return runBackup(paths.at(0), paths.at(1), parser.isSet(quiet), parser.isSet(full), console, boxes);
+    if (arguments.backup) {
+        if (arguments.positionals.size() != 2)
+            return usageError(console, "--backup needs a SOURCE and a DESTINATION.", hasWindow);
+        return runBackup(arguments.positionals[0], arguments.positionals[1], arguments.quiet, arguments.full,
+                         console);
     }
-    return usageError(console, parser, QStringLiteral("Nothing to do: give --list or --backup."));
+    return usageError(console, "Nothing to do: give --list or --backup.", hasWindow);
 }
 
 } // namespace drovanta::app

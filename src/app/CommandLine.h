@@ -1,5 +1,12 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
+namespace drovanta::backup {
+class RunReport;
+}
+
 namespace drovanta::app {
 
 // The command line's exit codes, for scripts and schedulers.
@@ -13,10 +20,17 @@ inline constexpr int usage = 64;            // the arguments make no sense (as s
 inline constexpr int stopped = 130;
 } // namespace ExitCode
 
+// The exit code of a backup run, from what its report says: refused before
+// copying, stopped, the destination failed, some items or steps failed, or
+// everything copied.
+int exitCodeOf(const backup::RunReport &report);
+
 // Runs the program without a window: `--list`, `--backup SOURCE DESTINATION`,
-// `--help`, `--version`. Needs the platform services set (except the message
-// boxes, which it replaces with the console's while it runs) and no
-// QCoreApplication yet. Returns the process's exit code.
-int runCommandLine(int argc, char *argv[]);
+// `--help`, `--version`. `argv` is the program's name and its arguments, as
+// the system passed them (on Windows converted to UTF-8); `hasWindow` when
+// the program opens its window without arguments. Needs the platform
+// services set (except the message boxes, which it replaces with the
+// console's while it runs). Returns the process's exit code.
+int runCommandLine(const std::vector<std::string> &argv, bool hasWindow);
 
 } // namespace drovanta::app

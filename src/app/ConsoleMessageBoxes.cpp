@@ -28,7 +28,6 @@ std::string withNewlines(const std::string &text)
 
 void ConsoleMessageBoxes::show(const platform::MessageBox &box)
 {
-    ++m_shown;
     m_console.error(consoleText(box, m_application.title()));
 }
 

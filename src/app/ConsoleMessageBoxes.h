@@ -11,8 +11,7 @@ namespace drovanta::app {
 class Console;
 
 // Message boxes on the command line: the box's text on the error stream, as
-// nobody is there to dismiss a box. Counts the boxes, since every box the
-// copier shows means a step of the run failed.
+// nobody is there to dismiss a box.
 class ConsoleMessageBoxes final : public platform::MessageBoxes {
 public:
     ConsoleMessageBoxes(Console &console, const platform::Application &application)
@@ -21,7 +20,6 @@ public:
     }
 
     void show(const platform::MessageBox &box) override;
-    int shown() const { return m_shown; }
 
     // The box as lines of text: "Caption: text", then its details.
     static std::string consoleText(const platform::MessageBox &box, const std::string &defaultCaption);
@@ -29,7 +27,6 @@ public:
 private:
     Console &m_console;
     const platform::Application &m_application;
-    int m_shown = 0;
 };
 
 } // namespace drovanta::app

@@ -23,6 +23,9 @@
 
 #include <QApplication>
 
+#include <string>
+#include <vector>
+
 using namespace drovanta;
 
 int main(int argc, char *argv[])
@@ -60,7 +63,7 @@ int main(int argc, char *argv[])
     // scripted run: decided before QApplication exists, so that cron and ssh
     // sessions need no display. Qt's standard options open the window.
     if (!app::onlyQtOptions(argc, argv))
-        return app::runCommandLine(argc, argv);
+        return app::runCommandLine(std::vector<std::string>(argv, argv + argc), true);
 
     QApplication app(argc, argv);
     // Lets the desktop match the window with its entry and icon (Wayland's app id).

@@ -1,4 +1,6 @@
 // "Start Backup" and "Stop Backup".
+#include "backup/BackupCommand.h"
+
 #include "backup/Copier.h"
 #include "backup/CopyDisplay.h"
 #include "backup/RoomCheck.h"
@@ -9,83 +11,86 @@
 
 #include "drives/DriveRecord.h"
 
-#include "shell/DriveList.h"
 #include "shell/ErrorBox.h"
-#include "shell/Form1.h"
-#include "shell/TextProgressBar.h"
 
 #include "platform/Clock.h"
 #include "platform/DriveSource.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 
-#include <QLineEdit>
-
 #include <chrono>
-#include <filesystem>
 #include <optional>
 
-namespace drovanta::shell {
+namespace drovanta::backup {
 namespace {
+
+using shell::OnError;
+using shell::showMessage;
+using Fields = std::vector<std::string>;
 
 // The entry text of the chosen drive when its root no longer holds the
 // filesystem that was listed (unmounted, unplugged, another drive there).
-std::optional<QString> driveGone(const DriveList &list, const drives::RecordList &records, const QStringList &fields)
+std::optional<std::string> driveGone(const drives::DrivePanel &panel, const Fields &fields)
 {
-    const std::string letter = drives::recordField(fields, 0).toStdString();
-    const std::string &mount = records.identity(list.currentIndex() + 1).mount;
+    const std::string &letter = drives::recordField(fields, 0);
+    const std::string &mount = panel.records().identity(panel.list().currentIndex() + 1).mount;
     if (platform::services().drives->stillMounted(letter, mount))
         return std::nullopt;
-    return list.currentText();
+    return panel.list().currentText();
 }
 
 } // namespace
 
-void Form1::PushButton1_Click()
+void StartBackup(const drives::DrivePanel &sourcePanel, const drives::DrivePanel &destinationPanel,
+                 BackupWindow &window)
 {
     OnError on("in Drovanta2021/08/31.Form1.PushButton1_Click ");
-    QStringList source;
-    QStringList destination;
+    Fields source;
+    Fields destination;
 
-    if (on.when(100, [this] { return Combo1->currentText() == Combo2->currentText(); })) {
+    if (on.when(100, [&] { return sourcePanel.list().currentText() == destinationPanel.list().currentText(); })) {
         on.run(130, [] { showMessage("Source must not be the same as destination."); });
         return;
     }
     // A check that fails shows its box and starts nothing: a backup must not
     // go ahead on paths nobody has checked (a list without a selection).
-    if (!on.run(102, [&] { source = drives::splitRecord(DriveRecords1->item(Combo1->currentIndex() + 1)); }))
+    if (!on.run(102, [&] {
+            source = drives::splitRecord(sourcePanel.records().item(sourcePanel.list().currentIndex() + 1));
+        }))
         return;
-    if (!on.run(104, [&] { destination = drives::splitRecord(DriveRecords2->item(Combo2->currentIndex() + 1)); }))
+    if (!on.run(104, [&] {
+            destination =
+                drives::splitRecord(destinationPanel.records().item(destinationPanel.list().currentIndex() + 1));
+        }))
         return;
     // Both roots must still hold the filesystems that were listed: a drive
     // unmounted meanwhile leaves an empty folder on another drive.
-    std::optional<QString> gone;
+    std::optional<std::string> gone;
     if (!on.run(132, [&] {
-            gone = driveGone(*Combo1, *DriveRecords1, source);
+            gone = driveGone(sourcePanel, source);
             if (!gone)
-                gone = driveGone(*Combo2, *DriveRecords2, destination);
+                gone = driveGone(destinationPanel, destination);
         }))
         return;
     if (gone) {
         on.run(134, [&] {
-            showMessage("The drive '" + gone->toStdString() + "' is no longer available. Press Refresh and choose again.");
+            showMessage("The drive '" + *gone + "' is no longer available. Press Refresh and choose again.");
         });
         return;
     }
     bool tooLittleRoom = false;
     std::uint64_t sourceBytes = 0;
     if (!on.run(106, [&] {
-            const double free = backup::freeSpaceField(drives::recordField(destination, 2).toStdString());
-            sourceBytes = backup::roomNeededForDrive(drives::recordField(source, 0).toStdString());
+            const double free = freeSpaceField(drives::recordField(destination, 2));
+            sourceBytes = roomNeededForDrive(drives::recordField(source, 0));
             tooLittleRoom = free < static_cast<double>(sourceBytes);
             // Files unchanged since an earlier backup on the destination
             // take no room: only what must be written has to fit.
             if (tooLittleRoom) {
                 const std::string backupFolder = drives::backupFolderPath(drives::recordField(destination, 0),
-                                                                          platform::services().clock->today())
-                                                     .toStdString();
-                const std::string sourceRoot = drives::rootPath(drives::recordField(source, 0)).toStdString();
-                if (const auto toWrite = backup::roomNeededWithEarlierBackup(sourceRoot, backupFolder)) {
+                                                                          platform::services().clock->today());
+                const std::string sourceRoot = drives::rootPath(drives::recordField(source, 0));
+                if (const auto toWrite = roomNeededWithEarlierBackup(sourceRoot, backupFolder)) {
                     sourceBytes = *toWrite;
                     tooLittleRoom = free < static_cast<double>(sourceBytes);
                 }
@@ -94,39 +99,39 @@ void Form1::PushButton1_Click()
         return;
     if (tooLittleRoom) {
         on.run(128, [&] {
-            showMessage(backup::noRoomMessage(drives::rootPath(drives::recordField(destination, 0)).toStdString(),
-                                              drives::rootPath(drives::recordField(source, 0)).toStdString()));
+            showMessage(noRoomMessage(drives::rootPath(drives::recordField(destination, 0)),
+                                      drives::rootPath(drives::recordField(source, 0))));
         });
         return;
     }
     // The backup folder is named after the day the backup starts, also when
     // the destination was chosen the day before.
     if (!on.run(136, [&] {
-            Text2->setText(drives::backupFolderPath(drives::recordField(destination, 0),
-                                                    platform::services().clock->today()));
+            destinationPanel.path().setText(
+                drives::backupFolderPath(drives::recordField(destination, 0), platform::services().clock->today()));
         }))
         return;
-    on.run(108, [this] { setMousePointer(Hourglass); });
-    on.run(110, [] { backup::StopCopy = false; });
-    backup::RunReport report;
+    on.run(108, [&] { window.showBusy(true); });
+    on.run(110, [] { StopCopy = false; });
+    RunReport report;
     report.setExpectedBytes(sourceBytes);
     on.run(112, [&] {
         const auto started = std::chrono::system_clock::now();
-        const std::string sourcePath = Text1->text().toStdString();
-        const std::string backupFolder = Text2->text().toStdString();
+        const std::string sourcePath = sourcePanel.path().text();
+        const std::string backupFolder = destinationPanel.path().text();
         {
-            const auto awake = backup::keepAwake("Backing up " + sourcePath);
-            backup::Copy::FS_CopyXToY(sourcePath, backupFolder);
-            backup::syncDestination(backupFolder, report);
+            const auto awake = keepAwake("Backing up " + sourcePath);
+            Copy::FS_CopyXToY(sourcePath, backupFolder);
+            syncDestination(backupFolder, report);
         }
-        backup::recordRun(report, sourcePath, backupFolder, started);
+        recordRun(report, sourcePath, backupFolder, started);
         // The user may have turned to other work during a long run.
-        if (!isActiveWindow())
-            backup::announceEnd(report);
+        if (!window.isActive())
+            announceEnd(report);
     });
-    on.run(114, [this] { setMousePointer(DefaultPointer); });
-    on.run(126, [this] { ProgressBar1->setPercent(0); });
-    on.run(124, [this] { ProgressBar1->setText(QStringLiteral("Progress Bar")); });
+    on.run(114, [&] { window.showBusy(false); });
+    on.run(126, [] { copyDisplay().setProgressValue(0); });
+    on.run(124, [] { copyDisplay().setProgressText("Progress Bar"); });
     on.run(122, [&] {
         platform::MessageBox box;
         box.text = report.closingText();
@@ -137,10 +142,10 @@ void Form1::PushButton1_Click()
     });
 }
 
-void Form1::PushButton4_Click()
+void StopBackup()
 {
     OnError on("in Drovanta2021/08/31.Form1.PushButton4_Click ");
-    on.run(100, [] { backup::StopCopy = true; });
+    on.run(100, [] { StopCopy = true; });
 }
 
-} // namespace drovanta::shell
+} // namespace drovanta::backup

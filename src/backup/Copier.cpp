@@ -178,6 +178,15 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath, boo
                 report->recordStop(counted, total, counter);
         }
     } stopRecorder{counted, total, counter};
+    // Every statement that failed has shown its box; the report counts them.
+    struct FailedSteps {
+        const shell::OnError &on;
+        ~FailedSteps()
+        {
+            if (RunReport *report = RunReport::current())
+                report->addFailedSteps(on.failures());
+        }
+    } failedSteps{on};
 
     on.run(100, [&] { display.processEvents(); });
     if (on.when(102, [] { return StopCopy.load(); }))

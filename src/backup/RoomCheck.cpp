@@ -7,7 +7,7 @@
 #include "platform/FolderFacts.h"
 #include "platform/Services.h"
 
-#include <QString>
+#include "shell/NumberText.h"
 
 namespace drovanta::backup {
 
@@ -41,11 +41,10 @@ std::optional<std::uint64_t> roomNeededWithEarlierBackup(const std::string &sour
 
 double freeSpaceField(const std::string &text)
 {
-    bool ok = false;
-    const double value = QString::fromStdString(text).trimmed().toDouble(&ok);
-    if (!ok)
+    const std::optional<double> value = shell::decimalNumber(text);
+    if (!value)
         throw Failure("Type mismatch");
-    return value;
+    return *value;
 }
 
 std::string noRoomMessage(const std::string &destinationRoot, const std::string &sourceRoot)

@@ -72,7 +72,14 @@ public:
         m_logPath = path;
         m_logProblem = reason;
     }
-    bool allCopied() const { return m_result.failures.empty() && !m_result.destinationFailed && !refused(); }
+    // Steps of the run itself (not items) that failed, each reported in the
+    // error box as it happened.
+    void addFailedSteps(int count) { m_failedSteps += count; }
+    int failedSteps() const { return m_failedSteps; }
+    bool allCopied() const
+    {
+        return m_result.failures.empty() && !m_result.destinationFailed && !refused() && m_failedSteps == 0;
+    }
 
 private:
     std::string stopText() const;
@@ -85,6 +92,7 @@ private:
     bool m_counted = false;
     int m_total = 0;
     int m_started = 0;
+    int m_failedSteps = 0;
     std::vector<std::string> m_cutShort;
     std::string m_logPath;
     std::string m_logProblem;

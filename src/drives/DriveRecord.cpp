@@ -2,50 +2,64 @@
 
 #include "platform/Failure.h"
 
+#include <cstdio>
+#include <string_view>
+
 namespace drovanta::drives {
 
-QString makeRecord(const QString &letter, const QString &name, std::uint64_t availableBytes)
+std::string makeRecord(const std::string &letter, const std::string &name, std::uint64_t availableBytes)
 {
-    return letter + recordSeparator + name + recordSeparator + QString::number(availableBytes);
+    return letter + recordSeparator + name + recordSeparator + std::to_string(availableBytes);
 }
 
-QStringList splitRecord(const QString &record)
+std::vector<std::string> splitRecord(const std::string &record)
 {
-    return record.split(recordSeparator, Qt::KeepEmptyParts, Qt::CaseSensitive);
+    const std::string_view separator = recordSeparator;
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t at = record.find(separator, start);
+        if (at == std::string::npos) {
+            fields.push_back(record.substr(start));
+            return fields;
+        }
+        fields.push_back(record.substr(start, at - start));
+        start = at + separator.size();
+    }
 }
 
-const QString &recordField(const QStringList &fields, int index)
+const std::string &recordField(const std::vector<std::string> &fields, int index)
 {
-    if (index < 0 || index >= fields.size())
+    if (index < 0 || static_cast<std::size_t>(index) >= fields.size())
         throw Failure("Subscript out of range");
-    return fields.at(index);
+    return fields[static_cast<std::size_t>(index)];
 }
 
-QString entryText(const QString &name, const QString &letter, PathStyle style)
+std::string entryText(const std::string &name, const std::string &letter, PathStyle style)
 {
     if (style == PathStyle::Windows)
-        return name + QStringLiteral(" (") + letter + QStringLiteral(":)");
-    return name + QStringLiteral(" (") + letter + QStringLiteral(")");
+        return name + " (" + letter + ":)";
+    return name + " (" + letter + ")";
 }
 
-QString rootPath(const QString &letter, PathStyle style)
+std::string rootPath(const std::string &letter, PathStyle style)
 {
     if (style == PathStyle::Windows)
-        return letter + QStringLiteral(":\\");
-    return letter.endsWith(QLatin1Char('/')) ? letter : letter + QLatin1Char('/');
+        return letter + ":\\";
+    return letter.ends_with('/') ? letter : letter + '/';
 }
 
-QString backupFolderPath(const QString &letter, const platform::LocalDate &date, PathStyle style)
+std::string backupFolderPath(const std::string &letter, const platform::LocalDate &date, PathStyle style)
 {
-    return rootPath(letter, style) + QStringLiteral("Backup ") + dateText(date);
+    return rootPath(letter, style) + "Backup " + dateText(date);
 }
 
-QString dateText(const platform::LocalDate &date)
+std::string dateText(const platform::LocalDate &date)
 {
-    return QStringLiteral("%1-%2-%3")
-        .arg(date.month, 2, 10, QLatin1Char('0'))
-        .arg(date.day, 2, 10, QLatin1Char('0'))
-        .arg(date.year, 4, 10, QLatin1Char('0'));
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d-%02d-%04d", static_cast<int>(date.month), static_cast<int>(date.day),
+                  static_cast<int>(date.year));
+    return text;
 }
 
 } // namespace drovanta::drives

@@ -2,10 +2,9 @@
 
 #include "platform/Clock.h"
 
-#include <QString>
-#include <QStringList>
-
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace drovanta::drives {
 
@@ -20,29 +19,30 @@ inline constexpr PathStyle nativePathStyle = PathStyle::Posix;
 #endif
 
 // The separator between the fields of a drive record.
-inline const QString recordSeparator = QStringLiteral("|MySep!!|");
+inline constexpr const char *recordSeparator = "|MySep!!|";
 
 // The display name of an unlabelled fixed or removable drive.
-inline const QString localDiskName = QStringLiteral("Local Disk");
+inline constexpr const char *localDiskName = "Local Disk";
 
 // A drive record: letter (or mount point), display name and available bytes.
-QString makeRecord(const QString &letter, const QString &name, std::uint64_t availableBytes);
+std::string makeRecord(const std::string &letter, const std::string &name, std::uint64_t availableBytes);
 // Every field of a record, split at each separator.
-QStringList splitRecord(const QString &record);
+std::vector<std::string> splitRecord(const std::string &record);
 // Field `index` of a split record; throws Failure("Subscript out of range")
 // when the record has fewer fields.
-const QString &recordField(const QStringList &fields, int index);
+const std::string &recordField(const std::vector<std::string> &fields, int index);
 
 // The list entry of a drive: "Archive (D:)", or "Archive (/media/alex/Archive)".
-QString entryText(const QString &name, const QString &letter, PathStyle style = nativePathStyle);
+std::string entryText(const std::string &name, const std::string &letter, PathStyle style = nativePathStyle);
 
 // The root folder of a drive as the copier takes it: "C:\", "/", "/media/alex/Archive/".
-QString rootPath(const QString &letter, PathStyle style = nativePathStyle);
+std::string rootPath(const std::string &letter, PathStyle style = nativePathStyle);
 
 // The dated backup folder on a drive: "E:\Backup 08-31-2021", "/media/b/Backup 08-31-2021".
-QString backupFolderPath(const QString &letter, const platform::LocalDate &date, PathStyle style = nativePathStyle);
+std::string backupFolderPath(const std::string &letter, const platform::LocalDate &date,
+                             PathStyle style = nativePathStyle);
 
 // A date written month first, whatever the regional settings: "08-31-2021".
-QString dateText(const platform::LocalDate &date);
+std::string dateText(const platform::LocalDate &date);
 
 } // namespace drovanta::drives

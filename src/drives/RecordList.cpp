@@ -14,9 +14,9 @@ void checkPosition(int position, int count)
 
 } // namespace
 
-void RecordList::add(const QString &record, platform::DriveIdentity identity)
+void RecordList::add(const std::string &record, platform::DriveIdentity identity)
 {
-    m_records.append(record);
+    m_records.push_back(record);
     m_identities.push_back(std::move(identity));
 }
 
@@ -26,10 +26,10 @@ void RecordList::clear()
     m_identities.clear();
 }
 
-const QString &RecordList::item(int position) const
+const std::string &RecordList::item(int position) const
 {
     checkPosition(position, count());
-    return m_records.at(position - 1);
+    return m_records.at(static_cast<std::size_t>(position - 1));
 }
 
 const platform::DriveIdentity &RecordList::identity(int position) const

@@ -2,9 +2,7 @@
 
 #include "platform/DriveSource.h"
 
-#include <QString>
-#include <QStringList>
-
+#include <string>
 #include <vector>
 
 namespace drovanta::drives {
@@ -14,18 +12,18 @@ namespace drovanta::drives {
 // Beside each record it keeps the identity of the drive as it was listed.
 class RecordList final {
 public:
-    void add(const QString &record, platform::DriveIdentity identity = {});
+    void add(const std::string &record, platform::DriveIdentity identity = {});
     void clear();
     int count() const { return static_cast<int>(m_records.size()); }
     // Both throw Failure("Subscript out of range") outside 1..count().
-    const QString &item(int position) const;
+    const std::string &item(int position) const;
     const platform::DriveIdentity &identity(int position) const;
     // The first position (from 1) whose drive has the volume identity
     // `volume`; 0 when no listed drive has it.
     int find(const std::string &volume) const;
 
 private:
-    QStringList m_records;
+    std::vector<std::string> m_records;
     std::vector<platform::DriveIdentity> m_identities;
 };
 

@@ -58,6 +58,7 @@ void reportUnhandledFailure()
 
 void OnError::report(int label)
 {
+    ++m_failures;
     showErrorBox(currentFailureDescription(), m_location, label);
 }
 

@@ -70,11 +70,14 @@ public:
     }
 
     const std::string &location() const { return m_location; }
+    // How many statements have failed so far.
+    int failures() const { return m_failures; }
 
 private:
     void report(int label);
 
     std::string m_location;
+    int m_failures = 0;
 };
 
 } // namespace drovanta::shell

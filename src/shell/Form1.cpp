@@ -3,6 +3,7 @@
 #include "shell/DriveList.h"
 #include "shell/SkinFramework.h"
 #include "shell/TextProgressBar.h"
+#include "shell/WindowCopyDisplay.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -98,6 +99,7 @@ Form1::Form1()
 {
     Q_ASSERT(!theInstance);
     theInstance = this;
+    backup::setFrontEndCopyDisplay(&windowCopyDisplay());
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -115,6 +117,7 @@ Form1::Form1()
 
 Form1::~Form1()
 {
+    backup::setFrontEndCopyDisplay(nullptr);
     theInstance = nullptr;
 }
 

@@ -4,8 +4,7 @@
 #include "platform/Services.h"
 #include "platform/SettingsBackend.h"
 
-#include <QLocale>
-#include <QString>
+#include "shell/NumberText.h"
 
 #include <cfenv>
 #include <cmath>
@@ -36,13 +35,10 @@ void saveSetting(const std::string &key, const std::string &value)
 
 short toInteger16(const std::string &text)
 {
-    const QString trimmed = QString::fromStdString(text).trimmed();
-    bool ok = false;
-    double number = QLocale::system().toDouble(trimmed, &ok);
-    if (!ok)
-        number = QLocale::c().toDouble(trimmed, &ok);
-    if (!ok || !std::isfinite(number))
+    const std::optional<double> read = regionalNumber(text);
+    if (!read || !std::isfinite(*read))
         throw Failure("Type mismatch");
+    const double number = *read;
     // nearbyint rounds in the current mode; the default is to nearest, ties to even.
     const int mode = std::fegetround();
     std::fesetround(FE_TONEAREST);

@@ -38,7 +38,7 @@ protected:
     {
         QStringList out;
         for (int i = 1; i <= list.count(); ++i)
-            out << list.item(i);
+            out << QString::fromStdString(list.item(i));
         return out;
     }
 
@@ -262,30 +262,4 @@ TEST_F(DriveListsTest, ARememberedDriveThatIsGoneLeavesItsListWithoutSelectionOr
     EXPECT_EQ(form->Text2->text(), QString());
     // Still remembered: the drive is selected again once it is back.
     EXPECT_EQ(fakes.settings.get("Combo2Drive"), "volume /media/alex/Archive");
-}
-
-TEST(DrivePaths, AreWrittenTheWayEachSystemWritesADrive)
-{
-    using namespace drovanta::drives;
-    EXPECT_EQ(entryText(QStringLiteral("Local Disk"), QStringLiteral("C"), PathStyle::Windows),
-              QStringLiteral("Local Disk (C:)"));
-    EXPECT_EQ(entryText(QString(), QStringLiteral("E"), PathStyle::Windows), QStringLiteral(" (E:)"));
-    EXPECT_EQ(rootPath(QStringLiteral("C"), PathStyle::Windows), QStringLiteral("C:\\"));
-    EXPECT_EQ(backupFolderPath(QStringLiteral("E"), {2021, 8, 31}, PathStyle::Windows),
-              QStringLiteral("E:\\Backup 08-31-2021"));
-    EXPECT_EQ(backupFolderPath(QStringLiteral("E"), {2022, 1, 5}, PathStyle::Windows),
-              QStringLiteral("E:\\Backup 01-05-2022"));
-    EXPECT_EQ(rootPath(QStringLiteral("/"), PathStyle::Posix), QStringLiteral("/"));
-    EXPECT_EQ(rootPath(QStringLiteral("/media/alex/Archive"), PathStyle::Posix),
-              QStringLiteral("/media/alex/Archive/"));
-    EXPECT_EQ(backupFolderPath(QStringLiteral("/"), {2026, 12, 7}, PathStyle::Posix),
-              QStringLiteral("/Backup 12-07-2026"));
-}
-
-TEST(DriveRecords, SplitAtEverySeparatorAndRefuseMissingFields)
-{
-    using namespace drovanta::drives;
-    const QStringList fields = splitRecord(makeRecord(QStringLiteral("D"), QStringLiteral("A|B"), 42));
-    EXPECT_EQ(fields, (QStringList{QStringLiteral("D"), QStringLiteral("A|B"), QStringLiteral("42")}));
-    EXPECT_THROW(recordField(splitRecord(QStringLiteral("D")), 2), drovanta::Failure);
 }

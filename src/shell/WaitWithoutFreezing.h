@@ -6,7 +6,7 @@
 
 class QWidget;
 
-namespace drovanta::backup {
+namespace drovanta::shell {
 
 // Runs `operation` on a worker thread while the UI thread waits in an event
 // loop: the window repaints and the close box works. User input aimed at
@@ -17,4 +17,4 @@ namespace drovanta::backup {
 // rethrown here.
 engine::Result waitWithoutFreezing(const std::function<engine::Result()> &operation, QWidget *stopControl);
 
-} // namespace drovanta::backup
+} // namespace drovanta::shell

@@ -1,31 +1,31 @@
 // The main window as the copier's display.
-#include "backup/CopyDisplay.h"
-
-#include "backup/RunProgress.h"
-#include "backup/WaitWithoutFreezing.h"
+#include "shell/WindowCopyDisplay.h"
 
 #include "shell/Form1.h"
 #include "shell/TextProgressBar.h"
+#include "shell/WaitWithoutFreezing.h"
+
+#include "backup/RunProgress.h"
 
 #include <QCoreApplication>
 #include <QPushButton>
 #include <QTimer>
 
-namespace drovanta::backup {
+namespace drovanta::shell {
 namespace {
 
-class WindowCopyDisplay final : public CopyDisplay {
+class WindowCopyDisplay final : public backup::CopyDisplay {
 public:
     void processEvents() override { QCoreApplication::processEvents(); }
 
-    void setProgressValue(double percent) override { shell::Form1::instance().ProgressBar1->setPercent(percent); }
+    void setProgressValue(double percent) override { Form1::instance().ProgressBar1->setPercent(percent); }
 
     void setProgressText(const std::string &text) override
     {
-        shell::Form1::instance().ProgressBar1->setText(QString::fromStdString(text));
+        Form1::instance().ProgressBar1->setText(QString::fromStdString(text));
     }
 
-    void repaint() override { shell::Form1::instance().Refresh(); }
+    void repaint() override { Form1::instance().Refresh(); }
 
     engine::Result wait(const std::function<engine::Result()> &operation) override
     {
@@ -36,53 +36,46 @@ public:
         QObject::connect(&ticker, &QTimer::timeout, [this] { showBytes(); });
         if (m_progress)
             ticker.start();
-        const engine::Result result = waitWithoutFreezing(operation, shell::Form1::instance().PushButton4);
+        const engine::Result result = waitWithoutFreezing(operation, Form1::instance().PushButton4);
         if (m_progress)
             showBytes();
         return result;
     }
 
-    void followBytes(const RunProgress *progress, double floor, double ceiling) override
+    void followBytes(const backup::RunProgress *progress, double floor, double ceiling) override
     {
         m_progress = progress;
         m_floor = floor;
         m_ceiling = ceiling;
         m_bytesAtStart = progress ? progress->bytes() : 0;
-        if (!progress && shell::Form1::exists())
-            shell::Form1::instance().ProgressBar1->setDetail(QString());
+        if (!progress && Form1::exists())
+            Form1::instance().ProgressBar1->setDetail(QString());
     }
 
 private:
     void showBytes()
     {
-        if (!m_progress || !shell::Form1::exists())
+        if (!m_progress || !Form1::exists())
             return;
-        shell::TextProgressBar &bar = *shell::Form1::instance().ProgressBar1;
+        TextProgressBar &bar = *Form1::instance().ProgressBar1;
         const double value = m_progress->barValue(m_floor, m_ceiling, m_bytesAtStart);
         if (value > bar.percent())
             bar.setPercent(value);
         bar.setDetail(QString::fromStdString(m_progress->detailText()));
     }
 
-    const RunProgress *m_progress = nullptr;
+    const backup::RunProgress *m_progress = nullptr;
     double m_floor = 0;
     double m_ceiling = 0;
     std::uint64_t m_bytesAtStart = 0;
 };
 
-WindowCopyDisplay windowDisplay;
-CopyDisplay *chosen = nullptr;
-
 } // namespace
 
-CopyDisplay &copyDisplay()
+backup::CopyDisplay &windowCopyDisplay()
 {
-    return chosen ? *chosen : windowDisplay;
+    static WindowCopyDisplay display;
+    return display;
 }
 
-void setCopyDisplay(CopyDisplay *display)
-{
-    chosen = display;
-}
-
-} // namespace drovanta::backup
+} // namespace drovanta::shell

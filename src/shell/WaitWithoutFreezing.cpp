@@ -1,4 +1,4 @@
-#include "backup/WaitWithoutFreezing.h"
+#include "shell/WaitWithoutFreezing.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-namespace drovanta::backup {
+namespace drovanta::shell {
 namespace {
 
 bool isUserInput(QEvent::Type type)
@@ -135,4 +135,4 @@ engine::Result waitWithoutFreezing(const std::function<engine::Result()> &operat
     return result;
 }
 
-} // namespace drovanta::backup
+} // namespace drovanta::shell

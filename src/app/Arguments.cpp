@@ -1,0 +1,107 @@
+#include "app/Arguments.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+namespace drovanta::app {
+namespace {
+
+struct Option {
+    std::string_view shortName; // without the dash; empty: none
+    std::string_view longName;  // without the dashes
+    bool Arguments::*flag;
+    std::string_view description;
+};
+
+constexpr std::array<Option, 7> options = {{
+    {"h", "help", &Arguments::help, "Displays help on commandline options."},
+    {"", "help-all", &Arguments::helpAll, "Displays help, the same as --help."},
+    {"v", "version", &Arguments::version, "Displays version information."},
+    {"", "list", &Arguments::list, "Lists the drives: entry, root and available bytes, tab-separated."},
+    {"", "backup", &Arguments::backup, "Backs up SOURCE into \"Backup mm-dd-yyyy\" in DESTINATION."},
+    {"q", "quiet", &Arguments::quiet, "With --backup: no progress, only problems and the summary."},
+    {"", "full", &Arguments::full, "With --backup: copy every file, sharing none with an earlier backup."},
+}};
+
+const Option *findOption(std::string_view name, bool isLong)
+{
+    for (const Option &option : options) {
+        if ((isLong ? option.longName : option.shortName) == name && !name.empty())
+            return &option;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::optional<std::string> parseArguments(const std::vector<std::string> &arguments, Arguments &parsed)
+{
+    bool optionsEnded = false;
+    for (const std::string &argument : arguments) {
+        if (optionsEnded || argument == "-" || !argument.starts_with('-')) {
+            parsed.positionals.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (argument.starts_with("--")) {
+            std::string_view name = std::string_view(argument).substr(2);
+            if (const auto equals = name.find('='); equals != std::string_view::npos) {
+                if (findOption(name.substr(0, equals), true))
+                    return "Unexpected value after '--" + std::string(name.substr(0, equals)) + "'.";
+                return "Unknown option '" + std::string(name.substr(0, equals)) + "'.";
+            }
+            const Option *option = findOption(name, true);
+            if (!option)
+                return "Unknown option '" + std::string(name) + "'.";
+            parsed.*(option->flag) = true;
+            continue;
+        }
+        // Short options may be run together: "-qh".
+        for (const char letter : std::string_view(argument).substr(1)) {
+            if (letter == '?') {
+                parsed.help = true;
+                continue;
+            }
+            const Option *option = findOption(std::string_view(&letter, 1), false);
+            if (!option)
+                return "Unknown option '" + std::string(1, letter) + "'.";
+            parsed.*(option->flag) = true;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string helpText(const std::string &programName, bool hasWindow)
+{
+    std::string text = "Usage: " + programName + " [options] [SOURCE DESTINATION]\n"
+        "Backs up a whole drive (or folder) into \"Backup mm-dd-yyyy\" on another drive (or folder).\n"
+        "\n"
+        "  " + programName + " --backup [--full] SOURCE DESTINATION\n"
+        "  " + programName + " --list\n"
+        "\n";
+    if (hasWindow)
+        text += "Without arguments, or with Qt's own options only (-style, -platform...), the window opens.\n\n";
+    text += "Exit codes: 0 everything copied, 1 some items could not be copied, 2 refused before copying,\n"
+        "3 the destination failed, 64 wrong arguments, 130 when stopped by Ctrl-C or SIGTERM.\n"
+        "\n"
+        "Options:\n";
+    constexpr std::size_t column = 18;
+    for (const Option &option : options) {
+        std::string names = "  ";
+        if (!option.shortName.empty())
+            names += "-" + std::string(option.shortName) + ", ";
+        names += "--" + std::string(option.longName);
+        names.resize(std::max(column, names.size() + 2), ' ');
+        text += names + std::string(option.description) + "\n";
+    }
+    text += "\nArguments:\n"
+            "  SOURCE          A drive root or folder to back up.\n"
+            "  DESTINATION     A drive root or folder that receives the backup.";
+    return text;
+}
+
+} // namespace drovanta::app

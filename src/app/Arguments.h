@@ -1,0 +1,32 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace drovanta::app {
+
+// The command line's options as given. Parsed by hand rather than with a
+// library's parser: the same parser then builds for Linux and for Windows,
+// where the command-line program has no Qt, and the paths stay the bytes
+// the system passed (a Linux path need not be UTF-8).
+struct Arguments {
+    bool help = false;
+    bool helpAll = false;
+    bool version = false;
+    bool list = false;
+    bool backup = false;
+    bool quiet = false;
+    bool full = false;
+    std::vector<std::string> positionals;
+};
+
+// Parses everything after the program's name. Options may stand anywhere;
+// "--" ends them. Returns why the arguments make no sense, if they do not.
+std::optional<std::string> parseArguments(const std::vector<std::string> &arguments, Arguments &parsed);
+
+// The usage text that --help prints; `hasWindow` when the same program opens
+// the window without arguments.
+std::string helpText(const std::string &programName, bool hasWindow);
+
+} // namespace drovanta::app

@@ -1,0 +1,39 @@
+#include "backup/CopyDisplay.h"
+
+namespace drovanta::backup {
+namespace {
+
+// Without a front-end nothing is shown and the caller simply waits.
+class NoDisplay final : public CopyDisplay {
+public:
+    void processEvents() override {}
+    void setProgressValue(double) override {}
+    void setProgressText(const std::string &) override {}
+    void repaint() override {}
+    engine::Result wait(const std::function<engine::Result()> &operation) override { return operation(); }
+};
+
+NoDisplay noDisplay;
+CopyDisplay *frontEnd = nullptr;
+CopyDisplay *chosen = nullptr;
+
+} // namespace
+
+CopyDisplay &copyDisplay()
+{
+    if (chosen)
+        return *chosen;
+    return frontEnd ? *frontEnd : noDisplay;
+}
+
+void setCopyDisplay(CopyDisplay *display)
+{
+    chosen = display;
+}
+
+void setFrontEndCopyDisplay(CopyDisplay *display)
+{
+    frontEnd = display;
+}
+
+} // namespace drovanta::backup
