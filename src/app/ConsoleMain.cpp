@@ -1,0 +1,76 @@
+// The command-line program without a window (on Windows a console program):
+// the core, the copy engine and the platform layer, no Qt.
+#include "app/CommandLine.h"
+
+#include "backup/engine/CopyEngine.h"
+
+#include "platform/Services.h"
+#include "platform/StdApplication.h"
+#include "platform/StdFileOperations.h"
+#include "platform/StdFolderFacts.h"
+#include "platform/StdRandomSource.h"
+#include "platform/SystemClock.h"
+#ifdef _WIN32
+#include "platform/windows/WideText.h"
+#include "platform/windows/WindowsDriveSource.h"
+
+#include <shellapi.h>
+#else
+#include "platform/linux/LinuxDriveSource.h"
+#endif
+
+#include <string>
+#include <vector>
+
+using namespace drovanta;
+
+namespace {
+
+// The program's name and arguments in the program's encoding, UTF-8. On
+// Windows they come from the wide command line, which holds every name
+// exactly; the narrow one would hold them in the console's code page.
+std::vector<std::string> programArguments([[maybe_unused]] int argc, [[maybe_unused]] char *argv[])
+{
+#ifdef _WIN32
+    std::vector<std::string> arguments;
+    int count = 0;
+    if (wchar_t **wide = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i)
+            arguments.push_back(platform::utf8Text(wide[i]));
+        ::LocalFree(wide);
+    }
+    return arguments;
+#else
+    return std::vector<std::string>(argv, argv + argc);
+#endif
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+#ifdef _WIN32
+    // The program writes UTF-8; the console shows it as such.
+    ::SetConsoleOutputCP(CP_UTF8);
+    platform::WindowsDriveSource drives;
+#else
+    platform::LinuxDriveSource drives;
+#endif
+    platform::StdApplication application("drovanta");
+    platform::SystemClock clock;
+    platform::StdFileOperations files;
+    platform::StdFolderFacts folders;
+    engine::NativeCopyEngine copyEngine;
+    platform::StdRandomSource random;
+
+    auto &services = platform::services();
+    services.application = &application;
+    services.clock = &clock;
+    services.drives = &drives;
+    services.files = &files;
+    services.folders = &folders;
+    services.copyEngine = &copyEngine;
+    services.random = &random;
+
+    return app::runCommandLine(programArguments(argc, argv), false);
+}
