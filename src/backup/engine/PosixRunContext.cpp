@@ -1,5 +1,6 @@
 #include "backup/engine/PosixRunContext.h"
 
+#include "backup/engine/FaultInjection.h"
 #include "backup/engine/PosixMetadata.h"
 #include "backup/engine/SystemItems.h"
 
@@ -159,7 +160,12 @@ void Folder::complete(Result &into)
 {
     if (m_run.destinationFailed())
         return;
-    if (const Error error = applyFolderMetadata(m_run, m_sourceFd, m_target.get(), m_sourceInfo, m_inheritsAcls))
+    Error error;
+    if (faults::Faults *planted = faults::active(); planted != nullptr && planted->folderMetadataError)
+        error = {planted->folderMetadataError(targetPath()), "set times"};
+    if (!error)
+        error = applyFolderMetadata(m_run, m_sourceFd, m_target.get(), m_sourceInfo, m_inheritsAcls);
+    if (error)
         m_run.fail(into, targetPath(), error, true);
 }
 
