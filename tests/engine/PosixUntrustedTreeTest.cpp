@@ -260,7 +260,8 @@ TEST_F(DeepTree, AChainOf100000FoldersIsCopiedWholeWithBoundedDescriptorsAndMemo
         const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         ::close(fd);
         fd = next;
-        const int nextSource = sourceFd < 0 ? -1 : ::openat(sourceFd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int nextSource
+            = sourceFd < 0 ? -1 : ::openat(sourceFd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (sourceFd >= 0)
             ::close(sourceFd);
         sourceFd = nextSource;

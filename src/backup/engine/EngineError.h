@@ -25,9 +25,10 @@ struct Outcome {
     T value{};
     Error error;
 
+    // Implicit on purpose, see above.
     Outcome() = default;
-    Outcome(T made) : value(std::move(made)) {}   // NOLINT(google-explicit-constructor)
-    Outcome(Error failed) : error(failed) {}     // NOLINT(google-explicit-constructor)
+    Outcome(T made) : value(std::move(made)) {}
+    Outcome(Error failed) : error(failed) {}
 
     [[nodiscard]] bool failed() const { return static_cast<bool>(error); }
 };

@@ -406,7 +406,8 @@ private:
             for (std::size_t i = anchor; i <= index; ++i)
                 names.push_back(m_levels[i].path->name());
             Opened sourceOpened = openBeneath(open.sourceFd(), names);
-            Opened targetOpened = sourceOpened.failed() ? Opened(sourceOpened.error) : openBeneath(open.targetFd(), names);
+            Opened targetOpened
+                = sourceOpened.failed() ? Opened(sourceOpened.error) : openBeneath(open.targetFd(), names);
             source = std::move(sourceOpened.value);
             target = std::move(targetOpened.value);
             if (targetOpened.failed() || !isLevel(level, source.get(), target.get())) {
