@@ -28,7 +28,41 @@ namespace {
 
 using PosixCopyFailure = EngineTest;
 
+// Setting a folder's metadata once everything inside it is written fails
+// with the given errno.
+class FolderCompletionFailure : public EngineTest, public ::testing::WithParamInterface<int> {};
+
 } // namespace
+
+// Whichever thread finishes a folder last sets its metadata: a failure there
+// reaches the run's result (the destination's failure when it says the
+// destination is failing) however many workers there are.
+TEST_P(FolderCompletionFailure, IsReportedWithTheFolder)
+{
+    const int code = GetParam();
+    makeFolder(m_source + "/full");
+    for (int i = 0; i < 40; ++i)
+        writeFile(m_source + "/full/file" + std::to_string(i), "x");
+    makeFolder(m_source + "/empty");
+    faults::Faults planted;
+    planted.folderMetadataError = [code](const std::string &path) { return path.ends_with("/full") ? code : 0; };
+    Result result;
+    {
+        faults::ScopedFaults scope(planted);
+        result = copy(m_target, 8);
+    }
+
+    const ItemFailure &failure = code == EIO ? result.destinationFailure
+        : result.failures.empty()            ? ItemFailure{}
+                                             : result.failures[0];
+    EXPECT_EQ(result.destinationFailed, code == EIO) << describe(result);
+    EXPECT_EQ(result.failures.size(), code == EIO ? 0u : 1u) << describe(result);
+    EXPECT_EQ(reported(failure.path), reported(m_target + "/full"));
+    EXPECT_EQ(failure.operation, "set times");
+    EXPECT_EQ(failure.code, code);
+    EXPECT_EQ(result.files, 40u);
+}
+INSTANTIATE_TEST_SUITE_P(Codes, FolderCompletionFailure, ::testing::Values(EIO, EPERM));
 
 TEST_F(PosixCopyFailure, AFileWithoutReadPermissionIsReportedWhileEveryOtherFileIsCopied)
 {

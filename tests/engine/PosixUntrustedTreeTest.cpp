@@ -240,17 +240,36 @@ TEST_F(DeepTree, AChainOf100000FoldersIsCopiedWholeWithBoundedDescriptorsAndMemo
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the copy failed or was incomplete";
     EXPECT_LT(usage.ru_maxrss, 256 * 1024) << "peak memory in KiB";
 
-    // The copy, walked down one descriptor at a time.
+    // The copy, walked down one descriptor at a time beside the source:
+    // every level, also those the walk closed and opened again, has its
+    // folder's mode and modification time.
     fd = ::open(m_target.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int sourceFd = ::open(m_source.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     int depth = 0;
     int files = 0;
+    int unfinished = 0;
     while (fd >= 0) {
+        struct stat copyInfo {};
+        struct stat sourceInfo {};
+        if (sourceFd < 0 || ::fstat(fd, &copyInfo) != 0 || ::fstat(sourceFd, &sourceInfo) != 0
+            || (copyInfo.st_mode & 07777) != (sourceInfo.st_mode & 07777)
+            || copyInfo.st_mtim.tv_sec != sourceInfo.st_mtim.tv_sec
+            || copyInfo.st_mtim.tv_nsec != sourceInfo.st_mtim.tv_nsec)
+            ++unfinished;
         files += ::faccessat(fd, "f", F_OK, AT_SYMLINK_NOFOLLOW) == 0 ? 1 : 0;
         const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         ::close(fd);
         fd = next;
+        const int nextSource
+            = sourceFd < 0 ? -1 : ::openat(sourceFd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sourceFd >= 0)
+            ::close(sourceFd);
+        sourceFd = nextSource;
         depth += fd >= 0 ? 1 : 0;
     }
+    if (sourceFd >= 0)
+        ::close(sourceFd);
     EXPECT_EQ(depth, levels);
     EXPECT_EQ(files, levels / fileEvery);
+    EXPECT_EQ(unfinished, 0) << "levels without their folder's mode or times";
 }

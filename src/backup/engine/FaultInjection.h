@@ -34,6 +34,10 @@ struct Faults {
     // files); once used up, writes fail with `writeError`. Negative: no limit.
     std::atomic<std::int64_t> writableBytes{-1};
     int writeError = ENOSPC;
+    // POSIX engine: called with each copied folder's full target path when
+    // everything inside is written and the folder's owner, mode and times
+    // are set; a non-zero errno makes that step fail with it.
+    std::function<int(const std::string &targetPath)> folderMetadataError;
 };
 
 // The code the engine reports for the planted errno value: the value itself

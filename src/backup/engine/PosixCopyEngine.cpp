@@ -21,23 +21,18 @@ Result NativeCopyEngine::copyFile(const Params &params, ProgressSink &progress, 
 
 bool syncFilesystem(const std::string &path, std::string &reason)
 {
-    int fd = posix::openFolderPath(path);
-    if (fd < 0 && -fd == ENOTDIR)
-    {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            fd = -errno;
+    posix::Opened file = posix::openFolderPath(path);
+    if (file.error.code == ENOTDIR) {
+        file = posix::UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!file.value.valid())
+            file = posix::lastError("open");
     }
-    if (fd < 0) {
-        reason = posix::errorText(-fd);
-        return false;
-    }
-    posix::UniqueFd file(fd);
-    if (::syncfs(file.get()) != 0) {
-        reason = posix::errorText(errno);
-        return false;
-    }
-    return true;
+    Error error = file.error;
+    if (!error && ::syncfs(file.value.get()) != 0)
+        error = posix::lastError("write");
+    if (error)
+        reason = posix::errorText(error.code);
+    return !error;
 }
 
 } // namespace drovanta::engine

@@ -50,7 +50,7 @@ bool tryClone(int source, int target, TransferMethods &methods, TransferOutcome 
     }
     struct stat info {};
     if (::fstat(target, &info) != 0) {
-        outcome.error = errno;
+        outcome.writeFailed(errno);
         return true;
     }
     outcome.bytes = static_cast<std::uint64_t>(info.st_size);
@@ -79,7 +79,7 @@ Step kernelLoop(Call call, std::uint64_t size, std::atomic<bool> &unusable, Tran
         if (code == EINTR)
             continue;
         if (isTargetOnly(code)) {
-            outcome.error = code;
+            outcome.writeFailed(code);
             return Step::Failed;
         }
         if (outcome.bytes == 0 && isUnsupported(code))
@@ -96,8 +96,7 @@ void readWriteLoop(int source, int target, TransferOutcome &outcome, faults::Fau
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            outcome.error = errno;
-            outcome.sourceFailed = true;
+            outcome.readFailed(errno);
             return;
         }
         if (got == 0)
@@ -108,7 +107,7 @@ void readWriteLoop(int source, int target, TransferOutcome &outcome, faults::Fau
             if (planted != nullptr) {
                 want = static_cast<std::size_t>(faults::takeFromBudget(*planted, want));
                 if (want == 0) {
-                    outcome.error = planted->writeError;
+                    outcome.writeFailed(planted->writeError);
                     return;
                 }
             }
@@ -116,13 +115,13 @@ void readWriteLoop(int source, int target, TransferOutcome &outcome, faults::Fau
             if (put < 0) {
                 if (errno == EINTR)
                     continue;
-                outcome.error = errno;
+                outcome.writeFailed(errno);
                 return;
             }
             // A write of 0 bytes to a regular file means no progress is
             // possible; report it as the device being full.
             if (put == 0) {
-                outcome.error = ENOSPC;
+                outcome.writeFailed(ENOSPC);
                 return;
             }
             done += static_cast<std::size_t>(put);
@@ -132,7 +131,7 @@ void readWriteLoop(int source, int target, TransferOutcome &outcome, faults::Fau
 }
 
 // Copies `length` bytes at `offset` from source to target at the same
-// offset; false with outcome.error set on failure.
+// offset; false with the failure in `outcome`.
 bool copyRegion(int source, int target, off_t offset, off_t length, TransferMethods &methods, TransferOutcome &outcome)
 {
     off_t in = offset;
@@ -149,7 +148,7 @@ bool copyRegion(int source, int target, off_t offset, off_t length, TransferMeth
         if (errno == EINTR)
             continue;
         if (isTargetOnly(errno)) {
-            outcome.error = errno;
+            outcome.writeFailed(errno);
             return false;
         }
         if (isUnsupported(errno))
@@ -163,8 +162,7 @@ bool copyRegion(int source, int target, off_t offset, off_t length, TransferMeth
             continue;
         if (got <= 0) {
             if (got < 0) {
-                outcome.error = errno;
-                outcome.sourceFailed = true;
+                outcome.readFailed(errno);
                 return false;
             }
             return true; // the file shrank while it was copied
@@ -174,7 +172,7 @@ bool copyRegion(int source, int target, off_t offset, off_t length, TransferMeth
             if (put < 0 && errno == EINTR)
                 continue;
             if (put <= 0) {
-                outcome.error = put < 0 ? errno : ENOSPC;
+                outcome.writeFailed(put < 0 ? errno : ENOSPC);
                 return false;
             }
             done += put;
@@ -201,14 +199,12 @@ Sparse copyDataRegions(int source, int target, TransferMethods &methods, Transfe
                 break; // only a hole up to the end
             if (offset == 0 && (errno == EINVAL || errno == EOPNOTSUPP))
                 return Sparse::NotHere;
-            outcome.error = errno;
-            outcome.sourceFailed = true;
+            outcome.readFailed(errno);
             return Sparse::Failed;
         }
         const off_t hole = ::lseek(source, data, SEEK_HOLE);
         if (hole < 0) {
-            outcome.error = errno;
-            outcome.sourceFailed = true;
+            outcome.readFailed(errno);
             return Sparse::Failed;
         }
         if (!copyRegion(source, target, data, hole - data, methods, outcome))
@@ -217,12 +213,11 @@ Sparse copyDataRegions(int source, int target, TransferMethods &methods, Transfe
     }
     const off_t size = ::lseek(source, 0, SEEK_END);
     if (size < 0) {
-        outcome.error = errno;
-        outcome.sourceFailed = true;
+        outcome.readFailed(errno);
         return Sparse::Failed;
     }
     if (::ftruncate(target, size) != 0) {
-        outcome.error = errno;
+        outcome.writeFailed(errno);
         return Sparse::Failed;
     }
     outcome.bytes = static_cast<std::uint64_t>(size);
@@ -273,7 +268,7 @@ TransferOutcome transferData(int source, int target, const struct stat &info, bo
                              TransferMethods &methods)
 {
     const TransferOutcome outcome = copyData(source, target, info, sameFilesystem, methods);
-    if (outcome.error == 0 && outcome.bytes >= earlyWritebackBytes)
+    if (!outcome.error && outcome.bytes >= earlyWritebackBytes)
         (void)::sync_file_range(target, 0, 0, SYNC_FILE_RANGE_WRITE); // a hint: the sync checks
     return outcome;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "backup/engine/EngineError.h"
+
 #include <sys/stat.h>
 
 #include <atomic>
@@ -17,8 +19,15 @@ struct TransferMethods {
 
 struct TransferOutcome {
     std::uint64_t bytes = 0;
-    int error = 0;             // errno of the failure, 0 on success
-    bool sourceFailed = false; // the failure was reading (else writing)
+    Error error;               // "read" or "write"
+    bool sourceFailed = false; // the failure was reading the source (else writing the copy)
+
+    void readFailed(int code)
+    {
+        error = {code, "read"};
+        sourceFailed = true;
+    }
+    void writeFailed(int code) { error = {code, "write"}; }
 };
 
 // Copies the data of `source` (at its start, described by `info`) to

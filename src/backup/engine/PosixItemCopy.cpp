@@ -31,17 +31,17 @@ Kind kindOf(mode_t mode)
     return Kind::Special;
 }
 
-// Reads a link's text; 0 or errno.
-int readLink(int folderFd, const char *name, std::size_t hint, std::string &text)
+// Reads a link's text.
+Error readLink(int folderFd, const char *name, std::size_t hint, std::string &text)
 {
     std::vector<char> buffer(std::max<std::size_t>(hint + 1, 256));
     for (;;) {
         const ssize_t n = ::readlinkat(folderFd, name, buffer.data(), buffer.size());
         if (n < 0)
-            return errno;
+            return lastError("read link");
         if (static_cast<std::size_t>(n) < buffer.size()) {
             text.assign(buffer.data(), static_cast<std::size_t>(n));
-            return 0;
+            return {};
         }
         buffer.resize(buffer.size() * 2);
     }
@@ -49,22 +49,20 @@ int readLink(int folderFd, const char *name, std::size_t hint, std::string &text
 
 // Makes `name` in `dir` another name of `from` (in `fromDir`): linked under
 // a temporary name, then renamed over whatever stands there, so the name
-// never points at nothing. 0 or the errno, with `operation` naming the step.
-int linkIntoPlace(int fromDir, const char *from, int dir, const std::string &name, const char *&operation)
+// never points at nothing.
+Error linkIntoPlace(int fromDir, const char *from, int dir, const std::string &name)
 {
     std::string temporary;
-    int code = EEXIST;
-    for (int attempt = 0; attempt < temporaryAttempts && code == EEXIST; ++attempt) {
+    Error error{EEXIST, "create link"};
+    for (int attempt = 0; attempt < temporaryAttempts && error.code == EEXIST; ++attempt) {
         temporary = makeTemporaryName();
-        code = ::linkat(fromDir, from, dir, temporary.c_str(), 0) == 0 ? 0 : errno;
+        error = ::linkat(fromDir, from, dir, temporary.c_str(), 0) == 0 ? Error{} : lastError("create link");
     }
-    operation = "create link";
-    if (code == 0 && ::renameat(dir, temporary.c_str(), dir, name.c_str()) != 0) {
-        code = errno;
-        operation = "replace";
+    if (!error && ::renameat(dir, temporary.c_str(), dir, name.c_str()) != 0) {
+        error = lastError("replace");
         (void)::unlinkat(dir, temporary.c_str(), 0);
     }
-    return code;
+    return error;
 }
 
 bool isUnchanged(const RunContext &run, const struct stat &source, const struct stat &target)
@@ -105,7 +103,7 @@ public:
         if ((!m_folder.fresh() && m_run.params.skipUnchanged) || m_folder.previousFd() >= 0
             || (type != DT_REG && type != DT_LNK)) {
             if (::fstatat(m_folder.sourceFd(), m_name.c_str(), &source, AT_SYMLINK_NOFOLLOW) != 0) {
-                m_run.fail(m_result, m_sourcePath, "read information", errno, false);
+                m_run.fail(m_result, m_sourcePath, lastError("read information"), false);
                 return;
             }
             known = true;
@@ -129,7 +127,7 @@ private:
         if (kindOf(source.st_mode) == Kind::Special)
             copySpecialFile(m_run, m_folder, m_name, source, m_result);
         else // a folder appeared where a file was listed
-            m_run.fail(m_result, m_sourcePath, "copy", EISDIR, false);
+            m_run.fail(m_result, m_sourcePath, {EISDIR, "copy"}, false);
     }
 
     // Whether the target already holds this item's backup.
@@ -149,10 +147,9 @@ private:
             return false;
         std::string sourceText;
         std::string targetText;
-        return readLink(m_folder.sourceFd(), m_name.c_str(), static_cast<std::size_t>(source.st_size), sourceText)
-                == 0
-            && readLink(m_folder.targetFd(), m_targetName.c_str(), static_cast<std::size_t>(target.st_size), targetText)
-                == 0
+        return !readLink(m_folder.sourceFd(), m_name.c_str(), static_cast<std::size_t>(source.st_size), sourceText)
+            && !readLink(m_folder.targetFd(), m_targetName.c_str(), static_cast<std::size_t>(target.st_size),
+                         targetText)
             && sourceText == targetText;
     }
 
@@ -169,16 +166,21 @@ private:
         m_run.progress.fileCopied(m_sourcePath, 0);
     }
 
-    int openSource()
+    Opened openSource()
     {
         constexpr int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
         if (!m_run.noAtimeRefused.load(std::memory_order_relaxed)) {
-            const int fd = ::openat(m_folder.sourceFd(), m_name.c_str(), flags | O_NOATIME);
-            if (fd >= 0 || errno != EPERM)
+            UniqueFd fd(::openat(m_folder.sourceFd(), m_name.c_str(), flags | O_NOATIME));
+            if (fd.valid())
                 return fd;
+            if (errno != EPERM)
+                return lastError("open");
             m_run.noAtimeRefused.store(true, std::memory_order_relaxed);
         }
-        return ::openat(m_folder.sourceFd(), m_name.c_str(), flags);
+        UniqueFd fd(::openat(m_folder.sourceFd(), m_name.c_str(), flags));
+        if (!fd.valid())
+            return lastError("open");
+        return fd;
     }
 
     // Makes the name another name of the same file in the earlier backup
@@ -198,9 +200,8 @@ private:
             && !sameAttributes(m_folder.sourceFd(), m_name, previousFd, m_targetName))
             return false;
         const int dir = m_folder.targetFd();
-        const char *operation = "";
-        const int code = linkIntoPlace(previousFd, m_targetName.c_str(), dir, m_targetName, operation);
-        if (code == 0) {
+        const Error error = linkIntoPlace(previousFd, m_targetName.c_str(), dir, m_targetName);
+        if (!error) {
             if (source.st_nlink > 1) { // later names of the source file link to this one
                 const HardLinks::Claim claim = m_run.hardLinks.claim({source.st_dev, source.st_ino}, source.st_nlink);
                 if (claim.first)
@@ -210,12 +211,13 @@ private:
             m_run.progress.fileCopied(m_sourcePath, 0);
             return true;
         }
-        if (isDestinationFatal(code)) {
-            m_run.fail(m_result, targetPath(), operation, code, true);
+        if (isDestinationFatal(error.code)) {
+            m_run.fail(m_result, targetPath(), error, true);
             return true;
         }
         // A filesystem without second names (or a link across two); a file
         // at its filesystem's link limit is just copied.
+        const int code = error.code;
         if (code == EXDEV || code == EPERM || code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS)
             m_run.sharingRefused.store(true, std::memory_order_relaxed);
         return false;
@@ -229,18 +231,19 @@ private:
         }
         if (known != nullptr && S_ISREG(known->st_mode) && shareWithPrevious(*known))
             return;
-        UniqueFd source(openSource());
-        if (!source.valid()) {
-            if (errno == ELOOP) { // became a link since it was listed
+        Opened opened = openSource();
+        if (opened.failed()) {
+            if (opened.error.code == ELOOP) { // became a link since it was listed
                 copyLink(nullptr);
                 return;
             }
-            m_run.fail(m_result, m_sourcePath, "open", errno, false);
+            m_run.fail(m_result, m_sourcePath, opened.error, false);
             return;
         }
+        const UniqueFd source = std::move(opened.value);
         struct stat info {};
         if (::fstat(source.get(), &info) != 0) {
-            m_run.fail(m_result, m_sourcePath, "read information", errno, false);
+            m_run.fail(m_result, m_sourcePath, lastError("read information"), false);
             return;
         }
         if (!S_ISREG(info.st_mode)) {
@@ -253,7 +256,7 @@ private:
         }
         if (m_run.destination.largestFile != 0
             && static_cast<std::uint64_t>(info.st_size) > m_run.destination.largestFile) {
-            m_run.fail(m_result, targetPath(), "write", EFBIG, true);
+            m_run.fail(m_result, targetPath(), {EFBIG, "write"}, true);
             return;
         }
         // A file with more names: the first name copies the data, the
@@ -277,42 +280,36 @@ private:
                 break;
         }
         if (!target.valid()) {
-            m_run.fail(m_result, targetPath(), "create file", errno, true);
+            m_run.fail(m_result, targetPath(), lastError("create file"), true);
             return;
         }
 
-        int code = 0;
+        Error error;
         bool sourceSide = false;
-        const char *operation = "write";
         std::uint64_t bytes = 0;
         if (faults::Faults *planted = faults::active(); planted != nullptr && planted->readError) {
             if (const int plantedCode = planted->readError(m_sourcePath); plantedCode != 0) {
-                code = plantedCode;
+                error = {plantedCode, "read"};
                 sourceSide = true;
             }
         }
-        if (code == 0) {
+        if (!error) {
             const TransferOutcome outcome = transferData(source.get(), target.get(), info,
                                                          info.st_dev == m_folder.targetDevice(), m_run.methods);
-            code = outcome.error;
+            error = outcome.error;
             sourceSide = outcome.sourceFailed;
             bytes = outcome.bytes;
         }
-        if (sourceSide)
-            operation = "read";
-        if (code == 0)
-            code = applyMetadata(m_run, source.get(), target.get(), info, m_folder.inheritsAcls(), operation);
-        if (const int closed = target.close(); code == 0 && closed != 0) {
-            code = closed;
-            operation = "write";
-        }
-        if (code == 0 && ::renameat(m_folder.targetFd(), temporary.c_str(), m_folder.targetFd(), m_targetName.c_str()) != 0) {
-            code = errno;
-            operation = "replace";
-        }
-        if (code != 0) {
+        if (!error)
+            error = applyMetadata(m_run, source.get(), target.get(), info, m_folder.inheritsAcls());
+        if (const Error closed = target.close(); !error)
+            error = closed;
+        if (!error
+            && ::renameat(m_folder.targetFd(), temporary.c_str(), m_folder.targetFd(), m_targetName.c_str()) != 0)
+            error = lastError("replace");
+        if (error) {
             (void)::unlinkat(m_folder.targetFd(), temporary.c_str(), 0);
-            m_run.fail(m_result, sourceSide ? m_sourcePath : targetPath(), operation, code, !sourceSide);
+            m_run.fail(m_result, sourceSide ? m_sourcePath : targetPath(), error, !sourceSide);
             return;
         }
         first.made(targetPath());
@@ -373,24 +370,23 @@ private:
         std::string from = firstCopy;
         if (firstCopy.size() >= PATH_MAX) {
             const auto slash = firstCopy.rfind('/');
-            const int fd = openFolderPath(firstCopy.substr(0, slash));
-            if (fd >= 0) {
-                copyFolder = UniqueFd(fd);
-                fromDir = fd;
+            if (Opened folder = openFolderPath(firstCopy.substr(0, slash)); !folder.failed()) {
+                copyFolder = std::move(folder.value);
+                fromDir = copyFolder.get();
                 from = firstCopy.substr(slash + 1);
             }
         }
-        const char *operation = "";
-        const int code = linkIntoPlace(fromDir, from.c_str(), dir, m_targetName, operation);
-        if (code == 0) {
+        const Error error = linkIntoPlace(fromDir, from.c_str(), dir, m_targetName);
+        if (!error) {
             ++m_result.files;
             m_run.progress.fileCopied(m_sourcePath, 0);
             return true;
         }
-        if (isDestinationFatal(code)) {
-            m_run.fail(m_result, targetPath(), operation, code, true);
+        if (isDestinationFatal(error.code)) {
+            m_run.fail(m_result, targetPath(), error, true);
             return true;
         }
+        const int code = error.code;
         if (code == EPERM || code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS)
             m_run.hardLinksRefused.store(true, std::memory_order_relaxed);
         m_run.note(NoteKind::HardLinks);
@@ -403,7 +399,7 @@ private:
         if (known != nullptr) {
             info = *known;
         } else if (::fstatat(m_folder.sourceFd(), m_name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            m_run.fail(m_result, m_sourcePath, "read information", errno, false);
+            m_run.fail(m_result, m_sourcePath, lastError("read information"), false);
             return;
         }
         if (!S_ISLNK(info.st_mode)) {
@@ -418,22 +414,22 @@ private:
             return;
         }
         std::string text;
-        if (const int code = readLink(m_folder.sourceFd(), m_name.c_str(), static_cast<std::size_t>(info.st_size), text);
-            code != 0) {
-            m_run.fail(m_result, m_sourcePath, "read link", code, false);
+        if (const Error error
+            = readLink(m_folder.sourceFd(), m_name.c_str(), static_cast<std::size_t>(info.st_size), text)) {
+            m_run.fail(m_result, m_sourcePath, error, false);
             return;
         }
         std::string temporary;
-        int code = EEXIST;
-        for (int attempt = 0; attempt < temporaryAttempts && code == EEXIST; ++attempt) {
+        Error error{EEXIST, "create link"};
+        for (int attempt = 0; attempt < temporaryAttempts && error.code == EEXIST; ++attempt) {
             temporary = makeTemporaryName();
-            code = ::symlinkat(text.c_str(), m_folder.targetFd(), temporary.c_str()) == 0 ? 0 : errno;
+            error = ::symlinkat(text.c_str(), m_folder.targetFd(), temporary.c_str()) == 0 ? Error{}
+                                                                                           : lastError("create link");
         }
-        if (code != 0) {
-            m_run.fail(m_result, targetPath(), "create link", code, true);
+        if (error) {
+            m_run.fail(m_result, targetPath(), error, true);
             return;
         }
-        const char *operation = "replace";
         const int dir = m_folder.targetFd();
         const struct timespec times[2] = {info.st_atim, info.st_mtim};
         // The link is made: an owner or times the destination refuses are notes.
@@ -444,11 +440,10 @@ private:
         }
         if (::utimensat(dir, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
             m_run.note(NoteKind::Times);
-        if (::renameat(dir, temporary.c_str(), dir, m_targetName.c_str()) != 0)
-            code = errno;
-        if (code != 0) {
+        if (::renameat(dir, temporary.c_str(), dir, m_targetName.c_str()) != 0) {
+            error = lastError("replace");
             (void)::unlinkat(dir, temporary.c_str(), 0);
-            m_run.fail(m_result, targetPath(), operation, code, true);
+            m_run.fail(m_result, targetPath(), error, true);
             return;
         }
         ++m_result.links;

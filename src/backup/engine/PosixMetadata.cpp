@@ -54,8 +54,8 @@ bool listNames(int fd, std::vector<char> &names)
     }
 }
 
-// Copies the extended attributes and ACLs; 0 or a destination-fatal errno.
-int copyAttributes(RunContext &run, int sourceFd, int targetFd, bool inheritsAcls, bool folder)
+// Copies the extended attributes and ACLs; fails only when the destination does.
+Error copyAttributes(RunContext &run, int sourceFd, int targetFd, bool inheritsAcls, bool folder)
 {
     thread_local std::vector<char> names;
     thread_local std::vector<char> value(largestValue);
@@ -82,7 +82,7 @@ int copyAttributes(RunContext &run, int sourceFd, int targetFd, bool inheritsAcl
                 continue; // removed meanwhile, or not readable: nothing to keep
             if (::fsetxattr(targetFd, name.data(), value.data(), static_cast<std::size_t>(size), 0) != 0) {
                 if (isDestinationFatal(errno))
-                    return errno;
+                    return lastError("set extended attributes");
                 lost = true;
             }
         }
@@ -97,7 +97,7 @@ int copyAttributes(RunContext &run, int sourceFd, int targetFd, bool inheritsAcl
         run.note(NoteKind::ExtendedAttributes);
     if (aclsLost)
         run.note(NoteKind::AccessControlLists);
-    return 0;
+    return {};
 }
 
 // The kept attributes of the item at `path` (not followed), sorted by name,
@@ -149,8 +149,7 @@ bool sameAttributes(int folderFd, const std::string &name, int otherFolderFd, co
         && keptAttributes(pathThrough(otherFolderFd, otherName), other) && one == other;
 }
 
-int applyMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source, bool inheritsAcls,
-                  const char *&operation)
+Error applyMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source, bool inheritsAcls)
 {
     const Destination &destination = run.destination;
     bool ownersLost = false;
@@ -158,37 +157,29 @@ int applyMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat
         if (!destination.keepsOwners) {
             ownersLost = true;
         } else if (::fchown(targetFd, source.st_uid, source.st_gid) != 0) {
-            if (isDestinationFatal(errno)) {
-                operation = "set owner";
-                return errno;
-            }
+            if (isDestinationFatal(errno))
+                return lastError("set owner");
             ownersLost = true;
         }
     }
     if (!destination.keepsModes) {
         ownersLost = true;
     } else if (::fchmod(targetFd, source.st_mode & 07777) != 0) {
-        if (isDestinationFatal(errno)) {
-            operation = "set permissions";
-            return errno;
-        }
+        if (isDestinationFatal(errno))
+            return lastError("set permissions");
         ownersLost = true;
     }
     if (ownersLost)
         run.note(NoteKind::OwnersAndPermissions);
-    if (const int code = copyAttributes(run, sourceFd, targetFd, inheritsAcls, S_ISDIR(source.st_mode)); code != 0) {
-        operation = "set extended attributes";
-        return code;
-    }
+    if (const Error error = copyAttributes(run, sourceFd, targetFd, inheritsAcls, S_ISDIR(source.st_mode)))
+        return error;
     const struct timespec times[2] = {source.st_atim, source.st_mtim};
     if (::futimens(targetFd, times) != 0) {
-        if (isDestinationFatal(errno)) {
-            operation = "set times";
-            return errno;
-        }
+        if (isDestinationFatal(errno))
+            return lastError("set times");
         run.note(NoteKind::Times);
     }
-    return 0;
+    return {};
 }
 
 } // namespace drovanta::engine::posix

@@ -16,11 +16,10 @@ namespace drovanta::engine::posix {
 // removed when the source has none.
 //
 // What the destination cannot keep is counted as a note of its kind: the
-// data is there, so the item is not a failure. Returns 0, or the errno of a
-// failure that says the destination itself is failing (full, read-only,
-// gone), with `operation` naming the step.
-[[nodiscard]] int applyMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source,
-                                bool inheritsAcls, const char *&operation);
+// data is there, so the item is not a failure. Fails only when the
+// destination itself is failing (full, read-only, gone), naming the step.
+[[nodiscard]] Error applyMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source,
+                                  bool inheritsAcls);
 
 // Whether item `name` in folder `folderFd` and item `otherName` in folder
 // `otherFolderFd` have the same extended attributes and access control

@@ -1,5 +1,6 @@
 #include "backup/engine/PosixRunContext.h"
 
+#include "backup/engine/FaultInjection.h"
 #include "backup/engine/PosixMetadata.h"
 #include "backup/engine/SystemItems.h"
 
@@ -18,22 +19,22 @@ RunContext::RunContext(const Params &params_, ProgressSink &progress_, const std
 {
 }
 
-void RunContext::fail(Result &into, const std::string &path, const char *operation, int code, bool targetSide)
+void RunContext::fail(Result &into, const std::string &path, Error error, bool targetSide)
 {
-    if (targetSide && isDestinationFatal(code)) {
-        failDestination(path, operation, code);
+    if (targetSide && isDestinationFatal(error.code)) {
+        failDestination(path, error);
         return;
     }
     if (destinationFailed())
         return;
-    into.failures.push_back({path, operation, targetSide ? reasonFor(path, code) : errorText(code), code});
+    into.failures.push_back(
+        {path, error.operation, targetSide ? reasonFor(path, error.code) : errorText(error.code), error.code});
 }
 
-void RunContext::failWithReason(Result &into, const std::string &path, const char *operation, int code,
-                                std::string_view reason)
+void RunContext::failWithReason(Result &into, const std::string &path, Error error, std::string_view reason)
 {
     if (!destinationFailed())
-        into.failures.push_back({path, operation, std::string(reason), code});
+        into.failures.push_back({path, error.operation, std::string(reason), error.code});
 }
 
 std::string RunContext::reasonFor(const std::string &path, int code) const
@@ -51,23 +52,12 @@ std::string RunContext::reasonFor(const std::string &path, int code) const
     return errorText(code);
 }
 
-void RunContext::failShared(const std::string &path, const char *operation, int code, bool targetSide)
-{
-    if (targetSide && isDestinationFatal(code)) {
-        failDestination(path, operation, code);
-        return;
-    }
-    std::lock_guard lock(m_mutex);
-    if (!destinationFailed())
-        m_shared.failures.push_back({path, operation, targetSide ? reasonFor(path, code) : errorText(code), code});
-}
-
-void RunContext::failDestination(const std::string &path, const char *operation, int code)
+void RunContext::failDestination(const std::string &path, Error error)
 {
     std::lock_guard lock(m_mutex);
     if (!m_shared.destinationFailed) {
         m_shared.destinationFailed = true;
-        m_shared.destinationFailure = {path, operation, errorText(code), code};
+        m_shared.destinationFailure = {path, error.operation, errorText(error.code), error.code};
     }
     m_halted.store(true, std::memory_order_relaxed);
 }
@@ -124,12 +114,23 @@ std::string FolderPath::build(bool target) const
     return path;
 }
 
-Folder::Folder(RunContext &run, DIR *source, int sourceFd, UniqueFd target, std::shared_ptr<FolderPath> path,
-               const struct stat &sourceInfo, bool fresh, bool complete)
-    : m_run(run), m_stream(source), m_sourceFd(source != nullptr ? ::dirfd(source) : sourceFd),
-      m_ownedSource(source != nullptr ? -1 : sourceFd), m_target(std::move(target)), m_path(std::move(path)),
-      m_sourceInfo(sourceInfo),
-      m_fresh(fresh), m_complete(complete)
+Folder::Folder(RunContext &run, UniqueDir listing, UniqueFd target, std::shared_ptr<FolderPath> path,
+               const struct stat &sourceInfo, bool fresh)
+    : Folder(run, std::move(listing), UniqueFd(), std::move(target), std::move(path), sourceInfo, fresh)
+{
+}
+
+Folder::Folder(RunContext &run, UniqueFd source, UniqueFd target, std::shared_ptr<FolderPath> path,
+               const struct stat &sourceInfo, bool fresh)
+    : Folder(run, UniqueDir(), std::move(source), std::move(target), std::move(path), sourceInfo, fresh)
+{
+}
+
+Folder::Folder(RunContext &run, UniqueDir listing, UniqueFd source, UniqueFd target, std::shared_ptr<FolderPath> path,
+               const struct stat &sourceInfo, bool fresh)
+    : m_run(run), m_stream(std::move(listing)), m_ownedSource(std::move(source)),
+      m_sourceFd(m_stream.valid() ? m_stream.fd() : m_ownedSource.get()), m_target(std::move(target)),
+      m_path(std::move(path)), m_sourceInfo(sourceInfo), m_fresh(fresh)
 {
     struct stat info {};
     if (::fstat(m_target.get(), &info) == 0) {
@@ -155,23 +156,20 @@ bool Folder::claimName(const std::string &name)
     return m_claimedNames.insert(foldedName(name)).second;
 }
 
-Folder::~Folder()
+void Folder::complete(Result &into)
 {
-    // Writing into the folder changes its times, so they are set only now
-    // that everything inside is in place.
-    if (m_complete && !m_run.destinationFailed()) {
-        const char *operation = "";
-        if (const int code = applyFolderMetadata(m_run, m_sourceFd, m_target.get(), m_sourceInfo, m_inheritsAcls,
-                                                 operation);
-            code != 0)
-            m_run.failShared(targetPath(), operation, code, true);
-    }
-    if (m_stream != nullptr)
-        ::closedir(m_stream);
+    if (m_run.destinationFailed())
+        return;
+    Error error;
+    if (faults::Faults *planted = faults::active(); planted != nullptr && planted->folderMetadataError)
+        error = {planted->folderMetadataError(targetPath()), "set times"};
+    if (!error)
+        error = applyFolderMetadata(m_run, m_sourceFd, m_target.get(), m_sourceInfo, m_inheritsAcls);
+    if (error)
+        m_run.fail(into, targetPath(), error, true);
 }
 
-int applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source, bool inheritsAcls,
-                        const char *&operation)
+Error applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source, bool inheritsAcls)
 {
     // A folder of an earlier backup usually has all of this already; leaving
     // it alone spares the destination a metadata write per folder. Access
@@ -181,28 +179,22 @@ int applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const struc
     struct stat current {};
     if (::fstat(targetFd, &current) == 0 && (!run.asRoot || (current.st_uid == source.st_uid && current.st_gid == source.st_gid))
         && (current.st_mode & 07777) == (source.st_mode & 07777) && sameModificationTime(source.st_mtim, current.st_mtim, run.granularityNs))
-        return 0;
-    return applyMetadata(run, sourceFd, targetFd, source, inheritsAcls, operation);
+        return {};
+    return applyMetadata(run, sourceFd, targetFd, source, inheritsAcls);
 }
 
 void removeLeftovers(int targetFd, int sourceFd)
 {
-    const int fd = ::openat(targetFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    const Outcome<UniqueDir> listing = openListing(targetFd);
+    if (listing.failed())
         return;
-    DIR *stream = ::fdopendir(fd);
-    if (stream == nullptr) {
-        ::close(fd);
-        return;
-    }
     std::vector<std::string> leftovers;
-    while (const dirent *entry = ::readdir(stream)) {
+    while (const dirent *entry = ::readdir(listing.value.get())) {
         struct stat info {};
         if (isTemporaryName(entry->d_name) && ::fstatat(sourceFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0
             && errno == ENOENT)
             leftovers.emplace_back(entry->d_name);
     }
-    ::closedir(stream);
     for (const auto &name : leftovers)
         (void)::unlinkat(targetFd, name.c_str(), 0);
 }

@@ -48,23 +48,19 @@ public:
     [[nodiscard]] bool stopRequested() const { return m_stop.load(std::memory_order_relaxed); }
     [[nodiscard]] bool destinationFailed() const { return m_halted.load(std::memory_order_relaxed); }
 
-    // Records a failure in `into`. A fatal error on the target side halts
-    // the run and becomes the destination failure instead; failures that
-    // follow it are the same cause and are not listed again.
-    void fail(Result &into, const std::string &path, const char *operation, int code, bool targetSide);
-    // The same, for callers that hold no Result (folder completion).
-    void failShared(const std::string &path, const char *operation, int code, bool targetSide);
+    // Records a failed step in `into`. A fatal error on the target side
+    // halts the run and becomes the destination failure instead; failures
+    // that follow it are the same cause and are not listed again.
+    void fail(Result &into, const std::string &path, Error error, bool targetSide);
     // Stops the run on the destination's account whatever the error.
-    void failDestination(const std::string &path, const char *operation, int code);
-    // Records a failure whose reason is given in plain words.
-    void failWithReason(Result &into, const std::string &path, const char *operation, int code,
-                        std::string_view reason);
+    void failDestination(const std::string &path, Error error);
+    // Records a failed step whose reason is given in plain words.
+    void failWithReason(Result &into, const std::string &path, Error error, std::string_view reason);
 
     // Counts one item of which the destination could not keep `kind`.
     void note(NoteKind kind) { m_notes[static_cast<std::size_t>(kind)].fetch_add(1, std::memory_order_relaxed); }
 
-    // Moves the failures recorded through failShared, the destination
-    // failure and the notes into `into`.
+    // Moves the destination failure and the notes into `into`.
     void collect(Result &into);
 
 private:
@@ -105,15 +101,22 @@ private:
 };
 
 // A source folder and its copy, shared by the walk and every queued item
-// inside it. When the last holder lets go, everything inside has been
-// written and the copy gets the folder's owner, mode and times.
+// inside it; letting go of it only closes its descriptors. The walk holds it
+// while it lists the folder and each queued item while it waits: whoever is
+// done last (itemDone() says who) completes it, as everything inside has
+// then been written.
 class Folder final {
 public:
-    Folder(RunContext &run, DIR *source, int sourceFd, UniqueFd target, std::shared_ptr<FolderPath> path,
-           const struct stat &sourceInfo, bool fresh, bool complete);
+    // `listing` is the source folder as the walk lists it.
+    Folder(RunContext &run, UniqueDir listing, UniqueFd target, std::shared_ptr<FolderPath> path,
+           const struct stat &sourceInfo, bool fresh);
+    // A source folder that is not listed (the walk has read it already, or
+    // one item is copied from it).
+    Folder(RunContext &run, UniqueFd source, UniqueFd target, std::shared_ptr<FolderPath> path,
+           const struct stat &sourceInfo, bool fresh);
     Folder(const Folder &) = delete;
     Folder &operator=(const Folder &) = delete;
-    ~Folder();
+    ~Folder() = default;
 
     [[nodiscard]] int sourceFd() const { return m_sourceFd; }
     [[nodiscard]] int targetFd() const { return m_target.get(); }
@@ -122,7 +125,7 @@ public:
     // Takes the earlier backup's folder, kept only when it lies on the
     // copy's filesystem (a second name cannot be given across two).
     void setPrevious(UniqueFd previous);
-    [[nodiscard]] DIR *stream() const { return m_stream; }
+    [[nodiscard]] DIR *stream() const { return m_stream.get(); }
     [[nodiscard]] std::string sourcePath() const { return m_path->source(); }
     [[nodiscard]] std::string targetPath() const { return m_path->target(); }
     [[nodiscard]] const std::shared_ptr<FolderPath> &path() const { return m_path; }
@@ -139,15 +142,27 @@ public:
     // In a folder that folds case: whether `name` is the first of the names
     // given here that fold to the same (the walk's thread only).
     [[nodiscard]] bool claimName(const std::string &name);
-    // The walk closes this folder before it is complete and opens it again
-    // later (a deep tree); the later holder sets the metadata instead.
-    void handOverCompletion() { m_complete = false; }
+
+    // One more item of this folder is queued.
+    void itemQueued() { m_unfinished.fetch_add(1, std::memory_order_relaxed); }
+    // An item queued here is done, or the walk is done listing: true for
+    // the last of them, which then calls complete(). A folder the walk lets
+    // go of before that (a deep tree, or a stopped run) is never completed
+    // through this one; the walk completes the one it opens again.
+    [[nodiscard]] bool itemDone() { return m_unfinished.fetch_sub(1, std::memory_order_acq_rel) == 1; }
+    // Gives the copy the folder's owner, mode and times now that everything
+    // inside is in place (writing into the folder changes its times). A
+    // failure goes to `into`; after a destination failure nothing is set.
+    void complete(Result &into);
 
 private:
+    Folder(RunContext &run, UniqueDir listing, UniqueFd source, UniqueFd target, std::shared_ptr<FolderPath> path,
+           const struct stat &sourceInfo, bool fresh);
+
     RunContext &m_run;
-    DIR *m_stream;
-    int m_sourceFd;
+    UniqueDir m_stream;
     UniqueFd m_ownedSource; // when opened without a stream
+    int m_sourceFd;
     UniqueFd m_target;
     UniqueFd m_previous;
     std::shared_ptr<FolderPath> m_path;
@@ -155,7 +170,7 @@ private:
     dev_t m_targetDevice = 0;
     ino_t m_targetInode = 0;
     bool m_fresh;
-    bool m_complete;
+    std::atomic<std::size_t> m_unfinished{1}; // the walk's listing and the queued items
     bool m_inheritsAcls = false;
     bool m_foldsCase = false;
     std::unordered_set<std::string> m_claimedNames;
@@ -163,10 +178,10 @@ private:
 
 // Gives a copied folder the source folder's owner (as root), mode,
 // extended attributes (from `sourceFd`, when not -1) and times; what the
-// destination cannot keep becomes a note. Returns 0, or the errno of a
-// failure of the destination itself with `operation` naming the failing step.
-[[nodiscard]] int applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source,
-                                      bool inheritsAcls, const char *&operation);
+// destination cannot keep becomes a note. Fails only when the destination
+// itself is failing, naming the failing step.
+[[nodiscard]] Error applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source,
+                                        bool inheritsAcls);
 
 // Removes temporary files that an interrupted run left in target folder
 // `targetFd`: items with the temporary form whose name the source folder

@@ -52,16 +52,18 @@ void copySpecialFile(RunContext &run, const Folder &folder, const std::string &n
     const int dir = folder.targetFd();
     const std::string targetPath = joinPath(folder.targetPath(), name);
     std::string temporary;
-    int code = EEXIST;
-    for (int attempt = 0; attempt < temporaryAttempts && code == EEXIST; ++attempt) {
+    Error error{EEXIST, "create"};
+    for (int attempt = 0; attempt < temporaryAttempts && error.code == EEXIST; ++attempt) {
         temporary = makeTemporaryName();
-        code = ::mknodat(dir, temporary.c_str(), (source.st_mode & S_IFMT) | 0600, source.st_rdev) == 0 ? 0 : errno;
+        error = ::mknodat(dir, temporary.c_str(), (source.st_mode & S_IFMT) | 0600, source.st_rdev) == 0
+            ? Error{}
+            : lastError("create");
     }
-    if (code != 0) {
+    if (error) {
         // FAT, exFAT and many user-space drivers have no such items (some
         // answer with EIO); only a full or read-only drive is the drive's fault.
-        if (code == ENOSPC || code == EDQUOT || code == EROFS)
-            run.fail(result, targetPath, "create", code, true);
+        if (error.code == ENOSPC || error.code == EDQUOT || error.code == EROFS)
+            run.fail(result, targetPath, error, true);
         else
             run.note(NoteKind::SpecialFiles);
         return;
@@ -78,9 +80,9 @@ void copySpecialFile(RunContext &run, const Folder &folder, const std::string &n
     if (::utimensat(dir, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
         run.note(NoteKind::Times);
     if (::renameat(dir, temporary.c_str(), dir, name.c_str()) != 0) {
-        code = errno;
+        error = lastError("replace");
         (void)::unlinkat(dir, temporary.c_str(), 0);
-        run.fail(result, targetPath, "replace", code, true);
+        run.fail(result, targetPath, error, true);
         return;
     }
     ++result.specials;

@@ -29,14 +29,38 @@ void UniqueFd::reset()
     m_fd = -1;
 }
 
-int UniqueFd::close()
+Error UniqueFd::close()
 {
     const int fd = std::exchange(m_fd, -1);
     if (fd < 0)
-        return 0;
+        return {};
     // Linux releases the descriptor even when close() fails; retrying on
     // EINTR could close a descriptor another thread just opened.
-    return ::close(fd) == 0 ? 0 : errno;
+    return ::close(fd) == 0 ? Error{} : lastError("write");
+}
+
+void UniqueDir::reset()
+{
+    if (m_stream != nullptr)
+        ::closedir(m_stream);
+    m_stream = nullptr;
+}
+
+Outcome<UniqueDir> streamOn(UniqueFd folder, const char *operation)
+{
+    DIR *stream = ::fdopendir(folder.get());
+    if (stream == nullptr)
+        return lastError(operation);
+    (void)folder.release(); // the stream owns it now
+    return UniqueDir(stream);
+}
+
+Outcome<UniqueDir> openListing(int folderFd)
+{
+    UniqueFd folder(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid())
+        return lastError("list folder");
+    return streamOn(std::move(folder), "list folder");
 }
 
 std::string errorText(int code)
@@ -146,14 +170,15 @@ std::string makeTemporaryName()
     return name;
 }
 
-int openFolderPath(const std::string &path)
+Opened openFolderPath(const std::string &path)
 {
+    constexpr const char *operation = "open folder";
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     if (path.empty())
-        return -ENOENT;
+        return Error{ENOENT, operation};
     UniqueFd current(::open(path[0] == '/' ? "/" : ".", flags));
     if (!current.valid())
-        return -errno;
+        return lastError(operation);
     std::size_t start = 0;
     while (start < path.size()) {
         const std::size_t end = std::min(path.find('/', start), path.size());
@@ -161,12 +186,12 @@ int openFolderPath(const std::string &path)
         start = end + 1;
         if (component.empty() || component == ".")
             continue;
-        const int fd = ::openat(current.get(), component.c_str(), flags);
-        if (fd < 0)
-            return -errno;
-        current = UniqueFd(fd);
+        UniqueFd next(::openat(current.get(), component.c_str(), flags));
+        if (!next.valid())
+            return lastError(operation);
+        current = std::move(next);
     }
-    return current.release();
+    return current;
 }
 
 namespace {
@@ -201,7 +226,7 @@ std::atomic<bool> openat2Refused{false};
 
 } // namespace
 
-int splitAtRoot(const std::string &root, const std::string &path, BeneathRoot &split)
+Error splitAtRoot(const std::string &root, const std::string &path, BeneathRoot &split)
 {
     const bool absolute = !path.empty() && path[0] == '/';
     std::vector<std::string> parts = componentsOf(path);
@@ -213,20 +238,21 @@ int splitAtRoot(const std::string &root, const std::string &path, BeneathRoot &s
         const std::vector<std::string> rootParts = componentsOf(root);
         if ((!root.empty() && root[0] == '/') != absolute || rootParts.size() > parts.size()
             || !std::equal(rootParts.begin(), rootParts.end(), parts.begin()))
-            return EINVAL;
+            return {EINVAL, "open folder"};
         rootCount = rootParts.size();
         split.root = root;
     }
     split.below.assign(parts.begin() + static_cast<std::ptrdiff_t>(rootCount), parts.end());
     for (const auto &part : split.below) {
         if (part == "..")
-            return EINVAL;
+            return {EINVAL, "open folder"};
     }
-    return 0;
+    return {};
 }
 
-int openBeneath(int folderFd, std::span<const std::string> components)
+Opened openBeneath(int folderFd, std::span<const std::string> components)
 {
+    constexpr const char *operation = "open folder";
     constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 #ifdef SYS_openat2
     if (components.size() > 1 && !openat2Refused.load(std::memory_order_relaxed)) {
@@ -241,28 +267,26 @@ int openBeneath(int folderFd, std::span<const std::string> components)
         how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
         const long fd = ::syscall(SYS_openat2, folderFd, relative.c_str(), &how, sizeof how);
         if (fd >= 0)
-            return static_cast<int>(fd);
+            return UniqueFd(static_cast<int>(fd));
         // ENOSYS: an older kernel; EPERM: a seccomp filter that does not
         // know the call; E2BIG/EINVAL: a kernel without these flags;
         // ENAMETOOLONG: past PATH_MAX, which level by level still opens.
         if (errno == ENOSYS || errno == EPERM || errno == E2BIG || errno == EINVAL)
             openat2Refused.store(true, std::memory_order_relaxed);
         else if (errno != ENAMETOOLONG)
-            return -errno;
+            return lastError(operation);
     }
 #endif
     // Level by level: each component is the last of its own open, so
     // O_NOFOLLOW refuses a link at every level.
     UniqueFd current;
-    int parent = folderFd;
     for (const auto &component : components) {
-        const int fd = ::openat(parent, component.c_str(), flags);
-        if (fd < 0)
-            return -errno;
-        current = UniqueFd(fd);
-        parent = fd;
+        UniqueFd next(::openat(current.valid() ? current.get() : folderFd, component.c_str(), flags));
+        if (!next.valid())
+            return lastError(operation);
+        current = std::move(next);
     }
-    return current.release();
+    return current;
 }
 
 void raiseDescriptorLimit()

@@ -1,6 +1,11 @@
 #pragma once
 
+#include "backup/engine/EngineError.h"
+
+#include <dirent.h>
 #include <sys/stat.h>
+
+#include <cerrno>
 
 #include <cstdint>
 #include <ctime>
@@ -37,12 +42,58 @@ public:
     [[nodiscard]] int release() { return std::exchange(m_fd, -1); }
     // Closes without looking at the outcome (descriptors only read from).
     void reset();
-    // Closes and returns 0 or the errno of close().
-    [[nodiscard]] int close();
+    // Closes a descriptor written to. A failed close is a write the
+    // destination could not complete, and is reported as one.
+    [[nodiscard]] Error close();
 
 private:
     int m_fd = -1;
 };
+
+// A descriptor opened by a step, or why it could not be.
+using Opened = Outcome<UniqueFd>;
+
+// Owns one directory stream and the descriptor beneath it.
+class UniqueDir final {
+public:
+    UniqueDir() = default;
+    explicit UniqueDir(DIR *stream) : m_stream(stream) {}
+    UniqueDir(UniqueDir &&other) noexcept : m_stream(std::exchange(other.m_stream, nullptr)) {}
+    UniqueDir &operator=(UniqueDir &&other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_stream = std::exchange(other.m_stream, nullptr);
+        }
+        return *this;
+    }
+    UniqueDir(const UniqueDir &) = delete;
+    UniqueDir &operator=(const UniqueDir &) = delete;
+    ~UniqueDir() { reset(); }
+
+    [[nodiscard]] DIR *get() const { return m_stream; }
+    [[nodiscard]] bool valid() const { return m_stream != nullptr; }
+    // The descriptor the stream reads, or -1.
+    [[nodiscard]] int fd() const { return m_stream != nullptr ? ::dirfd(m_stream) : -1; }
+    void reset();
+
+private:
+    DIR *m_stream = nullptr;
+};
+
+// The failure the last system call left in errno, as step `operation`.
+[[nodiscard]] inline Error lastError(const char *operation)
+{
+    return {errno, operation};
+}
+
+// A stream listing the folder `folder`, which it takes over (and closes when
+// no stream can be made); the failure is reported as `operation`.
+[[nodiscard]] Outcome<UniqueDir> streamOn(UniqueFd folder, const char *operation);
+
+// A stream listing folder `folderFd` from its start, on a descriptor of its
+// own ("list folder" when it cannot be made).
+[[nodiscard]] Outcome<UniqueDir> openListing(int folderFd);
 
 // The system's text for an errno value.
 [[nodiscard]] std::string errorText(int code);
@@ -68,8 +119,8 @@ private:
 
 // Opens a folder by path one component at a time, so that paths longer than
 // PATH_MAX work. Links on the way are followed: this is for paths taken as
-// the user named them. Returns the descriptor or -errno.
-[[nodiscard]] int openFolderPath(const std::string &path);
+// the user named them. Fails as "open folder".
+[[nodiscard]] Opened openFolderPath(const std::string &path);
 
 // A path split at its root: `root` is opened as the user named it, the
 // components `below` it never through a link.
@@ -80,16 +131,16 @@ struct BeneathRoot {
 
 // Splits `path` at `root`, comparing whole components ("a//b/" and "a/b" are
 // the same). An empty `root` stands for the folder that holds `path`.
-// Returns 0, or EINVAL when `root` does not lead `path` or a component below
-// it is "..".
-[[nodiscard]] int splitAtRoot(const std::string &root, const std::string &path, BeneathRoot &split);
+// Fails with EINVAL (as "open folder") when `root` does not lead `path` or a
+// component below it is "..".
+[[nodiscard]] Error splitAtRoot(const std::string &root, const std::string &path, BeneathRoot &split);
 
 // Opens the folder reached from `folderFd` through `components` (at least
 // one) without following a link on the way or at the end: openat2 with
 // RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH where the kernel has it, else
-// O_NOFOLLOW level by level. Returns the descriptor or -errno (ELOOP for a
-// link, ENOTDIR for a file on the way).
-[[nodiscard]] int openBeneath(int folderFd, std::span<const std::string> components);
+// O_NOFOLLOW level by level. Fails as "open folder" (ELOOP for a link,
+// ENOTDIR for a file on the way).
+[[nodiscard]] Opened openBeneath(int folderFd, std::span<const std::string> components);
 
 // Raises the soft descriptor limit: every folder with files still queued
 // keeps its source and target open until they are copied.

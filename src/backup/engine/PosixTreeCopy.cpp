@@ -60,32 +60,36 @@ std::string parentOf(const std::string &path)
 
 // A folder merged into must take new items even when a previous run gave it
 // a read-only mode; its own mode is set again once it is complete.
-int makeWritable(int fd)
+Error makeWritable(int fd)
 {
     struct stat info {};
     if (::fstat(fd, &info) != 0)
-        return errno;
+        return lastError("set permissions");
     if ((info.st_mode & 0700) != 0700 && ::fchmod(fd, (info.st_mode & 07777) | 0700) != 0)
-        return errno;
-    return 0;
+        return lastError("set permissions");
+    return {};
 }
 
-// Opens (creating when missing) the copy of folder `name`. A link or file of
-// that name in the target is replaced: the source has a folder there.
-int openTargetFolder(int parentFd, const char *name, bool &fresh)
+// Opens (creating when missing) the copy of folder `name`; `fresh` tells
+// whether this made it. A link or file of that name in the target is
+// replaced: the source has a folder there.
+Opened openTargetFolder(int parentFd, const char *name, bool &fresh)
 {
+    constexpr const char *operation = "create folder";
     constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     fresh = ::mkdirat(parentFd, name, 0700) == 0;
     if (!fresh && errno != EEXIST)
-        return -errno;
-    int fd = ::openat(parentFd, name, flags);
-    if (fd < 0 && !fresh && (errno == ENOTDIR || errno == ELOOP)) {
+        return lastError(operation);
+    UniqueFd fd(::openat(parentFd, name, flags));
+    if (!fd.valid() && !fresh && (errno == ENOTDIR || errno == ELOOP)) {
         if (::unlinkat(parentFd, name, 0) != 0 || ::mkdirat(parentFd, name, 0700) != 0)
-            return -errno;
+            return lastError(operation);
         fresh = true;
-        fd = ::openat(parentFd, name, flags);
+        fd = UniqueFd(::openat(parentFd, name, flags));
     }
-    return fd < 0 ? -errno : fd;
+    if (!fd.valid())
+        return lastError(operation);
+    return fd;
 }
 
 // Folders along the walk's path that stay open (a source and a target
@@ -133,12 +137,20 @@ private:
     void work(Result &result)
     {
         while (auto job = m_queue.pop()) {
-            if (m_run.cutShort()) {
-                result.stopped = result.stopped || m_run.stopRequested();
-                continue; // drain, letting go of the folders
-            }
-            copyOne(*job, result);
+            if (m_run.cutShort())
+                result.stopped = result.stopped || m_run.stopRequested(); // drain, finishing the folders
+            else
+                copyOne(*job, result);
+            finish(*job->folder, result);
         }
+    }
+
+    // An item queued in `folder` is done, or the walk is done listing it:
+    // the last of them completes the folder, into `result`.
+    static void finish(Folder &folder, Result &result)
+    {
+        if (folder.itemDone())
+            folder.complete(result);
     }
 
     void copyOne(const Job &job, Result &result)
@@ -146,7 +158,7 @@ private:
         try {
             copyItem(m_run, *job.folder, job.name, job.type, result);
         } catch (const std::exception &) {
-            m_run.fail(result, joinPath(job.folder->sourcePath(), job.name), "copy", ENOMEM, false);
+            m_run.fail(result, joinPath(job.folder->sourcePath(), job.name), {ENOMEM, "copy"}, false);
         }
     }
 
@@ -174,7 +186,7 @@ private:
             }
             const std::shared_ptr<Folder> &folder = m_levels.back().folder;
             if (folder->foldsCase() && !folder->claimName(name)) {
-                m_run.failWithReason(m_walkResult, joinPath(folder->sourcePath(), name), "copy", EEXIST,
+                m_run.failWithReason(m_walkResult, joinPath(folder->sourcePath(), name), {EEXIST, "copy"},
                                      caseClashReason);
                 continue;
             }
@@ -182,7 +194,7 @@ private:
             if (type == DT_DIR || type == DT_UNKNOWN) {
                 handOver();
                 if (::fstatat(folder->sourceFd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-                    m_run.fail(m_walkResult, joinPath(folder->sourcePath(), name), "read information", errno,
+                    m_run.fail(m_walkResult, joinPath(folder->sourcePath(), name), lastError("read information"),
                                false);
                     continue;
                 }
@@ -200,13 +212,19 @@ private:
         handOver();
         // Stopped: the open folders are let go (and completed as their last
         // file finishes); closed ones keep what they have.
+        for (auto level = m_levels.rbegin(); level != m_levels.rend(); ++level) {
+            if (level->folder != nullptr)
+                finish(*level->folder, m_walkResult);
+        }
         m_levels.clear();
     }
 
     void queue(Job job)
     {
+        job.folder->itemQueued();
         if (m_inline) {
             copyOne(job, m_walkResult);
+            finish(*job.folder, m_walkResult);
             return;
         }
         m_batch.push_back(std::move(job));
@@ -233,7 +251,7 @@ private:
             const dirent *entry = ::readdir(level.folder->stream());
             if (entry == nullptr) {
                 if (errno != 0)
-                    m_run.fail(m_walkResult, level.folder->sourcePath(), "list folder", errno, false);
+                    m_run.fail(m_walkResult, level.folder->sourcePath(), lastError("list folder"), false);
                 return false;
             }
             if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
@@ -254,57 +272,55 @@ private:
         auto path = std::make_shared<FolderPath>(parent->path(), name);
         const bool mountPoint = info.st_dev != parent->sourceInfo().st_dev;
 
-        DIR *stream = nullptr;
+        UniqueDir stream;
         if (!mountPoint) {
-            const int fd = ::openat(parent->sourceFd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd < 0 && errno == ELOOP) { // became a link since it was listed: copied as one
+            UniqueFd fd(::openat(parent->sourceFd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!fd.valid() && errno == ELOOP) { // became a link since it was listed: copied as one
                 queue(Job{parent, name, DT_LNK});
                 return;
             }
-            if (fd < 0) {
-                m_run.fail(m_walkResult, path->source(), "open folder", errno, false);
+            if (!fd.valid()) {
+                const Error error = lastError("open folder");
+                m_run.fail(m_walkResult, path->source(), error, false);
                 return;
             }
-            stream = ::fdopendir(fd);
-            if (stream == nullptr) {
-                m_run.fail(m_walkResult, path->source(), "open folder", errno, false);
-                ::close(fd);
+            Outcome<UniqueDir> listing = streamOn(std::move(fd), "open folder");
+            if (listing.failed()) {
+                m_run.fail(m_walkResult, path->source(), listing.error, false);
                 return;
             }
+            stream = std::move(listing.value);
         }
 
         bool fresh = false;
-        const int targetFd = openTargetFolder(parent->targetFd(), name.c_str(), fresh);
-        if (targetFd < 0) {
-            if (stream != nullptr)
-                ::closedir(stream);
-            m_run.fail(m_walkResult, path->target(), "create folder", -targetFd, true);
+        Opened target = openTargetFolder(parent->targetFd(), name.c_str(), fresh);
+        if (target.failed()) {
+            m_run.fail(m_walkResult, path->target(), target.error, true);
             return;
         }
-        UniqueFd target(targetFd);
-        if (!fresh && stream != nullptr) {
-            removeLeftovers(targetFd, ::dirfd(stream));
-            if (const int code = makeWritable(targetFd); code != 0)
-                m_run.fail(m_walkResult, path->target(), "set permissions", code, true);
+        const int targetFd = target.value.get();
+        if (!fresh && stream.valid()) {
+            removeLeftovers(targetFd, stream.fd());
+            if (const Error error = makeWritable(targetFd))
+                m_run.fail(m_walkResult, path->target(), error, true);
         }
         ++m_walkResult.folders;
 
         if (mountPoint) {
             // Another filesystem is mounted here; the backup of this drive
             // keeps the folder, not what is mounted on it.
-            const char *operation = "";
-            if (const int code = applyFolderMetadata(m_run, -1, targetFd, info, false, operation); code != 0)
-                m_run.fail(m_walkResult, path->target(), operation, code, true);
+            if (const Error error = applyFolderMetadata(m_run, -1, targetFd, info, false))
+                m_run.fail(m_walkResult, path->target(), error, true);
             m_walkResult.skipped.push_back({path->source(), SkipReason::OtherDrive});
             return;
         }
         Level level;
-        if (::fstat(::dirfd(stream), &level.sourceInfo) != 0)
+        if (::fstat(stream.fd(), &level.sourceInfo) != 0)
             level.sourceInfo = info;
         level.path = path;
         level.fresh = fresh;
-        level.folder = std::make_shared<Folder>(m_run, stream, -1, std::move(target), std::move(path),
-                                                level.sourceInfo, fresh, true);
+        level.folder = std::make_shared<Folder>(m_run, std::move(stream), std::move(target.value), std::move(path),
+                                                level.sourceInfo, fresh);
         if (parent->previousFd() >= 0)
             level.folder->setPrevious(UniqueFd(
                 ::openat(parent->previousFd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)));
@@ -317,6 +333,8 @@ private:
 
     // Closes levels above the deepest `openLevels` whose files are all
     // copied; a level with files still queued stays open until they are.
+    // A closed level is not complete: the walk completes it once it has
+    // opened it again and listed the rest.
     void closeDeepLevels()
     {
         if (m_open <= openLevels)
@@ -334,7 +352,7 @@ private:
                     const dirent *entry = ::readdir(level.folder->stream());
                     if (entry == nullptr) {
                         if (errno != 0)
-                            m_run.fail(m_walkResult, level.folder->sourcePath(), "list folder", errno, false);
+                            m_run.fail(m_walkResult, level.folder->sourcePath(), lastError("list folder"), false);
                         break;
                     }
                     if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
@@ -342,7 +360,6 @@ private:
                 }
                 level.listedAhead = true;
             }
-            level.folder->handOverCompletion();
             level.folder.reset();
             --m_open;
         }
@@ -357,8 +374,10 @@ private:
         const std::size_t index = m_levels.size() - 1;
         if (index > 0 && m_levels[index - 1].folder == nullptr)
             reopen(index - 1);
-        if (m_levels[index].folder != nullptr)
+        if (m_levels[index].folder != nullptr) {
+            finish(*m_levels[index].folder, m_walkResult);
             --m_open;
+        }
         m_levels.pop_back();
         m_lowestOpen = std::min(m_lowestOpen, m_levels.size());
     }
@@ -386,19 +405,21 @@ private:
             std::vector<std::string> names;
             for (std::size_t i = anchor; i <= index; ++i)
                 names.push_back(m_levels[i].path->name());
-            int fd = openBeneath(open.sourceFd(), names);
-            source = UniqueFd(fd);
-            fd = fd < 0 ? fd : openBeneath(open.targetFd(), names);
-            target = UniqueFd(fd);
-            if (fd < 0 || !isLevel(level, source.get(), target.get())) {
-                m_run.fail(m_walkResult, level.path->source(), "open folder", fd < 0 ? -fd : ENOENT, false);
+            Opened sourceOpened = openBeneath(open.sourceFd(), names);
+            Opened targetOpened
+                = sourceOpened.failed() ? Opened(sourceOpened.error) : openBeneath(open.targetFd(), names);
+            source = std::move(sourceOpened.value);
+            target = std::move(targetOpened.value);
+            if (targetOpened.failed() || !isLevel(level, source.get(), target.get())) {
+                m_run.fail(m_walkResult, level.path->source(),
+                           targetOpened.failed() ? targetOpened.error : Error{ENOENT, "open folder"}, false);
                 level.rest.clear();
                 level.listedAhead = true;
                 return;
             }
         }
-        level.folder = std::make_shared<Folder>(m_run, nullptr, source.release(), std::move(target), level.path,
-                                                level.sourceInfo, level.fresh, true);
+        level.folder = std::make_shared<Folder>(m_run, std::move(source), std::move(target), level.path,
+                                                level.sourceInfo, level.fresh);
         reopenPrevious(index);
         ++m_open;
     }
@@ -415,9 +436,8 @@ private:
         std::vector<std::string> names;
         for (std::size_t i = anchor; i <= index; ++i)
             names.push_back(m_levels[i].path->name());
-        const int fd = openBeneath(m_levels[anchor - 1].folder->previousFd(), names);
-        if (fd >= 0)
-            m_levels[index].folder->setPrevious(UniqueFd(fd));
+        if (Opened previous = openBeneath(m_levels[anchor - 1].folder->previousFd(), names); !previous.failed())
+            m_levels[index].folder->setPrevious(std::move(previous.value));
     }
 
     static bool isLevel(const Level &level, int sourceFd, int targetFd)
@@ -449,30 +469,29 @@ struct Place {
     UniqueFd self;
 };
 
-// 0 or the errno.
-int openPlace(const std::string &root, const std::string &path, Place &place)
+// Fails as "open folder".
+Error openPlace(const std::string &root, const std::string &path, Place &place)
 {
     BeneathRoot split;
-    if (const int code = splitAtRoot(root, path, split); code != 0)
-        return code;
-    const int rootFd = openFolderPath(split.root);
-    if (rootFd < 0)
-        return -rootFd;
-    UniqueFd opened(rootFd);
+    if (const Error error = splitAtRoot(root, path, split))
+        return error;
+    Opened opened = openFolderPath(split.root);
+    if (opened.failed())
+        return opened.error;
     if (split.below.empty()) {
-        place.self = std::move(opened);
-        return 0;
+        place.self = std::move(opened.value);
+        return {};
     }
     place.name = split.below.back();
     if (split.below.size() == 1) {
-        place.parent = std::move(opened);
-        return 0;
+        place.parent = std::move(opened.value);
+        return {};
     }
-    const int fd = openBeneath(rootFd, std::span(split.below).first(split.below.size() - 1));
-    if (fd < 0)
-        return -fd;
-    place.parent = UniqueFd(fd);
-    return 0;
+    Opened parent = openBeneath(opened.value.get(), std::span(split.below).first(split.below.size() - 1));
+    if (parent.failed())
+        return parent.error;
+    place.parent = std::move(parent.value);
+    return {};
 }
 
 // The earlier backup's folder named by `params.previousTarget`, opened
@@ -483,17 +502,23 @@ UniqueFd openPrevious(const Params &params)
     if (params.previousTarget.empty())
         return {};
     Place place;
-    if (openPlace(params.targetRoot, normalized(params.previousTarget), place) != 0)
+    if (openPlace(params.targetRoot, normalized(params.previousTarget), place))
         return {};
     if (place.name.empty())
         return std::move(place.self);
     return UniqueFd(::openat(place.parent.get(), place.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-void failDestination(Result &result, const std::string &path, const char *operation, int code)
+// Failures before the run's threads start go straight into the result.
+void failDestination(Result &result, const std::string &path, Error error)
 {
     result.destinationFailed = true;
-    result.destinationFailure = {path, operation, errorText(code), code};
+    result.destinationFailure = {path, error.operation, errorText(error.code), error.code};
+}
+
+void failSource(Result &result, const std::string &path, Error error)
+{
+    result.failures.push_back({path, error.operation, errorText(error.code), error.code});
 }
 
 // Runs of the engine copy one item of a drive's root each, into the same
@@ -504,24 +529,19 @@ bool clashesIn(RunContext &run, int folderFd, const std::string &name, const std
 {
     if (!run.destination.foldsCase)
         return false;
-    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR *stream = fd >= 0 ? ::fdopendir(fd) : nullptr;
-    if (stream == nullptr) {
-        if (fd >= 0)
-            ::close(fd);
+    const Outcome<UniqueDir> listing = openListing(folderFd);
+    if (listing.failed())
         return false;
-    }
     const std::string folded = foldedName(name);
     bool clash = false;
-    while (const dirent *entry = ::readdir(stream)) {
+    while (const dirent *entry = ::readdir(listing.value.get())) {
         if (entry->d_name != name && foldedName(entry->d_name) == folded) {
             clash = true;
             break;
         }
     }
-    ::closedir(stream);
     if (clash)
-        run.failWithReason(result, target, "copy", EEXIST, caseClashReason);
+        run.failWithReason(result, target, {EEXIST, "copy"}, caseClashReason);
     return clash;
 }
 
@@ -546,8 +566,8 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     // The source as it is now: a folder that has become a link is copied as
     // a link, one that has gone is reported; nothing outside it is read.
     Place from;
-    if (const int code = openPlace(params.sourceRoot, source, from); code != 0) {
-        result.failures.push_back({source, "open folder", errorText(code), code});
+    if (const Error error = openPlace(params.sourceRoot, source, from)) {
+        failSource(result, source, error);
         return result;
     }
     struct stat sourceInfo {};
@@ -555,7 +575,7 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     bool isLink = false;
     if (!from.name.empty()) {
         if (::fstatat(from.parent.get(), from.name.c_str(), &sourceInfo, AT_SYMLINK_NOFOLLOW) != 0) {
-            result.failures.push_back({source, "read information", errorText(errno), errno});
+            failSource(result, source, lastError("read information"));
             return result;
         }
         isLink = S_ISLNK(sourceInfo.st_mode);
@@ -564,32 +584,33 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
                 ::openat(from.parent.get(), from.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             isLink = !sourceFd.valid() && errno == ELOOP; // became a link just now
             if (!sourceFd.valid() && !isLink) {
-                result.failures.push_back({source, "open folder", errorText(errno), errno});
+                failSource(result, source, lastError("open folder"));
                 return result;
             }
         }
     }
     if (!isLink && ::fstat(sourceFd.get(), &sourceInfo) != 0) {
-        result.failures.push_back({source, "open folder", errorText(errno), errno});
+        failSource(result, source, lastError("open folder"));
         return result;
     }
 
     Place to;
-    if (const int code = openPlace(params.targetRoot, target, to); code != 0) {
-        failDestination(result, target, "open folder", code);
+    if (const Error error = openPlace(params.targetRoot, target, to)) {
+        failDestination(result, target, error);
         return result;
     }
     if (isLink) {
         if (to.name.empty()) {
-            result.failures.push_back({source, "copy", errorText(EEXIST), EEXIST});
+            failSource(result, source, {EEXIST, "copy"});
             return result;
         }
         struct stat parentInfo {};
         (void)::fstat(from.parent.get(), &parentInfo);
         run.granularityNs = std::max(timeGranularityNs(from.parent.get()), timeGranularityNs(to.parent.get()));
         {
-            Folder folder(run, nullptr, from.parent.release(), std::move(to.parent),
-                          std::make_shared<FolderPath>(parentOf(source), parentOf(target)), parentInfo, false, false);
+            // Only the link is copied: the folders that hold it are not completed.
+            Folder folder(run, std::move(from.parent), std::move(to.parent),
+                          std::make_shared<FolderPath>(parentOf(source), parentOf(target)), parentInfo, false);
             copyItemAs(run, folder, from.name, to.name, DT_UNKNOWN, result);
         }
         run.collect(result);
@@ -609,44 +630,43 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     if (to.name.empty()) {
         targetFd = std::move(to.self);
     } else {
-        const int fd = openTargetFolder(to.parent.get(), to.name.c_str(), fresh);
-        if (fd < 0) {
-            failDestination(result, target, "create folder", -fd);
+        Opened opened = openTargetFolder(to.parent.get(), to.name.c_str(), fresh);
+        if (opened.failed()) {
+            failDestination(result, target, opened.error);
             return result;
         }
-        targetFd = UniqueFd(fd);
+        targetFd = std::move(opened.value);
     }
     if (mountPoint) {
         if (::fchmod(targetFd.get(), sourceInfo.st_mode & 07777) != 0)
-            run.fail(result, target, "set permissions", errno, true);
+            run.fail(result, target, lastError("set permissions"), true);
         ++result.folders;
         result.skipped.push_back({source, SkipReason::OtherDrive});
         return result;
     }
     struct stat targetInfo {};
     if (::fstat(targetFd.get(), &targetInfo) != 0) {
-        failDestination(result, target, "open folder", errno);
+        failDestination(result, target, lastError("open folder"));
         return result;
     }
     if (!fresh) {
         removeLeftovers(targetFd.get(), sourceFd.get());
-        if (const int code = makeWritable(targetFd.get()); code != 0)
-            run.fail(result, target, "set permissions", code, true);
+        if (const Error error = makeWritable(targetFd.get()))
+            run.fail(result, target, error, true);
     }
     run.granularityNs = std::max(timeGranularityNs(sourceFd.get()), timeGranularityNs(targetFd.get()));
     run.destination = probeDestination(targetFd.get(), run.asRoot);
     if (!to.name.empty() && clashesIn(run, to.parent.get(), to.name, target, result))
         return result;
-    DIR *stream = ::fdopendir(sourceFd.get());
-    if (stream == nullptr) {
-        result.failures.push_back({source, "open folder", errorText(errno), errno});
+    Outcome<UniqueDir> listing = streamOn(std::move(sourceFd), "open folder");
+    if (listing.failed()) {
+        failSource(result, source, listing.error);
         return result;
     }
-    (void)sourceFd.release(); // the stream owns it now
     ++result.folders;
 
-    auto root = std::make_shared<Folder>(run, stream, -1, std::move(targetFd),
-                                         std::make_shared<FolderPath>(source, target), sourceInfo, fresh, true);
+    auto root = std::make_shared<Folder>(run, std::move(listing.value), std::move(targetFd),
+                                         std::make_shared<FolderPath>(source, target), sourceInfo, fresh);
     root->setPrevious(openPrevious(params));
     TreeCopy copy(run, targetInfo);
     result.merge(copy.run(std::move(root)));
@@ -671,48 +691,50 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     RunContext run(params, progress, stop);
 
     Place from;
-    if (const int code = openPlace(params.sourceRoot, source, from); code != 0) {
-        result.failures.push_back({source, "open folder", errorText(code), code});
+    if (const Error error = openPlace(params.sourceRoot, source, from)) {
+        failSource(result, source, error);
         return result;
     }
     if (from.name.empty()) {
-        result.failures.push_back({source, "copy", errorText(EISDIR), EISDIR});
+        failSource(result, source, {EISDIR, "copy"});
         return result;
     }
     struct stat info {};
     if (::fstatat(from.parent.get(), from.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        result.failures.push_back({source, "read information", errorText(errno), errno});
+        failSource(result, source, lastError("read information"));
         return result;
     }
     if (S_ISDIR(info.st_mode)) {
-        result.failures.push_back({source, "copy", errorText(EISDIR), EISDIR});
+        failSource(result, source, {EISDIR, "copy"});
         return result;
     }
     // The target is the backup folder itself: made when missing, never
     // replaced, never followed.
     Place to;
-    if (const int code = openPlace(params.targetRoot, target, to); code != 0) {
-        failDestination(result, target, "open folder", code);
+    if (const Error error = openPlace(params.targetRoot, target, to)) {
+        failDestination(result, target, error);
         return result;
     }
     bool fresh = false;
     UniqueFd targetFd = std::move(to.self);
     if (!to.name.empty()) {
         constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-        int fd = ::openat(to.parent.get(), to.name.c_str(), flags);
-        const char *operation = "open folder";
-        if (fd < 0 && errno == ENOENT) {
+        UniqueFd fd(::openat(to.parent.get(), to.name.c_str(), flags));
+        Error error = fd.valid() ? Error{} : lastError("open folder");
+        if (error.code == ENOENT) {
             fresh = ::mkdirat(to.parent.get(), to.name.c_str(), 0777) == 0;
-            if (fresh || errno == EEXIST)
-                fd = ::openat(to.parent.get(), to.name.c_str(), flags);
-            else
-                operation = "create folder";
+            if (fresh || errno == EEXIST) {
+                fd = UniqueFd(::openat(to.parent.get(), to.name.c_str(), flags));
+                error = fd.valid() ? Error{} : lastError("open folder");
+            } else {
+                error = lastError("create folder");
+            }
         }
-        if (fd < 0) {
-            failDestination(result, target, operation, errno);
+        if (error) {
+            failDestination(result, target, error);
             return result;
         }
-        targetFd = UniqueFd(fd);
+        targetFd = std::move(fd);
     }
     if (!fresh)
         removeLeftovers(targetFd.get(), from.parent.get());
@@ -723,8 +745,9 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     {
         struct stat parentInfo {};
         (void)::fstat(from.parent.get(), &parentInfo);
-        Folder folder(run, nullptr, from.parent.release(), std::move(targetFd),
-                      std::make_shared<FolderPath>(parentOf(source), target), parentInfo, fresh, false);
+        // One item is copied: the folders that hold it are not completed.
+        Folder folder(run, std::move(from.parent), std::move(targetFd),
+                      std::make_shared<FolderPath>(parentOf(source), target), parentInfo, fresh);
         folder.setPrevious(openPrevious(params));
         copyItem(run, folder, name, DT_UNKNOWN, result);
     }
