@@ -7,7 +7,14 @@
 #include <system_error>
 #include <utility>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "platform/windows/WideText.h"
+
+#include <windows.h>
+
+#include <unordered_map>
+#include <vector>
+#else
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -196,6 +203,86 @@ bool makesSecondNames(int fd)
 }
 #endif
 
+#ifdef _WIN32
+// `path` in the extended-length form where it is a drive path, so that
+// trees deeper than MAX_PATH are listed too.
+std::wstring listable(const std::string &path)
+{
+    std::wstring result = wideText(path);
+    for (auto &c : result) {
+        if (c == L'/')
+            c = L'\\';
+    }
+    while (result.size() > 3 && result.back() == L'\\')
+        result.pop_back();
+    if (result.size() >= 3 && result[1] == L':' && result[2] == L'\\')
+        return L"\\\\?\\" + result;
+    return result;
+}
+
+// What the engine compares of a file with its copy, by name, for the
+// files and folders directly in one folder.
+struct Listed {
+    DWORD attributes = 0;
+    std::uint64_t size = 0;
+    FILETIME written{};
+};
+using Listing = std::unordered_map<std::wstring, Listed>;
+
+bool listFolder(const std::wstring &folder, Listing &listing)
+{
+    WIN32_FIND_DATAW data;
+    const HANDLE find = ::FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                           nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..")
+            listing[name] = {data.dwFileAttributes,
+                             (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                             data.ftLastWriteTime};
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    return true;
+}
+
+bool isRegular(DWORD attributes)
+{
+    return !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+// Whether `copy` is a copy of `file` as the engine would make it: the same
+// size, last-write time and kept attributes.
+bool sameFile(const Listed &file, const Listed &copy)
+{
+    constexpr DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
+        | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    return isRegular(copy.attributes) && copy.size == file.size
+        && copy.written.dwLowDateTime == file.written.dwLowDateTime
+        && copy.written.dwHighDateTime == file.written.dwHighDateTime
+        && (copy.attributes & kept) == (file.attributes & kept);
+}
+
+// Whether the filesystem of `folder` gives a file a second name: a probe
+// file is made, linked and removed again.
+bool makesSecondNames(const std::wstring &folder)
+{
+    const std::wstring name = folder + L"\\.drovanta-link-probe-" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring second = name + L"-2";
+    const HANDLE probe = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                       nullptr);
+    if (probe == INVALID_HANDLE_VALUE)
+        return false;
+    ::CloseHandle(probe);
+    const bool linked = ::CreateHardLinkW(second.c_str(), name.c_str(), nullptr) != 0;
+    if (linked)
+        ::DeleteFileW(second.c_str());
+    ::DeleteFileW(name.c_str());
+    return linked;
+}
+#endif
+
 } // namespace
 
 std::string StdFolderFacts::canonicalFolder(const std::string &path) const
@@ -318,9 +405,56 @@ std::uint64_t StdFolderFacts::bytesToWrite(const std::string &source, const std:
                                            const std::string &today) const
 {
 #ifdef _WIN32
-    (void)earlier;
-    (void)today;
-    return contentBytes(source); // every file is copied
+    // As on POSIX below: a file whose copy today's folder or the earlier
+    // backup already holds is not written; links, junctions and mounted
+    // volumes are not entered.
+    constexpr std::uint64_t folderBlock = 4096;
+    const std::wstring roots[3] = {listable(source), listable(earlier), listable(today)};
+    const std::wstring destinationRoot = listable(fs::path(earlier).parent_path().string());
+    const bool sharing = !earlier.empty() && makesSecondNames(destinationRoot);
+    std::uint64_t total = 0;
+    {
+        const DWORD attributes = ::GetFileAttributesW(roots[2].c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            total += folderBlock;
+    }
+    std::vector<std::wstring> pending{L""}; // folders below the source still to measure
+    bool first = true;
+    while (!pending.empty()) {
+        const std::wstring below = std::move(pending.back());
+        pending.pop_back();
+        Listing listings[3];
+        if (!listFolder(roots[0] + below, listings[0])) {
+            if (first)
+                throw Failure(describe("Cannot list folder", source,
+                                       std::error_code(static_cast<int>(::GetLastError()), std::system_category())
+                                           .message()));
+            continue; // unreadable: counts as empty
+        }
+        first = false;
+        if (sharing)
+            (void)listFolder(roots[1] + below, listings[1]);
+        (void)listFolder(roots[2] + below, listings[2]);
+        for (const auto &[name, file] : listings[0]) {
+            if (file.attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                continue;
+            if (file.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+                const auto copy = listings[2].find(name);
+                if (copy == listings[2].end() || !(copy->second.attributes & FILE_ATTRIBUTE_DIRECTORY))
+                    total += folderBlock;
+                pending.push_back(below + L"\\" + name);
+                continue;
+            }
+            bool written = false;
+            for (int side = 2; side >= 1 && !written; --side) {
+                const auto copy = listings[side].find(name);
+                written = copy != listings[side].end() && sameFile(file, copy->second);
+            }
+            if (!written)
+                total += file.size;
+        }
+    }
+    return total;
 #else
     constexpr std::uint64_t folderBlock = 4096;
     constexpr int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;

@@ -1,5 +1,6 @@
 #include "backup/engine/PosixSupport.h"
 
+#include "backup/engine/PathBelowRoot.h"
 #include "backup/engine/SystemItems.h"
 
 #include <fcntl.h>
@@ -196,30 +197,6 @@ Opened openFolderPath(const std::string &path)
 
 namespace {
 
-std::vector<std::string> componentsOf(const std::string &path)
-{
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        const std::size_t end = std::min(path.find('/', start), path.size());
-        if (end > start && path.compare(start, end - start, ".") != 0)
-            parts.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
-std::string pathOf(bool absolute, const std::vector<std::string> &parts, std::size_t count)
-{
-    std::string path = absolute ? "/" : "";
-    for (std::size_t i = 0; i < count; ++i) {
-        if (i > 0)
-            path += '/';
-        path += parts[i];
-    }
-    return path.empty() ? std::string(".") : path;
-}
-
 // Set once the kernel (or a seccomp filter) refuses openat2: every later
 // open goes level by level at once.
 std::atomic<bool> openat2Refused{false};
@@ -228,25 +205,11 @@ std::atomic<bool> openat2Refused{false};
 
 Error splitAtRoot(const std::string &root, const std::string &path, BeneathRoot &split)
 {
-    const bool absolute = !path.empty() && path[0] == '/';
-    std::vector<std::string> parts = componentsOf(path);
-    std::size_t rootCount = 0;
-    if (root.empty()) {
-        rootCount = parts.empty() ? 0 : parts.size() - 1;
-        split.root = pathOf(absolute, parts, rootCount);
-    } else {
-        const std::vector<std::string> rootParts = componentsOf(root);
-        if ((!root.empty() && root[0] == '/') != absolute || rootParts.size() > parts.size()
-            || !std::equal(rootParts.begin(), rootParts.end(), parts.begin()))
-            return {EINVAL, "open folder"};
-        rootCount = rootParts.size();
-        split.root = root;
-    }
-    split.below.assign(parts.begin() + static_cast<std::ptrdiff_t>(rootCount), parts.end());
-    for (const auto &part : split.below) {
-        if (part == "..")
-            return {EINVAL, "open folder"};
-    }
+    PathBelowRoot<char> parts;
+    if (!engine::splitAtRoot<char>(root, path, '/', std::equal_to<>{}, parts))
+        return {EINVAL, "open folder"};
+    split.root = std::move(parts.root);
+    split.below = std::move(parts.below);
     return {};
 }
 

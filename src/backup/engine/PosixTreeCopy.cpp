@@ -3,6 +3,7 @@
 #include "backup/engine/JobQueue.h"
 #include "backup/engine/PosixItemCopy.h"
 #include "backup/engine/PosixRunContext.h"
+#include "backup/engine/RunStart.h"
 #include "backup/engine/SystemItems.h"
 
 #include <fcntl.h>
@@ -552,14 +553,8 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     Result result;
     const std::string source = normalized(params.source);
     const std::string target = normalized(params.target);
-    if (params.atDriveRoot && isDriveBookkeepingName(baseName(source))) {
-        result.skipped.push_back({source, SkipReason::SystemItem});
+    if (endsBeforeStart(params, source, baseName(source), stop, result))
         return result;
-    }
-    if (stop.load()) {
-        result.stopped = true;
-        return result;
-    }
     raiseDescriptorLimit();
     RunContext run(params, progress, stop);
 
@@ -680,14 +675,8 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     const std::string source = normalized(params.source);
     const std::string target = normalized(params.target);
     const std::string name = baseName(source);
-    if (params.atDriveRoot && isDriveBookkeepingName(name)) {
-        result.skipped.push_back({source, SkipReason::SystemItem});
+    if (endsBeforeStart(params, source, name, stop, result))
         return result;
-    }
-    if (stop.load()) {
-        result.stopped = true;
-        return result;
-    }
     RunContext run(params, progress, stop);
 
     Place from;
