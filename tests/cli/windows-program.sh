@@ -12,6 +12,12 @@ if [ -z "${WINEPREFIX:-}" ] || [ ! -e "$WINEPREFIX/dosdevices/d:" ] || [ ! -e "$
 fi
 archive="$(readlink -f "$WINEPREFIX/dosdevices/d:")"
 stick="$(readlink -f "$WINEPREFIX/dosdevices/e:")"
+if ! mountpoint -q "$archive" || ! mountpoint -q "$stick"; then
+    # A backup of a whole drive onto another needs room for all of its used
+    # bytes; D: and E: on the host's disk never have it.
+    echo "skipped: D: and E: are not drives of their own here (scripts/test-windows mounts them as root)"
+    exit 77
+fi
 tree="$archive/program-test"
 backup="$stick/Backup $(date +%m-%d-%Y)"
 failures=0

@@ -61,7 +61,13 @@ bool syncFilesystem(const std::string &path, std::string &reason)
         return false;
     }
     if (!::FlushFileBuffers(handle.get())) {
-        reason = errorText(::GetLastError());
+        // A volume that cannot be flushed as a whole (some virtual and
+        // network drives) is written back by the system on its own, as
+        // above.
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED)
+            return true;
+        reason = errorText(code);
         return false;
     }
     return true;
