@@ -15,9 +15,9 @@ struct Option {
 };
 
 constexpr std::array<Option, 7> options = {{
-    {"h", "help", &Arguments::help, "Displays help on commandline options."},
-    {"", "help-all", &Arguments::helpAll, "Displays help, the same as --help."},
-    {"v", "version", &Arguments::version, "Displays version information."},
+    {"h", "help", &Arguments::help, "Shows this help."},
+    {"", "help-all", &Arguments::helpAll, "Shows this help (the same as --help)."},
+    {"v", "version", &Arguments::version, "Shows the program's name and version."},
     {"", "list", &Arguments::list, "Lists the drives: entry, root and available bytes, tab-separated."},
     {"", "backup", &Arguments::backup, "Backs up SOURCE into \"Backup mm-dd-yyyy\" in DESTINATION."},
     {"q", "quiet", &Arguments::quiet, "With --backup: no progress, only problems and the summary."},

@@ -3,6 +3,7 @@
 // to the source or the backup. Wine cannot make junctions; those cases skip
 // under it and run on Windows.
 #include "EngineTestSupport.h"
+#include "WindowsTestSupport.h"
 
 #include "backup/engine/CopyEngine.h"
 
@@ -20,24 +21,6 @@ using namespace drovanta::engine;
 using namespace drovanta::engine::testing;
 
 namespace {
-
-std::wstring widePath(const std::string &path)
-{
-    return std::filesystem::path(path).wstring();
-}
-
-BY_HANDLE_FILE_INFORMATION informationOf(const std::string &path)
-{
-    BY_HANDLE_FILE_INFORMATION info{};
-    const HANDLE handle = ::CreateFileW(widePath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                        nullptr);
-    EXPECT_NE(handle, INVALID_HANDLE_VALUE) << path;
-    EXPECT_TRUE(::GetFileInformationByHandle(handle, &info)) << path;
-    ::CloseHandle(handle);
-    return info;
-}
 
 // Makes `path` a junction to `destination` (both absolute). False where the
 // system cannot make one.

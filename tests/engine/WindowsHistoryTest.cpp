@@ -1,6 +1,7 @@
 // Backups that share unchanged files with the day before through hard links,
 // and never change the earlier backup's files.
 #include "EngineTestSupport.h"
+#include "WindowsTestSupport.h"
 
 #include "backup/engine/CopyEngine.h"
 
@@ -15,24 +16,6 @@ using namespace drovanta::engine;
 using namespace drovanta::engine::testing;
 
 namespace {
-
-std::wstring widePath(const std::string &path)
-{
-    return std::filesystem::path(path).wstring();
-}
-
-BY_HANDLE_FILE_INFORMATION informationOf(const std::string &path)
-{
-    BY_HANDLE_FILE_INFORMATION info{};
-    const HANDLE handle = ::CreateFileW(widePath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                        nullptr);
-    EXPECT_NE(handle, INVALID_HANDLE_VALUE) << path;
-    EXPECT_TRUE(::GetFileInformationByHandle(handle, &info)) << path;
-    ::CloseHandle(handle);
-    return info;
-}
 
 bool sameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
 {

@@ -1,6 +1,7 @@
 // The Windows side of the engine tests' helpers: times in 100 ns units,
 // attributes in place of modes, FormatMessage for the system's words.
 #include "EngineTestSupport.h"
+#include "WindowsTestSupport.h"
 
 #include "backup/engine/SystemItems.h"
 
@@ -220,6 +221,24 @@ std::string systemReason(int code)
     ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr,
                           nullptr);
     return result;
+}
+
+std::wstring widePath(const std::string &path)
+{
+    return std::filesystem::path(path).wstring();
+}
+
+BY_HANDLE_FILE_INFORMATION informationOf(const std::string &path)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    const HANDLE handle = ::CreateFileW(widePath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                        nullptr);
+    EXPECT_NE(handle, INVALID_HANDLE_VALUE) << path;
+    EXPECT_TRUE(::GetFileInformationByHandle(handle, &info)) << path;
+    ::CloseHandle(handle);
+    return info;
 }
 
 } // namespace drovanta::engine::testing
