@@ -38,13 +38,14 @@ Result NativeCopyEngine::copyFile(const Params &params, ProgressSink &progress, 
     return windows::copyFile(params, progress, stop);
 }
 
-bool syncFilesystem(const std::string &path, std::string &reason)
+namespace {
+
+// Writes out what the system still holds for the volume of `path`.
+Error flushVolume(const std::string &path)
 {
     wchar_t volume[MAX_PATH + 1] = {};
-    if (!::GetVolumePathNameW(toExtendedPath(platform::wideText(path)).c_str(), volume, MAX_PATH)) {
-        reason = errorText(::GetLastError());
-        return false;
-    }
+    if (!::GetVolumePathNameW(toExtendedPath(platform::wideText(path)).c_str(), volume, MAX_PATH))
+        return windows::lastError("open");
     std::wstring device = volume;
     if (device.starts_with(L"\\\\?\\"))
         device = device.substr(4);
@@ -56,15 +57,22 @@ bool syncFilesystem(const std::string &path, std::string &reason)
         // Flushing a whole volume needs administrator rights; without them
         // the system's own write-back is all there is.
         if (::GetLastError() == ERROR_ACCESS_DENIED)
-            return true;
-        reason = errorText(::GetLastError());
-        return false;
+            return {};
+        return windows::lastError("open");
     }
-    if (!::FlushFileBuffers(handle.get())) {
-        reason = errorText(::GetLastError());
-        return false;
-    }
-    return true;
+    if (!::FlushFileBuffers(handle.get()))
+        return windows::lastError("write");
+    return {};
+}
+
+} // namespace
+
+bool syncFilesystem(const std::string &path, std::string &reason)
+{
+    const Error error = flushVolume(path);
+    if (error)
+        reason = errorText(error.code);
+    return !error;
 }
 
 } // namespace drovanta::engine
