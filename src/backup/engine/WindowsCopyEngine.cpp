@@ -38,13 +38,14 @@ Result NativeCopyEngine::copyFile(const Params &params, ProgressSink &progress, 
     return windows::copyFile(params, progress, stop);
 }
 
-bool syncFilesystem(const std::string &path, std::string &reason)
+namespace {
+
+// Writes out what the system still holds for the volume of `path`.
+Error flushVolume(const std::string &path)
 {
     wchar_t volume[MAX_PATH + 1] = {};
-    if (!::GetVolumePathNameW(toExtendedPath(platform::wideText(path)).c_str(), volume, MAX_PATH)) {
-        reason = errorText(::GetLastError());
-        return false;
-    }
+    if (!::GetVolumePathNameW(toExtendedPath(platform::wideText(path)).c_str(), volume, MAX_PATH))
+        return windows::lastError("open");
     std::wstring device = volume;
     if (device.starts_with(L"\\\\?\\"))
         device = device.substr(4);
@@ -56,9 +57,8 @@ bool syncFilesystem(const std::string &path, std::string &reason)
         // Flushing a whole volume needs administrator rights; without them
         // the system's own write-back is all there is.
         if (::GetLastError() == ERROR_ACCESS_DENIED)
-            return true;
-        reason = errorText(::GetLastError());
-        return false;
+            return {};
+        return windows::lastError("open");
     }
     if (!::FlushFileBuffers(handle.get())) {
         // A volume that cannot be flushed as a whole (some virtual and
@@ -66,11 +66,20 @@ bool syncFilesystem(const std::string &path, std::string &reason)
         // above.
         const DWORD code = ::GetLastError();
         if (code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED)
-            return true;
-        reason = errorText(code);
-        return false;
+            return {};
+        return {static_cast<int>(code), "write"};
     }
-    return true;
+    return {};
+}
+
+} // namespace
+
+bool syncFilesystem(const std::string &path, std::string &reason)
+{
+    const Error error = flushVolume(path);
+    if (error)
+        reason = errorText(error.code);
+    return !error;
 }
 
 } // namespace drovanta::engine

@@ -41,19 +41,16 @@ bool allocatedRanges(HANDLE input, std::uint64_t size, std::vector<FILE_ALLOCATE
 void copyRange(HANDLE input, HANDLE output, std::uint64_t length, bool toEnd, Transfer &transfer)
 {
     thread_local std::unique_ptr<char[]> buffer{new char[bufferSize]};
-    while (transfer.code == 0 && (toEnd || length > 0)) {
+    while (!transfer.error && (toEnd || length > 0)) {
         const DWORD wanted = toEnd ? bufferSize : static_cast<DWORD>(std::min<std::uint64_t>(bufferSize, length));
         DWORD got = 0;
         if (!::ReadFile(input, buffer.get(), wanted, &got, nullptr)) {
-            transfer.code = ::GetLastError();
-            transfer.sourceSide = true;
+            transfer.readFailed();
             return;
         }
         if (got == 0) {
-            if (!toEnd) { // shorter than its allocated ranges: the file shrank meanwhile
-                transfer.code = ERROR_HANDLE_EOF;
-                transfer.sourceSide = true;
-            }
+            if (!toEnd) // shorter than its allocated ranges: the file shrank meanwhile
+                transfer.readFailed(ERROR_HANDLE_EOF);
             return;
         }
         length -= toEnd ? 0 : got;
@@ -63,17 +60,17 @@ void copyRange(HANDLE input, HANDLE output, std::uint64_t length, bool toEnd, Tr
             if (transfer.planted != nullptr) {
                 want = static_cast<DWORD>(faults::takeFromBudget(*transfer.planted, want));
                 if (want == 0) {
-                    transfer.code = static_cast<DWORD>(faults::systemError(transfer.planted->writeError));
+                    transfer.writeFailed(faults::systemError(transfer.planted->writeError));
                     return;
                 }
             }
             DWORD put = 0;
             if (!::WriteFile(output, buffer.get() + done, want, &put, nullptr)) {
-                transfer.code = ::GetLastError();
+                transfer.writeFailed();
                 return;
             }
             if (put == 0) {
-                transfer.code = ERROR_DISK_FULL;
+                transfer.writeFailed(ERROR_DISK_FULL);
                 return;
             }
             done += put;
@@ -100,22 +97,21 @@ void copyData(HANDLE input, HANDLE output, const BY_HANDLE_FILE_INFORMATION &inf
             = std::min<std::uint64_t>(static_cast<std::uint64_t>(range.Length.QuadPart),
                                       size - static_cast<std::uint64_t>(range.FileOffset.QuadPart));
         if (!::SetFilePointerEx(input, range.FileOffset, nullptr, FILE_BEGIN)) {
-            transfer.code = ::GetLastError();
-            transfer.sourceSide = true;
+            transfer.readFailed();
             return;
         }
         if (!::SetFilePointerEx(output, range.FileOffset, nullptr, FILE_BEGIN)) {
-            transfer.code = ::GetLastError();
+            transfer.writeFailed();
             return;
         }
         copyRange(input, output, length, false, transfer);
-        if (transfer.code != 0)
+        if (transfer.error)
             return;
     }
     LARGE_INTEGER end;
     end.QuadPart = static_cast<LONGLONG>(size);
     if (!::SetFilePointerEx(output, end, nullptr, FILE_BEGIN) || !::SetEndOfFile(output))
-        transfer.code = ::GetLastError();
+        transfer.writeFailed();
 }
 
 } // namespace drovanta::engine::windows

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backup/engine/EngineError.h"
 #include "backup/engine/FaultInjection.h"
 
 #include <windows.h>
@@ -10,10 +11,19 @@ namespace drovanta::engine::windows {
 
 // How a file's data went: the first error and on which side, and the bytes written.
 struct Transfer {
-    DWORD code = 0;
-    bool sourceSide = false;
+    Error error;             // "read" or "write"
+    bool sourceSide = false; // the failure was reading the source (else writing the copy)
     std::uint64_t bytes = 0;
     faults::Faults *planted = faults::active();
+
+    // Reading the source (writing the copy) failed with `code`, by default
+    // the one the last call left.
+    void readFailed(int code = static_cast<int>(::GetLastError()))
+    {
+        error = {code, "read"};
+        sourceSide = true;
+    }
+    void writeFailed(int code = static_cast<int>(::GetLastError())) { error = {code, "write"}; }
 };
 
 // Copies from `input`'s position to `output`'s, `length` bytes or (when

@@ -21,54 +21,56 @@ HardLinks::Key keyOf(const BY_HANDLE_FILE_INFORMATION &info)
     return {info.dwVolumeSerialNumber, (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
-// The identity, link count and times of the item at `path`, not followed;
-// false when it cannot be opened. Only attributes are read: the item is
-// never opened for its data.
-bool informationOf(const std::wstring &path, BY_HANDLE_FILE_INFORMATION &info)
+// The identity, link count and times of the item at `path`, not followed.
+// Only attributes are read: the item is never opened for its data.
+Outcome<BY_HANDLE_FILE_INFORMATION> informationOf(const std::wstring &path)
 {
     const Handle item(::CreateFileW(toExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return item.valid() && ::GetFileInformationByHandle(item.get(), &info);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!item.valid() || !::GetFileInformationByHandle(item.get(), &info))
+        return lastError("read information");
+    return info;
 }
 
 // Makes `target` another name of the file `from`: linked under a temporary
 // name in `folder`, then put in place of whatever stands there, so the name
 // never points at nothing. When `expected` is given, the new name must be
 // of that file (the one compared beforehand); else it is removed again and
-// ERROR_FILE_NOT_FOUND returned. 0 or the error, with `operation` naming the step.
-DWORD linkIntoPlace(const std::wstring &from, const std::wstring &folder, const std::wstring &target,
-                    const BY_HANDLE_FILE_INFORMATION *expected, const char *&operation)
+// the step fails with ERROR_FILE_NOT_FOUND. Fails as "create link" or "replace".
+Error linkIntoPlace(const std::wstring &from, const std::wstring &folder, const std::wstring &target,
+                    const BY_HANDLE_FILE_INFORMATION *expected)
 {
+    constexpr const char *operation = "create link";
     std::wstring temporary;
-    DWORD code = ERROR_ALREADY_EXISTS;
-    for (int attempt = 0; attempt < temporaryAttempts && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS);
+    Error error{ERROR_ALREADY_EXISTS, operation};
+    for (int attempt = 0;
+         attempt < temporaryAttempts && (error.code == ERROR_ALREADY_EXISTS || error.code == ERROR_FILE_EXISTS);
          ++attempt) {
         temporary = join(folder, temporaryName());
-        code = ::CreateHardLinkW(toExtendedPath(temporary).c_str(), toExtendedPath(from).c_str(), nullptr)
-            ? 0
-            : ::GetLastError();
+        error = ::CreateHardLinkW(toExtendedPath(temporary).c_str(), toExtendedPath(from).c_str(), nullptr)
+            ? Error{}
+            : lastError(operation);
     }
-    operation = "create link";
-    if (code != 0)
-        return code;
-    BY_HANDLE_FILE_INFORMATION made{};
-    if (expected != nullptr
-        && (!informationOf(temporary, made) || keyOf(made) != keyOf(*expected))) { // replaced meanwhile
-        (void)removeName(temporary);
-        return ERROR_FILE_NOT_FOUND;
+    if (error)
+        return error;
+    if (expected != nullptr) {
+        const auto made = informationOf(temporary);
+        if (made.failed() || keyOf(made.value) != keyOf(*expected)) { // replaced meanwhile
+            (void)removeName(temporary, operation);
+            return {ERROR_FILE_NOT_FOUND, operation};
+        }
     }
-    code = replace(temporary, target);
-    if (code != 0) {
-        operation = "replace";
-        (void)removeName(temporary);
-    }
-    return code;
+    error = replace(temporary, target, "replace");
+    if (error)
+        (void)removeName(temporary, operation);
+    return error;
 }
 
 // Errors of CreateHardLinkW that say the destination gives no file a second
 // name (FAT, exFAT) or none across to where the first name lies.
-bool isLinkRefused(DWORD code)
+bool isLinkRefused(int code)
 {
     return code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED || code == ERROR_NOT_SAME_DEVICE;
 }
@@ -122,12 +124,12 @@ private:
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!input.valid()) {
-            m_run.fail(m_result, m_source, "open", ::GetLastError(), false);
+            m_run.fail(m_result, m_source, lastError("open"), false);
             return;
         }
         BY_HANDLE_FILE_INFORMATION info{};
         if (!::GetFileInformationByHandle(input.get(), &info)) {
-            m_run.fail(m_result, m_source, "read information", ::GetLastError(), false);
+            m_run.fail(m_result, m_source, lastError("read information"), false);
             return;
         }
         if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) { // became a link since it was listed
@@ -160,42 +162,37 @@ private:
         noteWhatIsNotKept(input.get());
         std::wstring temporary;
         Handle output;
-        for (int attempt = 0; attempt < temporaryAttempts && !output.valid(); ++attempt) {
+        Error created{ERROR_FILE_EXISTS, "create file"};
+        for (int attempt = 0; attempt < temporaryAttempts && created.code == ERROR_FILE_EXISTS; ++attempt) {
             temporary = join(m_folder.target, temporaryName());
             output.reset(::CreateFileW(toExtendedPath(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-            if (!output.valid() && ::GetLastError() != ERROR_FILE_EXISTS)
-                break;
+            created = output.valid() ? Error{} : lastError("create file");
         }
-        if (!output.valid()) {
-            m_run.fail(m_result, m_target, "create file", ::GetLastError(), true);
+        if (created) {
+            m_run.fail(m_result, m_target, created, true);
             return;
         }
         Transfer transfer;
         if (faults::Faults *planted = transfer.planted; planted != nullptr && planted->readError) {
-            if (const int plantedCode = planted->readError(utf8Text(m_source)); plantedCode != 0) {
-                transfer.code = static_cast<DWORD>(faults::systemError(plantedCode));
-                transfer.sourceSide = true;
-            }
+            if (const int plantedCode = planted->readError(utf8Text(m_source)); plantedCode != 0)
+                transfer.readFailed(faults::systemError(plantedCode));
         }
-        if (transfer.code == 0)
+        if (!transfer.error)
             copyData(input.get(), output.get(), info, transfer);
-        DWORD code = transfer.code;
-        const char *operation = transfer.sourceSide ? "read" : "write";
+        Error error = transfer.error;
         // The data is complete: times and attributes the destination
         // refuses are notes, and the file is kept.
-        if (code == 0 && !m_run.applyBasicInfo(m_result, output.get(), basicOf(info), m_target))
-            code = ERROR_OPERATION_ABORTED;
-        if (const DWORD closed = output.close(); code == 0 && closed != 0)
-            code = closed;
-        if (code == 0) {
-            code = replace(temporary, m_target);
-            operation = "replace";
-        }
-        if (code != 0) {
+        if (!error && !m_run.applyBasicInfo(m_result, output.get(), basicOf(info), m_target))
+            error = {ERROR_OPERATION_ABORTED, "write"};
+        if (const Error closed = output.close(); !error)
+            error = closed;
+        if (!error)
+            error = replace(temporary, m_target, "replace");
+        if (error) {
             ::SetFileAttributesW(toExtendedPath(temporary).c_str(), FILE_ATTRIBUTE_NORMAL);
             ::DeleteFileW(toExtendedPath(temporary).c_str());
-            m_run.fail(m_result, transfer.sourceSide ? m_source : m_target, operation, code, !transfer.sourceSide);
+            m_run.fail(m_result, transfer.sourceSide ? m_source : m_target, error, !transfer.sourceSide);
             return;
         }
         first.made(m_target);
@@ -248,12 +245,11 @@ private:
         if (m_folder.previous.empty() || m_run.sharingRefused.load(std::memory_order_relaxed))
             return false;
         const std::wstring earlier = join(m_folder.previous, m_name);
-        BY_HANDLE_FILE_INFORMATION copy{};
-        if (!informationOf(earlier, copy) || !isCopyOf(copy, source))
+        const auto copy = informationOf(earlier);
+        if (copy.failed() || !isCopyOf(copy.value, source))
             return false;
-        const char *operation = "";
-        const DWORD code = linkIntoPlace(earlier, m_folder.target, m_target, &copy, operation);
-        if (code == 0) {
+        const Error error = linkIntoPlace(earlier, m_folder.target, m_target, &copy.value);
+        if (!error) {
             if (source.nNumberOfLinks > 1) { // later names of the source file link to this one
                 const HardLinks::Key key = keyOf(source);
                 if (m_run.hardLinks.claim(key, source.nNumberOfLinks).first)
@@ -264,14 +260,14 @@ private:
             m_run.progress.fileCopied(utf8Text(m_source), 0);
             return true;
         }
-        if (isDestinationFatal(code)) {
-            m_run.fail(m_result, m_target, operation, code, true);
+        if (isDestinationFatal(error.code)) {
+            m_run.fail(m_result, m_target, error, true);
             return true;
         }
         // A filesystem without second names, or the earlier backup on
         // another volume; a file at its filesystem's link limit
         // (ERROR_TOO_MANY_LINKS) is just copied.
-        if (isLinkRefused(code))
+        if (isLinkRefused(error.code))
             m_run.sharingRefused.store(true, std::memory_order_relaxed);
         return false;
     }
@@ -284,18 +280,17 @@ private:
             m_run.note(NoteKind::HardLinks);
             return false;
         }
-        const char *operation = "";
-        const DWORD code = linkIntoPlace(firstCopy, m_folder.target, m_target, nullptr, operation);
-        if (code == 0) {
+        const Error error = linkIntoPlace(firstCopy, m_folder.target, m_target, nullptr);
+        if (!error) {
             ++m_result.files;
             m_run.progress.fileCopied(utf8Text(m_source), 0);
             return true;
         }
-        if (isDestinationFatal(code)) {
-            m_run.fail(m_result, m_target, operation, code, true);
+        if (isDestinationFatal(error.code)) {
+            m_run.fail(m_result, m_target, error, true);
             return true;
         }
-        if (code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED)
+        if (error.code == ERROR_INVALID_FUNCTION || error.code == ERROR_NOT_SUPPORTED)
             m_run.hardLinksRefused.store(true, std::memory_order_relaxed);
         m_run.note(NoteKind::HardLinks);
         return false;
@@ -324,7 +319,7 @@ void copyReparsePoint(RunContext &run, const std::wstring &source, const std::ws
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, flags,
                                nullptr));
     if (!input.valid()) {
-        run.fail(result, source, "open", ::GetLastError(), false);
+        run.fail(result, source, lastError("open"), false);
         return;
     }
     std::vector<char> data(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
@@ -333,23 +328,28 @@ void copyReparsePoint(RunContext &run, const std::wstring &source, const std::ws
     if (!::DeviceIoControl(input.get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(),
                            static_cast<DWORD>(data.size()), &size, nullptr)
         || !::GetFileInformationByHandle(input.get(), &info)) {
-        run.fail(result, source, "read link", ::GetLastError(), false);
+        run.fail(result, source, lastError("read link"), false);
         return;
     }
+    constexpr const char *operation = "create link";
     const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const std::wstring temporary = join(target.substr(0, target.find_last_of(L'\\')), temporaryName());
     const std::wstring extended = toExtendedPath(temporary);
-    BOOL created = folder ? ::CreateDirectoryW(extended.c_str(), nullptr)
-                          : [&] {
-                                Handle file(::CreateFileW(extended.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-                                return static_cast<BOOL>(file.valid() && file.close() == 0);
-                            }();
-    if (!created) {
-        run.fail(result, target, "create link", ::GetLastError(), true);
+    const Error created = [&]() -> Error {
+        if (folder)
+            return ::CreateDirectoryW(extended.c_str(), nullptr) ? Error{} : lastError(operation);
+        Handle file(
+            ::CreateFileW(extended.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid())
+            return lastError(operation);
+        const Error closed = file.close();
+        return closed ? Error{closed.code, operation} : Error{};
+    }();
+    if (created) {
+        run.fail(result, target, created, true);
         return;
     }
-    DWORD code = 0;
+    Error error;
     {
         Handle output(::CreateFileW(extended.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr));
         DWORD ignored = 0;
@@ -357,16 +357,16 @@ void copyReparsePoint(RunContext &run, const std::wstring &source, const std::ws
             || !::DeviceIoControl(output.get(), FSCTL_SET_REPARSE_POINT, data.data(), size, nullptr, 0, &ignored,
                                   nullptr)
             || !::SetFileTime(output.get(), &info.ftCreationTime, &info.ftLastAccessTime, &info.ftLastWriteTime))
-            code = ::GetLastError();
+            error = lastError(operation);
     }
-    if (code == 0)
-        code = replace(temporary, target);
-    if (code != 0) {
+    if (!error)
+        error = replace(temporary, target, operation);
+    if (error) {
         if (folder)
             ::RemoveDirectoryW(extended.c_str());
         else
             ::DeleteFileW(extended.c_str());
-        run.fail(result, target, "create link", code, true);
+        run.fail(result, target, error, true);
         return;
     }
     ++result.links;

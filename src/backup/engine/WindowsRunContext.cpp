@@ -4,32 +4,36 @@
 
 namespace drovanta::engine::windows {
 
-void RunContext::fail(Result &into, const std::wstring &path, const char *operation, DWORD code, bool targetSide)
+void RunContext::fail(Result &into, const std::wstring &path, Error error, bool targetSide)
 {
-    if (targetSide && isDestinationFatal(code)) {
-        std::lock_guard lock(mutex);
-        if (!shared.destinationFailed) {
-            shared.destinationFailed = true;
-            shared.destinationFailure = failureOf(path, operation, code);
-        }
-        halted = true;
+    if (targetSide && isDestinationFatal(error.code)) {
+        failDestination(path, error);
         return;
     }
     if (halted)
         return;
     if (&into == &shared) {
         std::lock_guard lock(mutex);
-        into.failures.push_back(failureOf(path, operation, code));
+        into.failures.push_back(failureOf(path, error));
     } else {
-        into.failures.push_back(failureOf(path, operation, code));
+        into.failures.push_back(failureOf(path, error));
     }
 }
 
-void RunContext::metadataFailed(Result &into, const std::wstring &path, const char *operation, DWORD code,
-                                NoteKind kind)
+void RunContext::failDestination(const std::wstring &path, Error error)
 {
-    if (isDestinationFatal(code))
-        fail(into, path, operation, code, true);
+    std::lock_guard lock(mutex);
+    if (!shared.destinationFailed) {
+        shared.destinationFailed = true;
+        shared.destinationFailure = failureOf(path, error);
+    }
+    halted = true;
+}
+
+void RunContext::metadataFailed(Result &into, const std::wstring &path, Error error, NoteKind kind)
+{
+    if (isDestinationFatal(error.code))
+        fail(into, path, error, true);
     else
         note(kind);
 }
@@ -47,11 +51,11 @@ bool RunContext::applyBasicInfo(Result &into, HANDLE handle, const FILE_BASIC_IN
     FILE_BASIC_INFO times = wanted;
     times.FileAttributes = 0; // left as it is
     if (!::SetFileInformationByHandle(handle, FileBasicInfo, &times, sizeof times))
-        metadataFailed(into, path, "set times", ::GetLastError(), NoteKind::Times);
+        metadataFailed(into, path, lastError("set times"), NoteKind::Times);
     FILE_BASIC_INFO attributes{};
     attributes.FileAttributes = wanted.FileAttributes;
     if (!halted && !::SetFileInformationByHandle(handle, FileBasicInfo, &attributes, sizeof attributes))
-        metadataFailed(into, path, "set attributes", ::GetLastError(), NoteKind::OwnersAndPermissions);
+        metadataFailed(into, path, lastError("set attributes"), NoteKind::OwnersAndPermissions);
     return !halted;
 }
 
@@ -82,7 +86,8 @@ bool Folder::claimName(const std::wstring &name)
 void Folder::setPrevious(const std::wstring &path)
 {
     BY_HANDLE_FILE_INFORMATION ignored{};
-    if (!path.empty() && openRealFolder(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, previousHandle, ignored) == 0)
+    if (!path.empty()
+        && !openRealFolder(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, previousHandle, ignored, "open folder"))
         previous = path;
     else
         previousHandle.reset();

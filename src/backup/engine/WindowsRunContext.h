@@ -45,14 +45,16 @@ struct RunContext {
     // Counts one item of which the destination could not keep `kind`.
     void note(NoteKind kind) { notes[static_cast<std::size_t>(kind)].fetch_add(1, std::memory_order_relaxed); }
 
-    // Records a failure in `into`. A fatal error on the target side halts
-    // the run and becomes the destination failure instead; failures that
-    // follow it are the same cause and are not listed again.
-    void fail(Result &into, const std::wstring &path, const char *operation, DWORD code, bool targetSide);
+    // Records a failed step in `into`. A fatal error on the target side
+    // halts the run and becomes the destination failure instead; failures
+    // that follow it are the same cause and are not listed again.
+    void fail(Result &into, const std::wstring &path, Error error, bool targetSide);
+    // Stops the run on the destination's account whatever the error.
+    void failDestination(const std::wstring &path, Error error);
 
     // A step after the data was written failed: the destination's failure
     // stops the run; anything else is a note, and the item stays.
-    void metadataFailed(Result &into, const std::wstring &path, const char *operation, DWORD code, NoteKind kind);
+    void metadataFailed(Result &into, const std::wstring &path, Error error, NoteKind kind);
 
     // Gives the item behind `handle` the times and kept attributes of
     // `source`. What the destination refuses is a note; false when the

@@ -20,12 +20,13 @@ constexpr DWORD diskQuotaExceeded = 1295;
 
 } // namespace
 
-std::string errorText(DWORD code)
+std::string errorText(int code)
 {
     wchar_t *buffer = nullptr;
     const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
                                               | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                          nullptr, code, 0, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
+                                          nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t *>(&buffer),
+                                          0, nullptr);
     std::wstring text = length != 0 ? std::wstring(buffer, length) : L"Error " + std::to_wstring(code);
     if (buffer != nullptr)
         ::LocalFree(buffer);
@@ -34,7 +35,7 @@ std::string errorText(DWORD code)
     return utf8Text(text);
 }
 
-bool isDestinationFatal(DWORD code)
+bool isDestinationFatal(int code)
 {
     switch (code) {
     case ERROR_DISK_FULL:
@@ -53,9 +54,9 @@ bool isDestinationFatal(DWORD code)
     }
 }
 
-ItemFailure failureOf(const std::wstring &path, const char *operation, DWORD code)
+ItemFailure failureOf(const std::wstring &path, Error error)
 {
-    return {utf8Text(path), operation, errorText(code), static_cast<int>(code)};
+    return {utf8Text(path), error.operation, errorText(error.code), error.code};
 }
 
 std::wstring join(const std::wstring &folder, const std::wstring &name)
@@ -123,65 +124,70 @@ bool keepsFatTimes(const std::wstring &path)
     return name == L"FAT" || name == L"FAT32" || name == L"exFAT";
 }
 
-DWORD openRealFolder(const std::wstring &path, DWORD access, Handle &handle, BY_HANDLE_FILE_INFORMATION &info)
+Error openRealFolder(const std::wstring &path, DWORD access, Handle &handle, BY_HANDLE_FILE_INFORMATION &info,
+                     const char *operation)
 {
     handle.reset(::CreateFileW(toExtendedPath(path).c_str(), access, sharedFolderAccess, nullptr, OPEN_EXISTING,
                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.valid() || !::GetFileInformationByHandle(handle.get(), &info)) {
-        const DWORD code = ::GetLastError();
+        const Error error = lastError(operation);
         handle.reset();
-        return code;
+        return error;
     }
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return stoppedOnLink;
+        return {stoppedOnLink, operation};
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return ERROR_DIRECTORY;
-    return 0;
+        return {ERROR_DIRECTORY, operation};
+    return {};
 }
 
-DWORD openRoot(const std::wstring &path, DWORD access, Handle &handle, BY_HANDLE_FILE_INFORMATION &info)
+Error openRoot(const std::wstring &path, DWORD access, Handle &handle, BY_HANDLE_FILE_INFORMATION &info,
+               const char *operation)
 {
     handle.reset(::CreateFileW(toExtendedPath(path).c_str(), access,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.valid() || !::GetFileInformationByHandle(handle.get(), &info))
-        return ::GetLastError();
-    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : ERROR_DIRECTORY;
+        return lastError(operation);
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return {ERROR_DIRECTORY, operation};
+    return {};
 }
 
-DWORD openPlace(const std::wstring &root, const std::wstring &path, DWORD access, Place &place)
+Error openPlace(const std::wstring &root, const std::wstring &path, DWORD access, Place &place)
 {
+    constexpr const char *operation = "open folder";
     const auto sameName = [](const std::wstring &a, const std::wstring &b) {
         return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE)
             == CSTR_EQUAL;
     };
     PathBelowRoot<wchar_t> split;
     if (!splitAtRoot<wchar_t>(root, path, L'\\', sameName, split))
-        return ERROR_INVALID_PARAMETER;
+        return {ERROR_INVALID_PARAMETER, operation};
     place.parent = std::move(split.root);
     if (split.below.empty())
-        return 0;
+        return {};
     place.name = std::move(split.below.back());
     split.below.pop_back();
     for (const auto &part : split.below) {
         place.parent = join(place.parent, part);
         Handle folder;
         BY_HANDLE_FILE_INFORMATION ignored{};
-        if (const DWORD code = openRealFolder(place.parent, access, folder, ignored); code != 0)
-            return code;
+        if (const Error error = openRealFolder(place.parent, access, folder, ignored, operation))
+            return error;
         place.held.push_back(std::move(folder));
     }
-    return 0;
+    return {};
 }
 
-DWORD removeName(const std::wstring &path)
+Error removeName(const std::wstring &path, const char *operation)
 {
     const std::wstring extended = toExtendedPath(path);
     if (::DeleteFileW(extended.c_str()))
-        return 0;
-    const DWORD code = ::GetLastError();
-    if (code != ERROR_ACCESS_DENIED)
-        return code;
+        return {};
+    const Error error = lastError(operation);
+    if (error.code != ERROR_ACCESS_DENIED)
+        return error;
     // Read-only, an attribute of the file rather than of this name: it is
     // dropped for the removal only and given back before the handle closes,
     // so that the file's other names (an earlier backup's) keep it.
@@ -190,40 +196,40 @@ DWORD removeName(const std::wstring &path)
                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     FILE_BASIC_INFO kept{};
     if (!file.valid() || !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &kept, sizeof kept))
-        return ::GetLastError();
+        return lastError(operation);
     if (!(kept.FileAttributes & FILE_ATTRIBUTE_READONLY))
-        return code;
+        return error;
     FILE_BASIC_INFO writable{};
     writable.FileAttributes = kept.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
     if (writable.FileAttributes == 0)
         writable.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     if (!::SetFileInformationByHandle(file.get(), FileBasicInfo, &writable, sizeof writable))
-        return ::GetLastError();
+        return lastError(operation);
     FILE_DISPOSITION_INFO removal{};
     removal.DeleteFile = TRUE;
-    const DWORD removed = ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &removal, sizeof removal)
-        ? 0
-        : ::GetLastError();
+    const Error removed = ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &removal, sizeof removal)
+        ? Error{}
+        : lastError(operation);
     FILE_BASIC_INFO back{};
     back.FileAttributes = kept.FileAttributes;
     (void)::SetFileInformationByHandle(file.get(), FileBasicInfo, &back, sizeof back);
-    if (const DWORD closed = file.close(); removed == 0 && closed != 0)
-        return closed;
+    if (const Error closed = file.close(); !removed && closed)
+        return {closed.code, operation};
     return removed;
 }
 
-DWORD replace(const std::wstring &temporary, const std::wstring &target)
+Error replace(const std::wstring &temporary, const std::wstring &target, const char *operation)
 {
     const std::wstring from = toExtendedPath(temporary);
     const std::wstring to = toExtendedPath(target);
     if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
-        return 0;
-    const DWORD code = ::GetLastError();
-    if (code != ERROR_ACCESS_DENIED)
-        return code;
+        return {};
+    const Error error = lastError(operation);
+    if (error.code != ERROR_ACCESS_DENIED)
+        return error;
     const DWORD attributes = ::GetFileAttributesW(to.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
-        return code;
+        return error;
     // A read-only file with other names (shared with an earlier backup)
     // loses this name only; one with a single name loses the attribute and
     // is replaced in one step, so that the name is never missing.
@@ -233,15 +239,15 @@ DWORD replace(const std::wstring &temporary, const std::wstring &target)
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!existing.valid() || !::GetFileInformationByHandle(existing.get(), &info))
-            return ::GetLastError();
+            return lastError(operation);
     }
     if (info.nNumberOfLinks > 1 && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        if (const DWORD removed = removeName(target); removed != 0)
+        if (const Error removed = removeName(target, operation))
             return removed;
     } else if (!::SetFileAttributesW(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
-        return ::GetLastError();
+        return lastError(operation);
     }
-    return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : ::GetLastError();
+    return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? Error{} : lastError(operation);
 }
 
 } // namespace drovanta::engine::windows

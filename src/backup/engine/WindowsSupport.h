@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backup/engine/CopyEngine.h"
+#include "backup/engine/EngineError.h"
 
 #include <windows.h>
 
@@ -13,6 +14,12 @@ namespace drovanta::engine::windows {
 
 // ERROR_STOPPED_ON_SYMLINK: a link (or junction) where a real folder must be.
 inline constexpr DWORD stoppedOnLink = 681;
+
+// The failure the last Win32 call left in GetLastError(), as step `operation`.
+[[nodiscard]] inline Error lastError(const char *operation)
+{
+    return {static_cast<int>(::GetLastError()), operation};
+}
 
 // Owns one handle, closed by `Closer` (CloseHandle for files and folders,
 // FindClose for listings). Handles written through are closed through
@@ -38,12 +45,13 @@ public:
         (void)close();
         m_handle = handle;
     }
-    // 0 or the error of closing.
-    DWORD close()
+    // Closes a handle written through. A failed close is a write the
+    // destination could not complete, and is reported as one.
+    [[nodiscard]] Error close()
     {
         if (!valid())
-            return 0;
-        return Closer{}(std::exchange(m_handle, INVALID_HANDLE_VALUE)) ? 0 : ::GetLastError();
+            return {};
+        return Closer{}(std::exchange(m_handle, INVALID_HANDLE_VALUE)) ? Error{} : lastError("write");
     }
 
 private:
@@ -59,14 +67,15 @@ struct CloseSearch {
 using Handle = OwnedHandle<CloseFile>;
 using SearchHandle = OwnedHandle<CloseSearch>;
 
-// The system's text for an error code.
-[[nodiscard]] std::string errorText(DWORD code);
+// The system's text for a GetLastError() value.
+[[nodiscard]] std::string errorText(int code);
 
 // Errors that say the destination as a whole is unusable (full, read-only,
 // failing, gone) rather than that one item could not be written.
-[[nodiscard]] bool isDestinationFatal(DWORD code);
+[[nodiscard]] bool isDestinationFatal(int code);
 
-[[nodiscard]] ItemFailure failureOf(const std::wstring &path, const char *operation, DWORD code);
+// The failure of step `error` on the item at `path`, as a result lists it.
+[[nodiscard]] ItemFailure failureOf(const std::wstring &path, Error error);
 
 [[nodiscard]] std::wstring join(const std::wstring &folder, const std::wstring &name);
 [[nodiscard]] std::wstring baseName(const std::wstring &path);
@@ -96,13 +105,16 @@ inline constexpr DWORD targetFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTR
 inline constexpr DWORD sharedFolderAccess = FILE_SHARE_READ;
 
 // Opens the folder `path` without following a link at its own name and
-// holds it in `handle`. stoppedOnLink when a link or junction is there,
-// ERROR_DIRECTORY when something else is.
-[[nodiscard]] DWORD openRealFolder(const std::wstring &path, DWORD access, Handle &handle,
-                                   BY_HANDLE_FILE_INFORMATION &info);
+// holds it in `handle`, failing as `operation`: stoppedOnLink when a link or
+// junction is there, ERROR_DIRECTORY when something else is (`handle` then
+// holds that item and `info` describes it).
+[[nodiscard]] Error openRealFolder(const std::wstring &path, DWORD access, Handle &handle,
+                                   BY_HANDLE_FILE_INFORMATION &info, const char *operation);
 
-// Opens a root as the user named it (links followed: the root is theirs).
-[[nodiscard]] DWORD openRoot(const std::wstring &path, DWORD access, Handle &handle, BY_HANDLE_FILE_INFORMATION &info);
+// Opens a root as the user named it (links followed: the root is theirs),
+// failing as `operation`.
+[[nodiscard]] Error openRoot(const std::wstring &path, DWORD access, Handle &handle, BY_HANDLE_FILE_INFORMATION &info,
+                             const char *operation);
 
 // Where an item named by a path lies below its root: the folder that holds
 // it and its name there (empty when the path is the root itself). Every
@@ -115,16 +127,17 @@ struct Place {
     std::vector<Handle> held;
 };
 
-// 0 or the system's error: ERROR_INVALID_PARAMETER when `path` does not lie
+// Fails as "open folder": ERROR_INVALID_PARAMETER when `path` does not lie
 // below `root` (compared by whole components) or names ".." below it.
-[[nodiscard]] DWORD openPlace(const std::wstring &root, const std::wstring &path, DWORD access, Place &place);
+[[nodiscard]] Error openPlace(const std::wstring &root, const std::wstring &path, DWORD access, Place &place);
 
 // Removes the name `path` of a file and nothing else: a read-only file that
-// has other names keeps its attributes under them. 0 or the error.
-[[nodiscard]] DWORD removeName(const std::wstring &path);
+// has other names keeps its attributes under them. Fails as `operation`.
+[[nodiscard]] Error removeName(const std::wstring &path, const char *operation);
 
 // Puts the finished temporary item `temporary` in place of `target`; an
 // earlier read-only item of that name is replaced too (see removeName).
-[[nodiscard]] DWORD replace(const std::wstring &temporary, const std::wstring &target);
+// Fails as `operation`.
+[[nodiscard]] Error replace(const std::wstring &temporary, const std::wstring &target, const char *operation);
 
 } // namespace drovanta::engine::windows

@@ -61,55 +61,56 @@ void removeLeftovers(const std::wstring &folder, const std::wstring &source)
 }
 
 // Creates (or merges into) the copy of a folder. A link or file of that name
-// in the target is replaced, never followed.
-DWORD makeFolder(const std::wstring &target, bool &fresh)
+// in the target is replaced, never followed. Fails as "create folder".
+Error makeFolder(const std::wstring &target, bool &fresh)
 {
+    constexpr const char *operation = "create folder";
     const std::wstring path = toExtendedPath(target);
     fresh = ::CreateDirectoryW(path.c_str(), nullptr) != 0;
     if (fresh)
-        return 0;
-    const DWORD code = ::GetLastError();
-    if (code != ERROR_ALREADY_EXISTS)
-        return code;
+        return {};
+    if (const Error error = lastError(operation); error.code != ERROR_ALREADY_EXISTS)
+        return error;
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
-        return ::GetLastError();
+        return lastError(operation);
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         if (attributes & FILE_ATTRIBUTE_READONLY)
             ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        return 0;
+        return {};
     }
     // A file may be shared with an earlier backup: only this name goes.
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         if (!::RemoveDirectoryW(path.c_str()))
-            return ::GetLastError();
-    } else if (const DWORD removed = removeName(target); removed != 0) {
+            return lastError(operation);
+    } else if (const Error removed = removeName(target, operation)) {
         return removed;
     }
     if (!::CreateDirectoryW(path.c_str(), nullptr))
-        return ::GetLastError();
+        return lastError(operation);
     fresh = true;
-    return 0;
+    return {};
 }
 
 // Creates the backup folder `folder` when missing, one level only; an item
-// in its place that is not a real folder is refused, never followed.
-DWORD openBackupFolder(const std::wstring &folder, bool &fresh)
+// in its place that is not a real folder is refused, never followed. Fails
+// as "create folder".
+Error openBackupFolder(const std::wstring &folder, bool &fresh)
 {
+    constexpr const char *operation = "create folder";
     const std::wstring path = toExtendedPath(folder);
     fresh = ::CreateDirectoryW(path.c_str(), nullptr) != 0;
     if (fresh)
-        return 0;
-    const DWORD code = ::GetLastError();
-    if (code != ERROR_ALREADY_EXISTS)
-        return code;
+        return {};
+    if (const Error error = lastError(operation); error.code != ERROR_ALREADY_EXISTS)
+        return error;
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
-        return ::GetLastError();
+        return lastError(operation);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return ERROR_DIRECTORY;
-    return 0;
+        return {ERROR_DIRECTORY, operation};
+    return {};
 }
 
 // The earlier backup's folder named by `params.previousTarget`, reached
@@ -127,8 +128,7 @@ Previous openPrevious(const Params &params)
     if (params.previousTarget.empty())
         return previous;
     const std::wstring path = normalized(params.previousTarget);
-    if (openPlace(normalized(params.targetRoot), path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, previous.place)
-        == 0)
+    if (!openPlace(normalized(params.targetRoot), path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, previous.place))
         previous.path = path;
     return previous;
 }
@@ -192,7 +192,7 @@ private:
                 level.find.reset(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
                                                     nullptr, FIND_FIRST_EX_LARGE_FETCH));
                 if (!level.find.valid()) {
-                    m_run.fail(m_walkResult, level.folder->source, "list folder", ::GetLastError(), false);
+                    m_run.fail(m_walkResult, level.folder->source, lastError("list folder"), false);
                     levels.pop_back();
                     continue;
                 }
@@ -227,26 +227,25 @@ private:
     {
         auto child = std::make_shared<Folder>(m_run, join(parent->source, name), join(parent->target, name));
         BY_HANDLE_FILE_INFORMATION info{};
-        if (const DWORD code = openRealFolder(child->source, sourceFolderAccess, child->sourceHandle, info);
-            code != 0) {
-            if (code == stoppedOnLink) { // became a link since it was listed: copied as one
+        if (const Error error
+            = openRealFolder(child->source, sourceFolderAccess, child->sourceHandle, info, "read information")) {
+            if (error.code == stoppedOnLink) { // became a link since it was listed: copied as one
                 queue(Job{parent, name, info.dwFileAttributes});
             } else {
-                m_run.fail(m_walkResult, child->source, "read information", code, false);
+                m_run.fail(m_walkResult, child->source, error, false);
             }
             return nullptr;
         }
         child->info = basicOf(info);
         if (hasOwnAccessRules(child->sourceHandle.get()))
             m_run.note(NoteKind::AccessControlLists);
-        if (const DWORD code = makeFolder(child->target, child->fresh); code != 0) {
-            m_run.fail(m_walkResult, child->target, "create folder", code, true);
-            return nullptr;
+        Error error = makeFolder(child->target, child->fresh);
+        if (!error) {
+            BY_HANDLE_FILE_INFORMATION ignored{};
+            error = openRealFolder(child->target, targetFolderAccess, child->targetHandle, ignored, "create folder");
         }
-        BY_HANDLE_FILE_INFORMATION ignored{};
-        if (const DWORD code = openRealFolder(child->target, targetFolderAccess, child->targetHandle, ignored);
-            code != 0) {
-            m_run.fail(m_walkResult, child->target, "create folder", code, true);
+        if (error) {
+            m_run.fail(m_walkResult, child->target, error, true);
             return nullptr;
         }
         if (!child->fresh)
@@ -265,6 +264,18 @@ private:
 
 };
 
+// Failures before the run's threads start go straight into the result.
+void failDestination(Result &result, const std::wstring &path, Error error)
+{
+    result.destinationFailed = true;
+    result.destinationFailure = failureOf(path, error);
+}
+
+void failSource(Result &result, const std::wstring &path, Error error)
+{
+    result.failures.push_back(failureOf(path, error));
+}
+
 } // namespace
 
 Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop)
@@ -281,25 +292,25 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     // is copied as one; nothing is read through a link.
     Place from;
     BY_HANDLE_FILE_INFORMATION info{};
-    DWORD code = openPlace(normalized(params.sourceRoot), source, sourceFolderAccess, from);
-    if (code == 0) {
-        code = from.name.empty() ? openRoot(source, sourceFolderAccess, root->sourceHandle, info)
-                                 : openRealFolder(source, sourceFolderAccess, root->sourceHandle, info);
+    Error error = openPlace(normalized(params.sourceRoot), source, sourceFolderAccess, from);
+    if (!error) {
+        error = from.name.empty() ? openRoot(source, sourceFolderAccess, root->sourceHandle, info, "open folder")
+                                  : openRealFolder(source, sourceFolderAccess, root->sourceHandle, info, "open folder");
     }
-    const bool isLink = code == stoppedOnLink && !from.name.empty();
-    if (code != 0 && !isLink) {
-        result.failures.push_back(failureOf(source, "open folder", code));
+    const bool isLink = error.code == stoppedOnLink && !from.name.empty();
+    if (error && !isLink) {
+        failSource(result, source, error);
         return result;
     }
     Place to;
-    if (code = openPlace(normalized(params.targetRoot), target, targetFolderAccess, to); code != 0) {
-        result.destinationFailed = true;
-        result.destinationFailure = failureOf(target, "open folder", code);
+    error = openPlace(normalized(params.targetRoot), target, targetFolderAccess, to);
+    if (error) {
+        failDestination(result, target, error);
         return result;
     }
     if (isLink) {
         if (to.name.empty()) {
-            result.failures.push_back(failureOf(source, "copy", ERROR_ALREADY_EXISTS));
+            failSource(result, source, {ERROR_ALREADY_EXISTS, "copy"});
             return result;
         }
         copyReparsePoint(run, source, target, info.dwFileAttributes, result);
@@ -309,15 +320,14 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     root->info = basicOf(info);
     BY_HANDLE_FILE_INFORMATION ignored{};
     if (to.name.empty()) {
-        code = openRoot(target, targetFolderAccess, root->targetHandle, ignored);
+        error = openRoot(target, targetFolderAccess, root->targetHandle, ignored, "create folder");
     } else {
-        code = makeFolder(target, root->fresh);
-        if (code == 0)
-            code = openRealFolder(target, targetFolderAccess, root->targetHandle, ignored);
+        error = makeFolder(target, root->fresh);
+        if (!error)
+            error = openRealFolder(target, targetFolderAccess, root->targetHandle, ignored, "create folder");
     }
-    if (code != 0) {
-        result.destinationFailed = true;
-        result.destinationFailure = failureOf(target, "create folder", code);
+    if (error) {
+        failDestination(result, target, error);
         return result;
     }
     if (!root->fresh)
@@ -345,22 +355,22 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     if (endsBeforeStart(params, utf8Text(source), utf8Text(name), stop, result))
         return result;
     Place from;
-    if (const DWORD code = openPlace(normalized(params.sourceRoot), source, sourceFolderAccess, from); code != 0) {
-        result.failures.push_back(failureOf(source, "open folder", code));
+    if (const Error error = openPlace(normalized(params.sourceRoot), source, sourceFolderAccess, from)) {
+        failSource(result, source, error);
         return result;
     }
     WIN32_FILE_ATTRIBUTE_DATA info{};
     if (from.name.empty()) {
-        result.failures.push_back(failureOf(source, "copy", ERROR_DIRECTORY));
+        failSource(result, source, {ERROR_DIRECTORY, "copy"});
         return result;
     }
     if (!::GetFileAttributesExW(toExtendedPath(source).c_str(), GetFileExInfoStandard, &info)) {
-        result.failures.push_back(failureOf(source, "read information", ::GetLastError()));
+        failSource(result, source, lastError("read information"));
         return result;
     }
     const bool reparse = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !reparse) {
-        result.failures.push_back(failureOf(source, "copy", ERROR_DIRECTORY));
+        failSource(result, source, {ERROR_DIRECTORY, "copy"});
         return result;
     }
     // The target is the backup folder itself: made when missing, never
@@ -368,22 +378,19 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     Place to;
     RunContext run{params, progress, stop};
     auto folder = std::make_shared<Folder>(run, from.parent, target);
-    DWORD code = openPlace(normalized(params.targetRoot), target, targetFolderAccess, to);
-    const char *operation = "open folder";
-    if (code == 0) {
+    Error error = openPlace(normalized(params.targetRoot), target, targetFolderAccess, to);
+    if (!error) {
         BY_HANDLE_FILE_INFORMATION ignored{};
         if (to.name.empty()) {
-            code = openRoot(target, targetFolderAccess, folder->targetHandle, ignored);
+            error = openRoot(target, targetFolderAccess, folder->targetHandle, ignored, "open folder");
         } else {
-            code = openBackupFolder(target, folder->fresh);
-            operation = code == 0 ? operation : "create folder";
-            if (code == 0)
-                code = openRealFolder(target, targetFolderAccess, folder->targetHandle, ignored);
+            error = openBackupFolder(target, folder->fresh);
+            if (!error)
+                error = openRealFolder(target, targetFolderAccess, folder->targetHandle, ignored, "open folder");
         }
     }
-    if (code != 0) {
-        result.destinationFailed = true;
-        result.destinationFailure = failureOf(target, operation, code);
+    if (error) {
+        failDestination(result, target, error);
         return result;
     }
     if (!folder->fresh)
