@@ -27,9 +27,10 @@ enum PointerCode : int {
 
 // The main window: one instance for the whole run, reached from every module
 // through Form1::instance(). Its controls keep the names they are known by
-// throughout the program. The handlers are defined next to the work they do:
-// start-up, close and pointer handling in shell/, the drive lists in drives/,
-// the backup command in backup/.
+// throughout the program. Start-up, close and pointer handling are its own
+// (Form1Lifecycle.cpp, Form1.cpp); the drive lists' and buttons' handlers
+// (Form1Handlers.cpp) hand the controls to the logic in drives/ and backup/,
+// which decides what they show.
 class Form1 final : public QWidget {
     Q_OBJECT
 
