@@ -9,11 +9,7 @@ std::map<std::string, std::string> udevProperties(const std::filesystem::path &u
     std::map<std::string, std::string> properties;
     if (number.empty())
         return properties;
-    // Appended rather than "b" + std::string(number): GCC 12 at -O3 warns
-    // falsely (-Wrestrict) about that form.
-    std::string name = "b";
-    name += number;
-    std::ifstream file(udevData / name);
+    std::ifstream file(udevData / ("b" + std::string(number)));
     for (std::string line; std::getline(file, line);) {
         if (!line.starts_with("E:"))
             continue;
