@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -138,10 +139,13 @@ private:
     void work(Result &result)
     {
         while (auto job = m_queue.pop()) {
-            if (m_run.cutShort())
+            if (m_run.cutShort()) {
                 result.stopped = result.stopped || m_run.stopRequested(); // drain, finishing the folders
-            else
+            } else {
+                const auto started = std::chrono::steady_clock::now();
                 copyOne(*job, result);
+                m_queue.jobTook(std::chrono::steady_clock::now() - started);
+            }
             finish(*job->folder, result);
         }
     }
