@@ -3,6 +3,8 @@
 #include "app/PrintableText.h"
 
 #ifdef _WIN32
+#include <windows.h>
+
 #include <io.h>
 #define DROVANTA_ISATTY _isatty
 #define DROVANTA_FILENO _fileno
@@ -19,9 +21,30 @@ Console::Console(std::FILE *output, std::FILE *errors, bool errorsAreTerminal)
 {
 }
 
+namespace {
+
+// Whether the error stream is a terminal that takes the progress line's
+// escape to erase what a longer line left. A Windows console does once it
+// is asked to; one that cannot (before Windows 10) gets a line per step.
+bool errorStreamIsTerminal()
+{
+    if (DROVANTA_ISATTY(DROVANTA_FILENO(stderr)) == 0)
+        return false;
+#ifdef _WIN32
+    const HANDLE console = ::GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    return ::GetConsoleMode(console, &mode) &&
+        ::SetConsoleMode(console, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+#else
+    return true;
+#endif
+}
+
+} // namespace
+
 Console &Console::standard()
 {
-    static Console console(stdout, stderr, DROVANTA_ISATTY(DROVANTA_FILENO(stderr)) != 0);
+    static Console console(stdout, stderr, errorStreamIsTerminal());
     return console;
 }
 
