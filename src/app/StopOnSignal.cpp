@@ -19,7 +19,12 @@ extern "C" void askToStop(int signal)
     backup::StopCopy.store(true);
 }
 
+#ifdef _WIN32
+// Ctrl-C, and Ctrl-Break, which a console sends where Ctrl-C is taken.
+constexpr int stopSignals[] = {SIGINT, SIGBREAK, SIGTERM};
+#else
 constexpr int stopSignals[] = {SIGINT, SIGTERM};
+#endif
 
 } // namespace
 
