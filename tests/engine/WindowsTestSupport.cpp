@@ -4,6 +4,7 @@
 #include "WindowsTestSupport.h"
 
 #include "backup/engine/SystemItems.h"
+#include "backup/engine/WindowsSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -205,22 +206,7 @@ std::string fileIdentity(const std::string &path)
 
 std::string systemReason(int code)
 {
-    wchar_t *buffer = nullptr;
-    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
-                                              | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                          nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t *>(&buffer),
-                                          0, nullptr);
-    std::wstring text = length != 0 ? std::wstring(buffer, length) : L"Error " + std::to_wstring(code);
-    if (buffer != nullptr)
-        ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
-        text.pop_back();
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr,
-                          nullptr);
-    return result;
+    return windows::errorText(code);
 }
 
 std::wstring widePath(const std::string &path)
