@@ -11,6 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <set>
+#include <string>
+#include <vector>
+
 using namespace drovanta::engine;
 using namespace drovanta::engine::testing;
 
@@ -74,4 +78,40 @@ TEST_F(PosixRerun, LeavesAFolderAloneWhoseOwnerModeAndModificationTimeMatch)
     ASSERT_EQ(::stat((m_target + "/photos").c_str(), &after), 0);
     EXPECT_EQ(after.st_ctim.tv_sec, before.st_ctim.tv_sec);
     EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
+}
+
+TEST_F(PosixRerun, ALargeFolderGetsExactlyItsChangedFilesCopiedAndThenItsTimes)
+{
+    const std::string folder = m_source + "/many";
+    makeFolder(folder);
+    constexpr int count = 100; // the files of several rerun jobs
+    const auto file = [&](const std::string &root, int i) { return root + "/many/f" + std::to_string(i); };
+    for (int i = 0; i < count; ++i)
+        writeFile(file(m_source, i), "first " + std::to_string(i));
+    ASSERT_TRUE(copy().ok());
+    const std::set<int> changed{0, 31, 32, 63, 64, 99};
+    std::vector<std::string> before;
+    for (int i = 0; i < count; ++i)
+        before.push_back(fileIdentity(file(m_target, i)));
+    for (const int i : changed)
+        writeFile(file(m_source, i), "second day's " + std::to_string(i), 1'600'000'100);
+    setTimes(folder, 1'700'000'000, 0, 1'650'000'000, 987'654'321);
+
+    const Result result = copy();
+
+    EXPECT_TRUE(result.ok()) << describe(result);
+    EXPECT_EQ(result.files, changed.size());
+    EXPECT_EQ(result.unchanged, count - changed.size());
+    for (int i = 0; i < count; ++i) {
+        EXPECT_EQ(fileIdentity(file(m_target, i)) != before[static_cast<std::size_t>(i)], changed.contains(i))
+            << "f" << i;
+    }
+    EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
+    // Set after the last changed file was renamed into place, which moves it.
+    struct stat source {};
+    struct stat copied {};
+    ASSERT_EQ(::stat(folder.c_str(), &source), 0);
+    ASSERT_EQ(::stat((m_target + "/many").c_str(), &copied), 0);
+    EXPECT_EQ(copied.st_mtim.tv_sec, source.st_mtim.tv_sec);
+    EXPECT_EQ(copied.st_mtim.tv_nsec, source.st_mtim.tv_nsec);
 }

@@ -32,7 +32,8 @@ TEST_P(WorkerPool, AThrowJoinsEveryWorkerAndReachesTheCaller)
         }
         --running;
     };
-    const auto walk = [&](bool) {
+    const auto walk = [&](const auto &firstWorker) {
+        ASSERT_TRUE(firstWorker());
         for (int job = 0; job < 50; ++job)
             queue.push(job);
         if (inWalk)

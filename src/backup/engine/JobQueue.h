@@ -143,14 +143,17 @@ private:
 };
 
 // Runs one walk of a tree with up to `wanted` workers (at least one)
-// draining `queue`, each with a Result of its own: starts one, and more as
-// the walk queues jobs that no waiting worker takes (a small tree, or a
-// rerun whose jobs are quick, needs few threads), runs `walk(alone)` on the
-// calling thread, which alone pushes to `queue`, then closes the queue,
-// waits for the workers and returns their results added up. `alone` is true when no
-// worker thread could be started: the walk must then copy what it finds
-// itself instead of queuing it. Whatever throws, in the walk or in a worker,
-// every worker is joined before the first exception goes on to the caller.
+// draining `queue`, each with a Result of its own: runs `walk(firstWorker)`
+// on the calling thread, which alone pushes to `queue`, then closes the
+// queue, waits for the workers and returns their results added up. The walk
+// calls `firstWorker()` before it queues its first job: it starts the first
+// worker and returns false when no worker thread could be started, and the
+// walk must then copy what it finds itself instead of queuing it. More
+// workers start as the walk queues jobs that no waiting worker takes (a
+// small tree, or a rerun whose jobs are quick, needs few threads; one whose
+// items are all unchanged and checked by the walk needs none). Whatever
+// throws, in the walk or in a worker, every worker is joined before the
+// first exception goes on to the caller.
 template<typename Job, typename Work, typename Walk>
 Result runWithWorkers(JobQueue<Job> &queue, unsigned wanted, Work work, Walk walk)
 {
@@ -180,13 +183,17 @@ Result runWithWorkers(JobQueue<Job> &queue, unsigned wanted, Work work, Walk wal
             // Fewer threads than asked for; with none, the walk copies alone.
         }
     };
-    start(1);
+    const auto firstWorker = [&] {
+        if (workers.empty())
+            start(1);
+        return !workers.empty();
+    };
     // One more at a time: a rerun's quick jobs are soon taken by the workers
     // there are, while files that wait on a cold drive pile up and call more.
     queue.onUnserved([&start](std::size_t) { start(1); });
     std::exception_ptr walkFailure;
     try {
-        walk(workers.empty());
+        walk(firstWorker);
     } catch (...) {
         walkFailure = std::current_exception();
     }

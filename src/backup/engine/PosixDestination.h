@@ -8,9 +8,9 @@
 
 namespace drovanta::engine::posix {
 
-// What the filesystem that receives a run can keep, learnt once per run from
-// its type and from a probe file in the target folder, so that each file
-// needs no failing call to find out.
+// What the filesystem that receives a run can keep, learnt from its type and
+// from a probe file in the target folder, so that each file needs no failing
+// call to find out.
 struct Destination {
     std::string filesystem;      // "exFAT", "FAT32", "NTFS", "ext4"...; empty when unknown
     bool foldsCase = false;      // "Readme" and "README" name the same item
@@ -23,7 +23,10 @@ struct Destination {
 };
 
 // Learns the above for the folder `targetFd` (a file is created and removed
-// there). `asRoot` says whether owners can be set at all.
+// there). `asRoot` says whether owners can be set at all. What a probe learnt
+// of a filesystem serves later calls on the same mount for a minute, where
+// the system tells mounts apart for good (Linux 6.8 on); the target folder's
+// own case folding and default access control list are read each time.
 [[nodiscard]] Destination probeDestination(int targetFd, bool asRoot);
 
 // Whether the folder `fd` on such a destination folds case, as an ext4

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <span>
 #include <thread>
@@ -32,11 +33,17 @@ constexpr std::size_t queueCapacity = 2048;
 // hands them over sooner whenever it may wait (before it looks at a folder,
 // at the end of one), so that no worker waits on a gathered file.
 constexpr std::size_t batchSize = 64;
+// Files of one folder that a rerun checks in one job. Checking an unchanged
+// file takes two stats, less than waking a worker for it: one job each
+// would spend the run handing jobs over.
+constexpr std::size_t rerunJobFiles = 32;
 
 struct Job {
     std::shared_ptr<Folder> folder;
     std::string name;
     unsigned char type = DT_UNKNOWN;
+    // On a rerun: further files of the same folder for the same worker.
+    std::vector<std::pair<std::string, unsigned char>> more{};
 };
 
 std::string normalized(std::string path)
@@ -126,9 +133,10 @@ public:
     Result run(std::shared_ptr<Folder> root)
     {
         const Result copied = runWithWorkers(m_queue, m_run.params.workers, [this](Result &result) { work(result); },
-                                             [&](bool alone) {
-                                                 m_inline = alone;
+                                             [&](const auto &firstWorker) {
+                                                 m_firstWorker = firstWorker;
                                                  walk(std::move(root));
+                                                 m_firstWorker = nullptr;
                                              });
         Result total = std::move(m_walkResult);
         total.merge(copied);
@@ -143,8 +151,17 @@ private:
                 result.stopped = result.stopped || m_run.stopRequested(); // drain, finishing the folders
             } else {
                 const auto started = std::chrono::steady_clock::now();
-                copyOne(*job, result);
-                m_queue.jobTook(std::chrono::steady_clock::now() - started);
+                copyOne(*job->folder, job->name, job->type, result);
+                for (const auto &[name, type] : job->more) {
+                    if (m_run.cutShort()) {
+                        result.stopped = result.stopped || m_run.stopRequested();
+                        break;
+                    }
+                    copyOne(*job->folder, name, type, result);
+                }
+                // What one item took: a job of many quick checks is still quick work.
+                const auto took = std::chrono::steady_clock::now() - started;
+                m_queue.jobTook(took / static_cast<long>(1 + job->more.size()));
             }
             finish(*job->folder, result);
         }
@@ -158,12 +175,12 @@ private:
             folder.complete(result);
     }
 
-    void copyOne(const Job &job, Result &result)
+    void copyOne(const Folder &folder, const std::string &name, unsigned char type, Result &result)
     {
         try {
-            copyItem(m_run, *job.folder, job.name, job.type, result);
+            copyItem(m_run, folder, name, type, result);
         } catch (const std::exception &) {
-            m_run.fail(result, joinPath(job.folder->sourcePath(), job.name), {ENOMEM, "copy"}, false);
+            m_run.fail(result, joinPath(folder.sourcePath(), name), {ENOMEM, "copy"}, false);
         }
     }
 
@@ -226,18 +243,49 @@ private:
 
     void queue(Job job)
     {
-        job.folder->itemQueued();
+        if (!m_workersAsked) { // the first job: the first worker starts only now
+            m_workersAsked = true;
+            m_inline = !m_firstWorker();
+        }
         if (m_inline) {
-            copyOne(job, m_walkResult);
+            job.folder->itemQueued();
+            copyOne(*job.folder, job.name, job.type, m_walkResult);
             finish(*job.folder, m_walkResult);
             return;
         }
+        // A file of a folder that an earlier run copied is most likely
+        // unchanged: gathered with the next ones of its folder.
+        if (!job.folder->fresh() && m_run.params.skipUnchanged && (job.type == DT_REG || job.type == DT_LNK)) {
+            if (m_gathered.folder != nullptr && m_gathered.folder != job.folder)
+                queueGathered();
+            if (m_gathered.folder == nullptr)
+                m_gathered = std::move(job);
+            else
+                m_gathered.more.emplace_back(std::move(job.name), job.type);
+            if (1 + m_gathered.more.size() >= rerunJobFiles)
+                handOver();
+            return;
+        }
+        job.folder->itemQueued();
         m_batch.push_back(std::move(job));
         if (m_batch.size() >= batchSize)
             handOver();
     }
 
-    void handOver() { m_queue.pushAll(m_batch); }
+    void queueGathered()
+    {
+        if (m_gathered.folder == nullptr)
+            return;
+        m_gathered.folder->itemQueued();
+        m_batch.push_back(std::move(m_gathered));
+        m_gathered = Job{};
+    }
+
+    void handOver()
+    {
+        queueGathered();
+        m_queue.pushAll(m_batch);
+    }
 
     // The next entry of the deepest level; false at its end.
     bool nextEntry(std::string &name, unsigned char &type)
@@ -458,8 +506,11 @@ private:
     JobQueue<Job> m_queue;
     struct stat m_targetRoot;
     Result m_walkResult;
+    std::function<bool()> m_firstWorker;
+    bool m_workersAsked = false;
     bool m_inline = false;
     std::vector<Job> m_batch;
+    Job m_gathered; // a rerun's files of one folder, not yet queued
     std::vector<Level> m_levels;
     std::size_t m_open = 0;
     std::size_t m_lowestOpen = 1;

@@ -140,8 +140,8 @@ public:
     Result run(std::shared_ptr<Folder> root)
     {
         const Result copied = runWithWorkers(m_queue, m_run.params.workers, [this](Result &result) { work(result); },
-                                             [&](bool alone) {
-                                                 m_inline = alone;
+                                             [&](const auto &firstWorker) {
+                                                 m_inline = !firstWorker();
                                                  walk(std::move(root));
                                              });
         Result total = std::move(m_walkResult);
