@@ -276,6 +276,39 @@ void failSource(Result &result, const std::wstring &path, Error error)
     result.failures.push_back(failureOf(path, error));
 }
 
+// What the run writes into: the copy of a source folder (made, or merged
+// into, in place of whatever else has its name) or the backup folder
+// itself (made when missing, never replaced, never followed).
+enum class TargetKind { TreeFolder, BackupFolder };
+
+// Opens `folder`'s target, reached as `to`, clears what an interrupted run
+// left in it, and fits the run to its filesystem (`source` is what is
+// copied). False when the destination has failed, said in `result`.
+bool openTarget(RunContext &run, Folder &folder, const Place &to, const std::wstring &source, TargetKind kind,
+                Result &result)
+{
+    const char *const operation = kind == TargetKind::TreeFolder ? "create folder" : "open folder";
+    BY_HANDLE_FILE_INFORMATION ignored{};
+    Error error;
+    if (to.name.empty()) {
+        error = openRoot(folder.target, targetFolderAccess, folder.targetHandle, ignored, operation);
+    } else {
+        error = kind == TargetKind::TreeFolder ? makeFolder(folder.target, folder.fresh)
+                                               : openBackupFolder(folder.target, folder.fresh);
+        if (!error)
+            error = openRealFolder(folder.target, targetFolderAccess, folder.targetHandle, ignored, operation);
+    }
+    if (error) {
+        failDestination(result, folder.target, error);
+        return false;
+    }
+    if (!folder.fresh)
+        removeLeftovers(folder.target, folder.source);
+    run.fatTimes = keepsFatTimes(toExtendedPath(source)) || keepsFatTimes(toExtendedPath(folder.target));
+    run.filesystem = utf8Text(filesystemOf(toExtendedPath(folder.target)));
+    return true;
+}
+
 } // namespace
 
 Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop)
@@ -318,22 +351,8 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
         return result;
     }
     root->info = basicOf(info);
-    BY_HANDLE_FILE_INFORMATION ignored{};
-    if (to.name.empty()) {
-        error = openRoot(target, targetFolderAccess, root->targetHandle, ignored, "create folder");
-    } else {
-        error = makeFolder(target, root->fresh);
-        if (!error)
-            error = openRealFolder(target, targetFolderAccess, root->targetHandle, ignored, "create folder");
-    }
-    if (error) {
-        failDestination(result, target, error);
+    if (!openTarget(run, *root, to, source, TargetKind::TreeFolder, result))
         return result;
-    }
-    if (!root->fresh)
-        removeLeftovers(target, source);
-    run.fatTimes = keepsFatTimes(toExtendedPath(source)) || keepsFatTimes(toExtendedPath(target));
-    run.filesystem = utf8Text(filesystemOf(toExtendedPath(target)));
     if (hasOwnAccessRules(root->sourceHandle.get()))
         run.note(NoteKind::AccessControlLists);
     const Previous earlier = openPrevious(params);
@@ -378,25 +397,12 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     Place to;
     RunContext run{params, progress, stop};
     auto folder = std::make_shared<Folder>(run, from.parent, target);
-    Error error = openPlace(normalized(params.targetRoot), target, targetFolderAccess, to);
-    if (!error) {
-        BY_HANDLE_FILE_INFORMATION ignored{};
-        if (to.name.empty()) {
-            error = openRoot(target, targetFolderAccess, folder->targetHandle, ignored, "open folder");
-        } else {
-            error = openBackupFolder(target, folder->fresh);
-            if (!error)
-                error = openRealFolder(target, targetFolderAccess, folder->targetHandle, ignored, "open folder");
-        }
-    }
-    if (error) {
+    if (const Error error = openPlace(normalized(params.targetRoot), target, targetFolderAccess, to)) {
         failDestination(result, target, error);
         return result;
     }
-    if (!folder->fresh)
-        removeLeftovers(target, folder->source);
-    run.fatTimes = keepsFatTimes(toExtendedPath(source)) || keepsFatTimes(toExtendedPath(target));
-    run.filesystem = utf8Text(filesystemOf(toExtendedPath(target)));
+    if (!openTarget(run, *folder, to, source, TargetKind::BackupFolder, result))
+        return result;
     const Previous earlier = openPrevious(params);
     folder->setPrevious(earlier.path);
     copyItem(run, *folder, name, info.dwFileAttributes, result);
