@@ -223,7 +223,39 @@ ProbeCache &probeCache()
 
 constexpr auto probeKeptFor = std::chrono::seconds(60);
 
-Destination probeFilesystem(int targetFd, bool asRoot, bool &complete);
+// What the filesystem of folder `targetFd` keeps; `complete` when the probe
+// file could be made, so every finding is the filesystem's.
+Destination probeFilesystem(int targetFd, bool asRoot, bool &complete)
+{
+    Destination destination;
+    struct statfs info {};
+    if (::fstatfs(targetFd, &info) == 0)
+        destination.filesystem = filesystemName(targetFd, info, destination.mayFoldFolders);
+    if (destination.filesystem.starts_with("FAT"))
+        destination.largestFile = fatLargestFile;
+
+    const std::string name = makeTemporaryName();
+    UniqueFd probe(::openat(targetFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!probe.valid())
+        return destination; // the copy itself will say what is wrong
+    complete = true;
+    struct stat same {};
+    destination.foldsCase = ::fstatat(targetFd, upperAscii(name).c_str(), &same, AT_SYMLINK_NOFOLLOW) == 0
+        || folderFoldsCase(destination, targetFd);
+    destination.keepsModes = keeps(probe.get(), 0640) && keeps(probe.get(), 0604);
+    if (asRoot) {
+        struct stat before {};
+        struct stat after {};
+        destination.keepsOwners = ::fstat(probe.get(), &before) == 0
+            && ::fchown(probe.get(), before.st_uid + 1, before.st_gid + 1) == 0 && ::fstat(probe.get(), &after) == 0
+            && after.st_uid == before.st_uid + 1 && after.st_gid == before.st_gid + 1;
+    }
+    if (::fsetxattr(probe.get(), "user.drovanta-probe", "1", 1, 0) != 0 && isAttributeUnsupported(errno))
+        destination.holdsAttributes = false;
+    probe.reset();
+    (void)::unlinkat(targetFd, name.c_str(), 0);
+    return destination;
+}
 
 } // namespace
 
@@ -261,44 +293,6 @@ Destination probeDestination(int targetFd, bool asRoot)
     destination.inheritsAcls = ::fgetxattr(targetFd, "system.posix_acl_default", nullptr, 0) > 0;
     return destination;
 }
-
-namespace {
-
-// What the filesystem of folder `targetFd` keeps; `complete` when the probe
-// file could be made, so every finding is the filesystem's.
-Destination probeFilesystem(int targetFd, bool asRoot, bool &complete)
-{
-    Destination destination;
-    struct statfs info {};
-    if (::fstatfs(targetFd, &info) == 0)
-        destination.filesystem = filesystemName(targetFd, info, destination.mayFoldFolders);
-    if (destination.filesystem.starts_with("FAT"))
-        destination.largestFile = fatLargestFile;
-
-    const std::string name = makeTemporaryName();
-    UniqueFd probe(::openat(targetFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!probe.valid())
-        return destination; // the copy itself will say what is wrong
-    complete = true;
-    struct stat same {};
-    destination.foldsCase = ::fstatat(targetFd, upperAscii(name).c_str(), &same, AT_SYMLINK_NOFOLLOW) == 0
-        || folderFoldsCase(destination, targetFd);
-    destination.keepsModes = keeps(probe.get(), 0640) && keeps(probe.get(), 0604);
-    if (asRoot) {
-        struct stat before {};
-        struct stat after {};
-        destination.keepsOwners = ::fstat(probe.get(), &before) == 0
-            && ::fchown(probe.get(), before.st_uid + 1, before.st_gid + 1) == 0 && ::fstat(probe.get(), &after) == 0
-            && after.st_uid == before.st_uid + 1 && after.st_gid == before.st_gid + 1;
-    }
-    if (::fsetxattr(probe.get(), "user.drovanta-probe", "1", 1, 0) != 0 && isAttributeUnsupported(errno))
-        destination.holdsAttributes = false;
-    probe.reset();
-    (void)::unlinkat(targetFd, name.c_str(), 0);
-    return destination;
-}
-
-} // namespace
 
 bool folderFoldsCase(const Destination &destination, int fd)
 {

@@ -243,9 +243,9 @@ private:
 
     void queue(Job job)
     {
-        if (!m_workersAsked) { // the first job: the first worker starts only now
-            m_workersAsked = true;
+        if (m_firstWorker) { // the first job: the first worker starts only now
             m_inline = !m_firstWorker();
+            m_firstWorker = nullptr;
         }
         if (m_inline) {
             job.folder->itemQueued();
@@ -506,8 +506,7 @@ private:
     JobQueue<Job> m_queue;
     struct stat m_targetRoot;
     Result m_walkResult;
-    std::function<bool()> m_firstWorker;
-    bool m_workersAsked = false;
+    std::function<bool()> m_firstWorker; // until the first job is queued
     bool m_inline = false;
     std::vector<Job> m_batch;
     Job m_gathered; // a rerun's files of one folder, not yet queued
