@@ -217,3 +217,44 @@ TEST_F(PosixKeptDetails, AFileWhoseOwnerCannotBeSetIsKeptAndNotedNotFailed)
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(readFile(volume.path() + "/Backup/photos/" + std::to_string(i) + ".jpg"), randomBytes(5000, i));
 }
+
+namespace {
+
+// The process's file mode creation mask for the length of a test.
+class UmaskCopy : public EngineTest, public ::testing::WithParamInterface<mode_t> {
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        m_saved = ::umask(GetParam());
+    }
+    void TearDown() override { ::umask(m_saved); }
+
+    mode_t m_saved = 022;
+};
+
+} // namespace
+
+// Copies are made with their permissions where that is safe, and the mask
+// must not take any away: on a first copy (a new folder) and on a rerun
+// that replaces changed files (an existing one).
+TEST_P(UmaskCopy, LeavesEveryPermissionAsInTheSource)
+{
+    const mode_t modes[] = {0600, 0640, 0644, 0664, 0755, 0777, 0444, 04755, 02750};
+    makeFolder(m_source + "/folder");
+    for (const mode_t mode : modes)
+        writeFileWithMode(m_source + "/folder/" + std::to_string(mode), "first", mode);
+
+    EXPECT_TRUE(copy(m_target).ok());
+    EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
+
+    for (const mode_t mode : modes)
+        writeFileWithMode(m_source + "/folder/" + std::to_string(mode), "second day", mode, 1'700'000'000);
+    const Result rerun = copy(m_target);
+
+    EXPECT_TRUE(rerun.ok()) << describe(rerun);
+    EXPECT_EQ(rerun.files, std::size(modes));
+    EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Masks, UmaskCopy, ::testing::Values(mode_t{0}, mode_t{022}, mode_t{077}));

@@ -254,6 +254,7 @@ Destination probeFilesystem(int targetFd, bool asRoot, bool &complete)
         destination.holdsAttributes = false;
     probe.reset();
     (void)::unlinkat(targetFd, name.c_str(), 0);
+    destination.unnamedFiles = probeUnnamedFiles(targetFd);
     return destination;
 }
 

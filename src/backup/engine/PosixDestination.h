@@ -1,5 +1,7 @@
 #pragma once
 
+#include "backup/engine/PosixNewFile.h"
+
 #include <sys/types.h>
 
 #include <cstdint>
@@ -20,6 +22,7 @@ struct Destination {
     bool holdsAttributes = true; // extended attributes in the user namespace
     bool inheritsAcls = false;   // the target folder hands a default ACL to new items
     std::uint64_t largestFile = 0; // bytes; 0 when the filesystem sets no lower limit than the system
+    UnnamedFiles unnamedFiles = UnnamedFiles::Unsupported; // files made without a name, named once complete
 };
 
 // Learns the above for the folder `targetFd` (a file is created and removed

@@ -2,6 +2,7 @@
 
 #include "backup/engine/FaultInjection.h"
 #include "backup/engine/PosixMetadata.h"
+#include "backup/engine/PosixNewFile.h"
 #include "backup/engine/PosixSpecialFiles.h"
 
 #include <fcntl.h>
@@ -279,19 +280,22 @@ private:
                 return;
         }
 
-        std::string temporary;
-        UniqueFd target;
-        for (int attempt = 0; attempt < temporaryAttempts && !target.valid(); ++attempt) {
-            temporary = makeTemporaryName();
-            target = UniqueFd(::openat(m_folder.targetFd(), temporary.c_str(),
-                                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-            if (!target.valid() && errno != EEXIST)
-                break;
-        }
-        if (!target.valid()) {
-            m_run.fail(m_result, targetPath(), lastError("create file"), true);
+        // The copy is made with the source's permissions where nobody can
+        // open it through them before it is complete: with no name yet, or
+        // with the owner it keeps. That spares setting them again.
+        const bool keepsOwner = !m_run.asRoot || (info.st_uid == m_run.uid && info.st_gid == m_run.gid);
+        const bool nameFree = m_folder.fresh();
+        const UnnamedFiles unnamed = m_run.destination.unnamedFiles;
+        const mode_t mode
+            = keepsOwner || (nameFree && unnamed != UnnamedFiles::Unsupported) ? info.st_mode & 0777 : 0600;
+        Outcome<NewFile> created = NewFile::create(m_folder.targetFd(), unnamed, nameFree, mode);
+        if (created.failed()) {
+            m_run.fail(m_result, targetPath(), created.error, true);
             return;
         }
+        NewFile &target = created.value;
+        const bool modeSet = m_run.umask >= 0 && !m_folder.inheritsAcls()
+            && (mode & ~static_cast<mode_t>(m_run.umask)) == (info.st_mode & 07777);
 
         Error error;
         bool sourceSide = false;
@@ -303,21 +307,17 @@ private:
             }
         }
         if (!error) {
-            const TransferOutcome outcome = transferData(source.get(), target.get(), info,
+            const TransferOutcome outcome = transferData(source.get(), target.fd(), info,
                                                          info.st_dev == m_folder.targetDevice(), m_run.methods);
             error = outcome.error;
             sourceSide = outcome.sourceFailed;
             bytes = outcome.bytes;
         }
         if (!error)
-            error = applyMetadata(m_run, source.get(), target.get(), info, m_folder.inheritsAcls());
-        if (const Error closed = target.close(); !error)
-            error = closed;
-        if (!error
-            && ::renameat(m_folder.targetFd(), temporary.c_str(), m_folder.targetFd(), m_targetName.c_str()) != 0)
-            error = lastError("replace");
+            error = applyMetadata(m_run, source.get(), target.fd(), info, m_folder.inheritsAcls(), modeSet);
+        if (!error)
+            error = target.publish(m_targetName);
         if (error) {
-            (void)::unlinkat(m_folder.targetFd(), temporary.c_str(), 0);
             m_run.fail(m_result, sourceSide ? m_sourcePath : targetPath(), error, !sourceSide);
             return;
         }

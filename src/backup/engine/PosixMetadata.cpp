@@ -149,7 +149,8 @@ bool sameAttributes(int folderFd, const std::string &name, int otherFolderFd, co
         && keptAttributes(pathThrough(otherFolderFd, otherName), other) && one == other;
 }
 
-Error applyMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source, bool inheritsAcls)
+Error applyMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source, bool inheritsAcls,
+                    bool modeSet)
 {
     const Destination &destination = run.destination;
     bool ownersLost = false;
@@ -164,7 +165,7 @@ Error applyMetadata(RunContext &run, int sourceFd, int targetFd, const struct st
     }
     if (!destination.keepsModes) {
         ownersLost = true;
-    } else if (::fchmod(targetFd, source.st_mode & 07777) != 0) {
+    } else if (!modeSet && ::fchmod(targetFd, source.st_mode & 07777) != 0) {
         if (isDestinationFatal(errno))
             return lastError("set permissions");
         ownersLost = true;

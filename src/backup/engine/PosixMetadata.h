@@ -18,8 +18,9 @@ namespace drovanta::engine::posix {
 // What the destination cannot keep is counted as a note of its kind: the
 // data is there, so the item is not a failure. Fails only when the
 // destination itself is failing (full, read-only, gone), naming the step.
+// `modeSet`: the copy was made with the source's permissions already.
 [[nodiscard]] Error applyMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source,
-                                  bool inheritsAcls);
+                                  bool inheritsAcls, bool modeSet = false);
 
 // Whether item `name` in folder `folderFd` and item `otherName` in folder
 // `otherFolderFd` have the same extended attributes and access control

@@ -9,13 +9,38 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <vector>
 
 namespace drovanta::engine::posix {
 
+namespace {
+
+// umask() would set it while it reads it, under the feet of any other thread
+// making a file; the system shows it in /proc (Linux 4.7 on).
+int readUmask()
+{
+    std::FILE *status = std::fopen("/proc/self/status", "re");
+    if (status == nullptr)
+        return -1;
+    int mask = -1;
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        unsigned value = 0;
+        if (std::sscanf(line, "Umask: %o", &value) == 1) {
+            mask = static_cast<int>(value & 0777);
+            break;
+        }
+    }
+    std::fclose(status);
+    return mask;
+}
+
+} // namespace
+
 RunContext::RunContext(const Params &params_, ProgressSink &progress_, const std::atomic<bool> &stop)
     : params(params_), progress(progress_), asRoot(::geteuid() == 0), uid(::geteuid()), gid(::getegid()),
-      m_stop(stop)
+      umask(readUmask()), m_stop(stop)
 {
 }
 

@@ -32,6 +32,9 @@ public:
     bool asRoot = false;
     uid_t uid = 0;
     gid_t gid = 0;
+    // The process's file mode creation mask, or -1 when it cannot be read
+    // without changing it.
+    int umask = -1;
     std::atomic<bool> noAtimeRefused{false};
     std::atomic<bool> hardLinksRefused{false};
     // The destination gives no file a second name: nothing more is shared
