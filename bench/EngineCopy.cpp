@@ -13,7 +13,28 @@
 #ifndef _WIN32
 #include <sys/resource.h>
 #endif
+#include <fstream>
 #include <string>
+
+namespace {
+
+#ifndef _WIN32
+// Peak memory of this process in KiB. The kernel's high-water mark of the
+// address space is read where there is one: getrusage's ru_maxrss survives
+// execve, so it would report the shell that started this run when that
+// shell was bigger.
+long peakRssKib()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    struct rusage usage {};
+    return ::getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_maxrss : -1;
+}
+#endif
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -45,9 +66,7 @@ int main(int argc, char **argv)
     if (!synced)
         std::fprintf(stderr, "sync failed: %s\n", reason.c_str());
 #ifndef _WIN32
-    struct rusage usage {};
-    if (::getrusage(RUSAGE_SELF, &usage) == 0)
-        std::printf("peak_rss_kib=%ld\n", usage.ru_maxrss);
+    std::printf("peak_rss_kib=%ld\n", peakRssKib());
 #endif
     return result.ok() && synced ? 0 : 1;
 }
