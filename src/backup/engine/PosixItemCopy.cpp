@@ -16,7 +16,6 @@ namespace drovanta::engine::posix {
 
 namespace {
 
-constexpr int temporaryAttempts = 16;
 
 // The item at the source: dispatches on what it really is now.
 enum class Kind { Regular, Link, Folder, Special };
@@ -62,17 +61,16 @@ Error linkIntoPlace(int fromDir, const char *from, int dir, const std::string &n
         if (errno != EEXIST)
             return lastError("create link");
     }
-    std::string temporary;
-    Error error{EEXIST, "create link"};
-    for (int attempt = 0; attempt < temporaryAttempts && error.code == EEXIST; ++attempt) {
-        temporary = makeTemporaryName();
-        error = ::linkat(fromDir, from, dir, temporary.c_str(), 0) == 0 ? Error{} : lastError("create link");
-    }
-    if (!error && ::renameat(dir, temporary.c_str(), dir, name.c_str()) != 0) {
-        error = lastError("replace");
+    const std::string temporary = underTemporaryName(
+        [&](const char *temporaryName) { return ::linkat(fromDir, from, dir, temporaryName, 0) == 0; });
+    if (temporary.empty())
+        return lastError("create link");
+    if (::renameat(dir, temporary.c_str(), dir, name.c_str()) != 0) {
+        const Error error = lastError("replace");
         (void)::unlinkat(dir, temporary.c_str(), 0);
+        return error;
     }
-    return error;
+    return {};
 }
 
 bool isUnchanged(const RunContext &run, const struct stat &source, const struct stat &target)
@@ -428,15 +426,11 @@ private:
             m_run.fail(m_result, m_sourcePath, error, false);
             return;
         }
-        std::string temporary;
-        Error error{EEXIST, "create link"};
-        for (int attempt = 0; attempt < temporaryAttempts && error.code == EEXIST; ++attempt) {
-            temporary = makeTemporaryName();
-            error = ::symlinkat(text.c_str(), m_folder.targetFd(), temporary.c_str()) == 0 ? Error{}
-                                                                                           : lastError("create link");
-        }
-        if (error) {
-            m_run.fail(m_result, targetPath(), error, true);
+        const std::string temporary = underTemporaryName([&](const char *temporaryName) {
+            return ::symlinkat(text.c_str(), m_folder.targetFd(), temporaryName) == 0;
+        });
+        if (temporary.empty()) {
+            m_run.fail(m_result, targetPath(), lastError("create link"), true);
             return;
         }
         const int dir = m_folder.targetFd();
@@ -450,7 +444,7 @@ private:
         if (::utimensat(dir, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
             m_run.note(NoteKind::Times);
         if (::renameat(dir, temporary.c_str(), dir, m_targetName.c_str()) != 0) {
-            error = lastError("replace");
+            const Error error = lastError("replace");
             (void)::unlinkat(dir, temporary.c_str(), 0);
             m_run.fail(m_result, targetPath(), error, true);
             return;

@@ -10,8 +10,6 @@ namespace drovanta::engine::posix {
 
 namespace {
 
-constexpr int temporaryAttempts = 16;
-
 // Links the unnamed file `fd` as `name` in folder `folderFd`.
 bool linkUnnamed(UnnamedFiles way, int fd, int folderFd, const char *name)
 {
@@ -29,15 +27,8 @@ UniqueFd openUnnamed(int folderFd, mode_t mode)
 // Links `fd` under a fresh temporary name in `folderFd`; false when none could be made.
 bool linkTemporary(UnnamedFiles way, int fd, int folderFd, std::string &temporary)
 {
-    for (int attempt = 0; attempt < temporaryAttempts; ++attempt) {
-        temporary = makeTemporaryName();
-        if (linkUnnamed(way, fd, folderFd, temporary.c_str()))
-            return true;
-        if (errno != EEXIST)
-            break;
-    }
-    temporary.clear();
-    return false;
+    temporary = underTemporaryName([&](const char *name) { return linkUnnamed(way, fd, folderFd, name); });
+    return !temporary.empty();
 }
 
 } // namespace
@@ -72,17 +63,12 @@ Outcome<NewFile> NewFile::create(int folderFd, UnnamedFiles unnamed, bool nameFr
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
             return Error{errno, "create file"};
     }
-    for (int attempt = 0; attempt < temporaryAttempts && !file.m_fd.valid(); ++attempt) {
-        file.m_temporary = makeTemporaryName();
-        file.m_fd = UniqueFd(::openat(folderFd, file.m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-        if (!file.m_fd.valid() && errno != EEXIST)
-            break;
-    }
-    if (!file.m_fd.valid()) {
-        const Error error{errno, "create file"};
-        file.m_temporary.clear();
-        return error;
-    }
+    file.m_temporary = underTemporaryName([&](const char *name) {
+        file.m_fd = UniqueFd(::openat(folderFd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        return file.m_fd.valid();
+    });
+    if (file.m_temporary.empty())
+        return Error{errno, "create file"};
     return file;
 }
 

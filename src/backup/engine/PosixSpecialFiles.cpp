@@ -10,7 +10,6 @@ namespace drovanta::engine::posix {
 
 namespace {
 
-constexpr int temporaryAttempts = 16;
 
 bool isDevice(mode_t mode)
 {
@@ -51,15 +50,11 @@ void copySpecialFile(RunContext &run, const Folder &folder, const std::string &n
     }
     const int dir = folder.targetFd();
     const std::string targetPath = joinPath(folder.targetPath(), name);
-    std::string temporary;
-    Error error{EEXIST, "create"};
-    for (int attempt = 0; attempt < temporaryAttempts && error.code == EEXIST; ++attempt) {
-        temporary = makeTemporaryName();
-        error = ::mknodat(dir, temporary.c_str(), (source.st_mode & S_IFMT) | 0600, source.st_rdev) == 0
-            ? Error{}
-            : lastError("create");
-    }
-    if (error) {
+    const std::string temporary = underTemporaryName([&](const char *temporaryName) {
+        return ::mknodat(dir, temporaryName, (source.st_mode & S_IFMT) | 0600, source.st_rdev) == 0;
+    });
+    if (temporary.empty()) {
+        const Error error = lastError("create");
         // FAT, exFAT and many user-space drivers have no such items (some
         // answer with EIO); only a full or read-only drive is the drive's fault.
         if (error.code == ENOSPC || error.code == EDQUOT || error.code == EROFS)
@@ -80,7 +75,7 @@ void copySpecialFile(RunContext &run, const Folder &folder, const std::string &n
     if (::utimensat(dir, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
         run.note(NoteKind::Times);
     if (::renameat(dir, temporary.c_str(), dir, name.c_str()) != 0) {
-        error = lastError("replace");
+        const Error error = lastError("replace");
         (void)::unlinkat(dir, temporary.c_str(), 0);
         run.fail(result, targetPath, error, true);
         return;

@@ -117,6 +117,24 @@ private:
 // succeed at the first attempt in practice.
 [[nodiscard]] std::string makeTemporaryName();
 
+// Makes an item under a fresh temporary name: `make(name)` returns whether
+// it made one, with errno set when not. A name already taken is passed over
+// for another, 16 at the most. Returns the name it was made under, or an
+// empty string with errno from the last attempt.
+template <typename Make>
+[[nodiscard]] std::string underTemporaryName(Make &&make)
+{
+    int failure = EEXIST;
+    for (int attempt = 0; attempt < 16 && failure == EEXIST; ++attempt) {
+        std::string name = makeTemporaryName();
+        if (make(name.c_str()))
+            return name;
+        failure = errno;
+    }
+    errno = failure;
+    return {};
+}
+
 // Opens a folder by path one component at a time, so that paths longer than
 // PATH_MAX work. Links on the way are followed: this is for paths taken as
 // the user named them. Fails as "open folder".
