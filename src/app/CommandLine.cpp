@@ -6,13 +6,11 @@
 #include "app/ConsoleMessageBoxes.h"
 #include "app/StopOnSignal.h"
 
-#include "backup/Copier.h"
+#include "backup/BackupRun.h"
 #include "backup/CopyDisplay.h"
 #include "backup/RoomCheck.h"
-#include "backup/RunLog.h"
 #include "backup/RunReport.h"
 #include "backup/StopCopy.h"
-#include "backup/SyncDestination.h"
 
 #include "drives/DriveRecord.h"
 
@@ -51,17 +49,11 @@ private:
     T m_saved;
 };
 
-class CopyDisplayInstalled final {
-public:
-    explicit CopyDisplayInstalled(backup::CopyDisplay &display) { backup::setCopyDisplay(&display); }
-    ~CopyDisplayInstalled() { backup::setCopyDisplay(nullptr); }
-    CopyDisplayInstalled(const CopyDisplayInstalled &) = delete;
-    CopyDisplayInstalled &operator=(const CopyDisplayInstalled &) = delete;
-};
-
-int refuse(const std::string &text)
+// Says why the run does not start, and records the refusal in the run log.
+int refuse(const std::string &text, const std::string &source, const std::string &destination)
 {
     shell::showMessage(text);
+    backup::recordRefusal(source, destination, text);
     return ExitCode::refused;
 }
 
@@ -162,10 +154,12 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
 
     const std::string source = folders.canonicalFolder(sourceArgument);
     if (source.empty())
-        return refuse("The source '" + sourceArgument + "' does not exist or is not a folder.");
+        return refuse("The source '" + sourceArgument + "' does not exist or is not a folder.", sourceArgument,
+                      destinationArgument);
     const std::string destination = folders.canonicalFolder(destinationArgument);
     if (destination.empty())
-        return refuse("The destination '" + destinationArgument + "' does not exist or is not a folder.");
+        return refuse("The destination '" + destinationArgument + "' does not exist or is not a folder.", source,
+                      destinationArgument);
 
     const std::string sourceRoot = rootText(source);
     const std::string destinationRoot = rootText(destination);
@@ -177,13 +171,14 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
         // another drive, usually the system disk: a scheduled backup whose
         // drive is unplugged would fill that, or copy an empty folder.
         if (services.drives->awaitsMount(source))
-            return refuse("The source '" + sourceArgument + "' is not mounted: its drive is unplugged or not mounted.");
+            return refuse("The source '" + sourceArgument + "' is not mounted: its drive is unplugged or not mounted.",
+                          sourceRoot, backupFolder);
         if (services.drives->awaitsMount(destination))
             return refuse("The destination '" + destinationArgument +
-                          "' is not mounted: its drive is unplugged or not mounted.");
+                          "' is not mounted: its drive is unplugged or not mounted.", sourceRoot, backupFolder);
         // A destination inside the source would be copied into itself.
         if (folders.backupReaches(source, destination))
-            return refuse("Source must not be the same as destination.");
+            return refuse("Source must not be the same as destination.", sourceRoot, backupFolder);
         // Nothing on the source's filesystem holds more than its used bytes:
         // when those fit, the source's own count (a walk of the whole tree)
         // is needed only as the 100 % of a progress line on a terminal.
@@ -197,27 +192,20 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
                     sourceBytes = *toWrite;
             }
             if (available < sourceBytes)
-                return refuse(backup::noRoomMessage(destinationRoot, sourceRoot));
+                return refuse(backup::noRoomMessage(destinationRoot, sourceRoot), sourceRoot, backupFolder);
         }
     } catch (...) {
-        return refuse("Cannot check the source and the destination: " + shell::currentFailureDescription());
+        return refuse("Cannot check the source and the destination: " + shell::currentFailureDescription(),
+                      sourceRoot, backupFolder);
     }
 
     ConsoleCopyDisplay display(console, quiet);
-    CopyDisplayInstalled installed(display);
     backup::StopCopy = false;
     StopOnSignal stopOnSignal;
-    backup::RunReport report;
-    report.setExpectedBytes(sourceBytes);
-    const auto startedAt = std::chrono::system_clock::now();
-    {
-        const auto awake = backup::keepAwake("Backing up " + sourceRoot);
-        backup::Copy::FS_CopyXToY(sourceRoot, backupFolder, full);
-        if (report.refused())
-            return exitCodeOf(report); // the copier has said why
-        backup::syncDestination(backupFolder, report);
-    }
-    backup::recordRun(report, sourceRoot, backupFolder, startedAt);
+    backup::BackupRun run({sourceRoot, backupFolder, sourceBytes, full}, display, *services.copyEngine);
+    const backup::RunReport &report = run.run();
+    if (report.refused())
+        return exitCodeOf(report); // the copier has said why
 
     printReport(console, report);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;

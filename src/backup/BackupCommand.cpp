@@ -1,13 +1,13 @@
 // "Start Backup" and "Stop Backup".
 #include "backup/BackupCommand.h"
 
+#include "backup/BackupRun.h"
 #include "backup/Copier.h"
 #include "backup/CopyDisplay.h"
 #include "backup/RoomCheck.h"
 #include "backup/RunLog.h"
 #include "backup/RunReport.h"
 #include "backup/StopCopy.h"
-#include "backup/SyncDestination.h"
 
 #include "drives/DriveRecord.h"
 
@@ -18,7 +18,6 @@
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 
-#include <chrono>
 #include <optional>
 
 namespace drovanta::backup {
@@ -39,6 +38,13 @@ std::optional<std::string> driveGone(const drives::DrivePanel &panel, const Fiel
     return panel.list().currentText();
 }
 
+// Shows why a press starts no backup, and records the refusal in the run log.
+void refuse(const drives::DrivePanel &source, const drives::DrivePanel &destination, const std::string &reason)
+{
+    showMessage(reason);
+    recordRefusal(source.path().text(), destination.path().text(), reason);
+}
+
 } // namespace
 
 void StartBackup(const drives::DrivePanel &sourcePanel, const drives::DrivePanel &destinationPanel,
@@ -49,7 +55,7 @@ void StartBackup(const drives::DrivePanel &sourcePanel, const drives::DrivePanel
     Fields destination;
 
     if (on.when(100, [&] { return sourcePanel.list().currentText() == destinationPanel.list().currentText(); })) {
-        on.run(130, [] { showMessage("Source must not be the same as destination."); });
+        on.run(130, [&] { refuse(sourcePanel, destinationPanel, "Source must not be the same as destination."); });
         return;
     }
     // A check that fails shows its box and starts nothing: a backup must not
@@ -74,7 +80,8 @@ void StartBackup(const drives::DrivePanel &sourcePanel, const drives::DrivePanel
         return;
     if (gone) {
         on.run(134, [&] {
-            showMessage("The drive '" + *gone + "' is no longer available. Press Refresh and choose again.");
+            refuse(sourcePanel, destinationPanel,
+                   "The drive '" + *gone + "' is no longer available. Press Refresh and choose again.");
         });
         return;
     }
@@ -99,8 +106,9 @@ void StartBackup(const drives::DrivePanel &sourcePanel, const drives::DrivePanel
         return;
     if (tooLittleRoom) {
         on.run(128, [&] {
-            showMessage(noRoomMessage(drives::rootPath(drives::recordField(destination, 0)),
-                                      drives::rootPath(drives::recordField(source, 0))));
+            refuse(sourcePanel, destinationPanel,
+                   noRoomMessage(drives::rootPath(drives::recordField(destination, 0)),
+                                 drives::rootPath(drives::recordField(source, 0))));
         });
         return;
     }
@@ -113,29 +121,25 @@ void StartBackup(const drives::DrivePanel &sourcePanel, const drives::DrivePanel
         return;
     on.run(108, [&] { window.showBusy(true); });
     on.run(110, [] { StopCopy = false; });
-    RunReport report;
-    report.setExpectedBytes(sourceBytes);
+    CopyDisplay &display = copyDisplay();
+    BackupRun run({sourcePanel.path().text(), destinationPanel.path().text(), sourceBytes, false}, display,
+                  *platform::services().copyEngine);
+    const RunReport &report = run.report();
     on.run(112, [&] {
-        const auto started = std::chrono::system_clock::now();
-        const std::string sourcePath = sourcePanel.path().text();
-        const std::string backupFolder = destinationPanel.path().text();
-        {
-            const auto awake = keepAwake("Backing up " + sourcePath);
-            Copy::FS_CopyXToY(sourcePath, backupFolder);
-            syncDestination(backupFolder, report);
-        }
-        recordRun(report, sourcePath, backupFolder, started);
+        run.run();
         // The user may have turned to other work during a long run.
         if (!window.isActive())
             announceEnd(report);
     });
     on.run(114, [&] { window.showBusy(false); });
-    on.run(126, [] { copyDisplay().setProgressValue(0); });
-    on.run(124, [] { copyDisplay().setProgressText("Progress Bar"); });
+    on.run(126, [&] { display.setProgressValue(0); });
+    on.run(124, [&] { display.setProgressText("Progress Bar"); });
     on.run(122, [&] {
         platform::MessageBox box;
         box.text = report.closingText();
-        box.details = report.detailsText();
+        // A run with nothing to tell closes with the plain "Done.".
+        if (report.hasDetailsToTell())
+            box.details = report.detailsText();
         if (!report.allCopied())
             box.icon = platform::BoxIcon::Warning;
         platform::services().messageBoxes->show(box);

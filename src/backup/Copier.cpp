@@ -1,5 +1,6 @@
 #include "backup/Copier.h"
 
+#include "backup/BackupRun.h"
 #include "backup/CopyDisplay.h"
 #include "backup/EarlierBackup.h"
 #include "backup/RunProgress.h"
@@ -31,68 +32,47 @@ constexpr char separator = '/';
 // failed (every further item would fail the same way).
 bool stopRequested()
 {
-    const RunReport *report = RunReport::current();
-    return StopCopy.load() || (report && report->destinationFailed());
+    BackupRun *run = BackupRun::current();
+    return StopCopy.load() || (run && run->report().destinationFailed());
 }
 
-// The byte count of the run under way, or nullptr outside a run.
-RunProgress *progress = nullptr;
-
-// Hands one engine operation to the front-end, which runs it without
-// freezing, and adds its result to the run's report. Nothing escapes: an
-// operation that could not even start is a failure of its item.
-void runEngine(const std::string &path, const std::string &name, engine::Result (engine::CopyEngine::*operation)(
-                                            const engine::Params &, engine::ProgressSink &, const std::atomic<bool> &),
+// Hands one operation of the engine's run to the front-end, which runs it
+// without freezing, and adds its result to the run's report. Nothing
+// escapes: an operation that could not even start is a failure of its item.
+void runEngine(const std::string &path, const std::string &name,
+               engine::Result (engine::CopyRun::*operation)(const engine::Params &, engine::ProgressSink &,
+                                                            const std::atomic<bool> &),
                const engine::Params &params)
 {
-    RunReport *report = RunReport::current();
+    BackupRun *run = BackupRun::current();
+    if (run == nullptr)
+        return;
+    RunReport &report = run->report();
     try {
-        const engine::Result result = copyDisplay().wait([&] {
-            engine::NoProgress none;
-            engine::ProgressSink &sink = progress ? static_cast<engine::ProgressSink &>(*progress) : none;
-            return (platform::services().copyEngine->*operation)(params, sink, StopCopy);
-        });
-        if (report) {
-            report->add(result);
-            if (result.stopped)
-                report->addCutShort(name);
-        }
+        engine::CopyRun *copyRun = run->engineRun();
+        if (copyRun == nullptr)
+            throw Failure("The backup folder is not open");
+        const engine::Result result = run->display().wait(
+            [&] { return (copyRun->*operation)(params, run->progress(), StopCopy); });
+        report.add(result);
+        if (result.stopped)
+            report.addCutShort(name);
     } catch (...) {
-        if (report)
-            report->addFailure(path, "copy", shell::currentFailureDescription());
+        report.addFailure(path, "copy", shell::currentFailureDescription());
     }
-}
-
-// The folder that holds the backup folder: the destination root.
-std::string parentFolder(const std::string &path)
-{
-    std::filesystem::path folder(path);
-    if (!folder.has_filename())
-        folder = folder.parent_path();
-    return folder.parent_path().string();
-}
-
-// Creates the backup folder, or takes today's folder of an earlier run as it
-// is, and locks it for this run. Returns why the run is refused, if it is:
-// something else stands at the folder's place, or another run holds it.
-std::optional<std::string> openBackupFolder(const std::string &path, std::unique_ptr<platform::FolderLock> &lock)
-{
-    const platform::FileOperations &files = *platform::services().files;
-    try {
-        files.createFolder(path);
-        lock = files.lockFolder(path);
-    } catch (const platform::NotAFolder &failure) {
-        return "'" + path + "' is not a folder made by a backup (it is " + failure.kind() +
-            "). Remove or rename it and start again.";
-    }
-    if (!lock)
-        return "Another backup is writing to " + path + ". Wait until it has finished, then start again.";
-    return std::nullopt;
 }
 
 } // namespace
 
 std::atomic<bool> StopCopy{false};
+
+std::string destinationRootOf(const std::string &backupFolderPath)
+{
+    std::filesystem::path folder(backupFolderPath);
+    if (!folder.has_filename())
+        folder = folder.parent_path();
+    return folder.parent_path().string();
+}
 
 std::string childPath(const std::string &folder, const std::string &name)
 {
@@ -111,7 +91,7 @@ void Main::FS_CopyFolder(const platform::FolderItem &folder, const std::string &
     if (!roots.previous.empty())
         params.previousTarget = childPath(roots.previous, folder.name);
     params.atDriveRoot = true;
-    runEngine(folder.path, folder.name, &engine::CopyEngine::copyTree, params);
+    runEngine(folder.path, folder.name, &engine::CopyRun::copyTree, params);
 }
 
 void Copy::FS_CopyFile(const platform::FolderItem &file, const std::string &folderPath, const Roots &roots)
@@ -123,33 +103,35 @@ void Copy::FS_CopyFile(const platform::FolderItem &file, const std::string &fold
     params.targetRoot = roots.target;
     params.previousTarget = roots.previous;
     params.atDriveRoot = true;
-    runEngine(file.path, file.name, &engine::CopyEngine::copyFile, params);
+    runEngine(file.path, file.name, &engine::CopyRun::copyFile, params);
 }
 
 void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath, bool fullCopy)
 {
+    BackupRun *run = BackupRun::current();
+    if (run == nullptr) {
+        // Called on its own: a run of its own, shown on the front-end's display.
+        const platform::Services &services = platform::services();
+        if (services.copyEngine == nullptr)
+            return;
+        BackupRun own({sourcePath, backupFolderPath, 0, fullCopy}, copyDisplay(), *services.copyEngine);
+        own.copy();
+        return;
+    }
     shell::OnError on("in Drovanta2021/08/31.Copy.FS_CopyXToY ");
-    CopyDisplay &display = copyDisplay();
+    CopyDisplay &display = run->display();
+    RunReport &report = run->report();
     const platform::FileOperations &files = *platform::services().files;
     std::unique_ptr<platform::Folder> source;
-    std::unique_ptr<platform::FolderLock> lock; // held until the run returns
-    Roots roots{sourcePath, parentFolder(backupFolderPath), {}};
+    Roots roots{sourcePath, destinationRootOf(backupFolderPath), {}};
     int total = 0;
     int counter = 0;
 
-    // The bar moves with the bytes between two items. A nested run counts
-    // its own bytes and hands the outer run's count back when it ends.
-    const RunReport *report = RunReport::current();
-    RunProgress runProgress(report ? report->expectedBytes() : 0);
+    // The bar moves with the bytes between two items.
     struct Following {
-        RunProgress *outer = progress;
-        explicit Following(RunProgress &own) { progress = &own; }
-        ~Following()
-        {
-            progress = outer;
-            copyDisplay().followBytes(nullptr, 0, 0);
-        }
-    } following(runProgress);
+        CopyDisplay &display;
+        ~Following() { display.followBytes(nullptr, 0, 0); }
+    } following{display};
 
     const auto folder = [&]() -> const platform::Folder & {
         if (!source)
@@ -162,31 +144,29 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath, boo
         const double value = static_cast<double>(counter) / static_cast<double>(total) * 100.0;
         display.setProgressValue(value);
         const double next = std::min(100.0, static_cast<double>(counter + 1) / static_cast<double>(total) * 100.0);
-        display.followBytes(&runProgress, value, next);
+        display.followBytes(&run->progress(), value, next);
     };
 
     // However the call ends, a stop request is reported with how far the
     // run got.
     bool counted = false;
     struct StopRecorder {
+        RunReport &report;
         const bool &counted;
         const int &total;
         const int &counter;
         ~StopRecorder()
         {
-            if (RunReport *report = RunReport::current(); report && StopCopy.load())
-                report->recordStop(counted, total, counter);
+            if (StopCopy.load())
+                report.recordStop(counted, total, counter);
         }
-    } stopRecorder{counted, total, counter};
+    } stopRecorder{report, counted, total, counter};
     // Every statement that failed has shown its box; the report counts them.
     struct FailedSteps {
+        RunReport &report;
         const shell::OnError &on;
-        ~FailedSteps()
-        {
-            if (RunReport *report = RunReport::current())
-                report->addFailedSteps(on.failures());
-        }
-    } failedSteps{on};
+        ~FailedSteps() { report.addFailedSteps(on.failures()); }
+    } failedSteps{report, on};
 
     on.run(100, [&] { display.processEvents(); });
     if (on.when(102, [] { return StopCopy.load(); }))
@@ -194,22 +174,22 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath, boo
     on.run(104, [&] { source = files.getFolder(sourcePath); });
     std::optional<std::string> refusal;
     on.run(106, [&] {
-        refusal = openBackupFolder(backupFolderPath, lock);
+        refusal = run->takeBackupFolder();
         if (!refusal)
             return;
-        if (RunReport *report = RunReport::current())
-            report->refuse(*refusal);
+        report.refuse(*refusal);
         platform::MessageBox box;
         box.text = *refusal;
         platform::services().messageBoxes->show(box);
     });
     if (refusal)
         return;
-    if (!fullCopy) {
+    if (!fullCopy && !run->request().fullCopy) {
         roots.previous = earlierBackupFolder(backupFolderPath);
-        if (RunReport *report = RunReport::current(); report && !roots.previous.empty())
-            report->setSharedWith(backupFolderName(roots.previous));
+        if (!roots.previous.empty())
+            report.setSharedWith(backupFolderName(roots.previous));
     }
+    run->beginCopy(roots.previous);
     on.run(108, [&] { display.processEvents(); });
     on.run(110, [&] {
         const auto subFolderCount = folder().subFolders().size();

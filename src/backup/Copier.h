@@ -18,6 +18,10 @@ namespace drovanta::backup {
 // other than a real folder in its place, or another run writing into it,
 // refuses the run before anything is written: a message box, and the run's
 // report says it was refused. The folder stays locked for the whole run.
+//
+// The copier works for the backup run under way (BackupRun::current()),
+// whose report, progress, lock and engine run it uses; called outside a run,
+// FS_CopyXToY makes a run of its own.
 
 // Where a run reads and writes, as the user named them: the source root, and
 // the destination root that holds the backup folder. Below them the engine
@@ -43,6 +47,9 @@ namespace Main {
 // Copies the whole tree of `folder` to `targetPath`.
 void FS_CopyFolder(const platform::FolderItem &folder, const std::string &targetPath, const Roots &roots);
 } // namespace Main
+
+// The folder that holds a backup folder: the destination root.
+std::string destinationRootOf(const std::string &backupFolderPath);
 
 // `folder` and `name` joined with the system's separator.
 std::string childPath(const std::string &folder, const std::string &name);

@@ -1,5 +1,7 @@
 #include "backup/CopyDisplay.h"
 
+#include "backup/BackupRun.h"
+
 namespace drovanta::backup {
 namespace {
 
@@ -15,20 +17,14 @@ public:
 
 NoDisplay noDisplay;
 CopyDisplay *frontEnd = nullptr;
-CopyDisplay *chosen = nullptr;
 
 } // namespace
 
 CopyDisplay &copyDisplay()
 {
-    if (chosen)
-        return *chosen;
+    if (BackupRun *run = BackupRun::current())
+        return run->display();
     return frontEnd ? *frontEnd : noDisplay;
-}
-
-void setCopyDisplay(CopyDisplay *display)
-{
-    chosen = display;
 }
 
 void setFrontEndCopyDisplay(CopyDisplay *display)

@@ -35,12 +35,10 @@ protected:
     ~CopyDisplay() = default;
 };
 
-// The display the copier uses: the one set for a while (the command line's,
-// a test's), else the front-end's (the main window's while it exists), else
-// one that shows nothing and runs each operation as it comes.
+// The display of the backup run under way, else the front-end's (the main
+// window's while it exists), else one that shows nothing and runs each
+// operation as it comes.
 CopyDisplay &copyDisplay();
-// Makes `display` the copier's display (nullptr: back to the front-end's).
-void setCopyDisplay(CopyDisplay *display);
 // Makes `display` the front-end's display (nullptr: none).
 void setFrontEndCopyDisplay(CopyDisplay *display);
 

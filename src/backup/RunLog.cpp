@@ -24,6 +24,8 @@ std::string timeText(std::chrono::system_clock::time_point when)
 
 std::string endingText(const RunReport &report)
 {
+    if (report.refused())
+        return "refused: " + report.refusal();
     if (report.destinationFailed())
         return "the destination failed";
     if (report.stopped())

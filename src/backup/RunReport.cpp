@@ -7,8 +7,6 @@
 namespace drovanta::backup {
 namespace {
 
-RunReport *innermost = nullptr;
-
 std::string elapsedText(double seconds)
 {
     const auto whole = static_cast<long long>(seconds + 0.5);
@@ -88,21 +86,6 @@ std::string skippedLine(const engine::SkippedItem &item)
 }
 
 } // namespace
-
-RunReport::RunReport() : m_outer(innermost)
-{
-    innermost = this;
-}
-
-RunReport::~RunReport()
-{
-    innermost = m_outer;
-}
-
-RunReport *RunReport::current()
-{
-    return innermost;
-}
 
 void RunReport::add(const engine::Result &result)
 {
@@ -230,6 +213,17 @@ std::string RunReport::failureLines() const
             details += skippedLine(item) + "\n";
     }
     return details;
+}
+
+bool RunReport::hasDetailsToTell() const
+{
+    const bool expectedLeftOut = std::any_of(m_result.skipped.begin(), m_result.skipped.end(), [](const auto &item) {
+        return item.reason == engine::SkipReason::OtherDrive || item.reason == engine::SkipReason::Socket
+            || item.reason == engine::SkipReason::DeviceNode;
+    });
+    return refused() || m_stopped || m_result.destinationFailed || !m_result.failures.empty()
+        || !m_result.notes.empty() || m_result.sharingUnavailable || m_failedSteps > 0 || expectedLeftOut
+        || (m_logPath.empty() && !m_logProblem.empty());
 }
 
 std::string RunReport::sharingText() const

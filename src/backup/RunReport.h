@@ -9,17 +9,12 @@
 namespace drovanta::backup {
 
 // What one backup run copied and what it could not, collected from every
-// engine operation of the run. A run registers its report as the current one
-// for as long as it lasts; a run nested inside another has its own.
+// engine operation of the run.
 class RunReport final {
 public:
-    RunReport();
-    ~RunReport();
+    RunReport() = default;
     RunReport(const RunReport &) = delete;
     RunReport &operator=(const RunReport &) = delete;
-
-    // The report of the innermost run under way, or nullptr.
-    static RunReport *current();
 
     void add(const engine::Result &result);
     void addFailure(const std::string &path, const std::string &operation, const std::string &reason);
@@ -27,6 +22,7 @@ public:
     // message the user was shown.
     void refuse(const std::string &reason) { m_refusal = reason; }
     bool refused() const { return !m_refusal.empty(); }
+    const std::string &refusal() const { return m_refusal; }
     const engine::Result &result() const { return m_result; }
     bool destinationFailed() const { return m_result.destinationFailed; }
 
@@ -66,6 +62,11 @@ public:
     // copied by design:" one line per item left out on purpose with why (and
     // what to do instead), then where the run is recorded.
     std::string detailsText() const;
+    // Whether the closing message has details worth a look: something
+    // failed, was noted, stopped or refused, or items the user may have
+    // expected were left out by design. The system's own bookkeeping in a
+    // drive's root is left out silently.
+    bool hasDetailsToTell() const;
     // Where the run log was written; or, with an empty path, why it was not.
     void setLogPath(const std::string &path, const std::string &reason)
     {
@@ -86,7 +87,6 @@ private:
 
     engine::Result m_result;
     std::string m_refusal;
-    RunReport *m_outer = nullptr;
     std::uint64_t m_expectedBytes = 0;
     bool m_stopped = false;
     bool m_counted = false;

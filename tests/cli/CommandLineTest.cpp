@@ -19,7 +19,9 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -288,6 +290,33 @@ TEST_F(CommandLine, ADestinationThatFailsDuringTheRunEndsWithThree)
 
     EXPECT_EQ(result.exitCode, 3) << result.errors;
     EXPECT_NE(result.errors.find("destination failed"), std::string::npos) << result.errors;
+}
+
+TEST_F(CommandLine, ADrivePulledMidRunFailsTheDestinationAndNothingLandsUnderItsMountPoint)
+{
+    LoopVolume volume(256);
+    if (!volume.mounted())
+        GTEST_SKIP() << "pulling a drive needs a loop-mounted volume: " << volume.error();
+    const std::string block(4 << 20, 'x');
+    for (int i = 0; i < 40; ++i)
+        writeFile(m_source + "/file" + std::to_string(i) + ".bin", block);
+    const std::string folder = volume.path() + "/" + todaysBackupName();
+
+    ProgramRun program(m_scratch.path(), {"--backup", m_source, volume.path()});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!fs::exists(folder) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    ASSERT_TRUE(program.pause()) << "the run ended before the drive could be pulled";
+    ASSERT_TRUE(volume.detach());
+    program.sendSignal(SIGCONT);
+    const int code = program.wait();
+
+    EXPECT_EQ(code, 3) << program.errors();
+    EXPECT_NE(program.errors().find("destination failed"), std::string::npos) << program.errors();
+    EXPECT_TRUE(fs::is_empty(volume.path())) << "the run wrote onto the disk beneath the mount point";
+    std::ifstream log(m_scratch.path() + "/home/.local/state/drovanta/runs.log");
+    const std::string logged((std::istreambuf_iterator<char>(log)), {});
+    EXPECT_NE(logged.find("\nEnded: the destination failed\n"), std::string::npos) << logged;
 }
 
 // --- the backup folder ---------------------------------------------------------

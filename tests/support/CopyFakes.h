@@ -59,8 +59,7 @@ private:
 
 class RecordingDisplay final : public backup::CopyDisplay {
 public:
-    RecordingDisplay() { backup::setCopyDisplay(this); }
-    ~RecordingDisplay() { backup::setCopyDisplay(nullptr); }
+    RecordingDisplay() = default;
     RecordingDisplay(const RecordingDisplay &) = delete;
     RecordingDisplay &operator=(const RecordingDisplay &) = delete;
 

@@ -99,6 +99,13 @@ bool LoopVolume::unmount()
     return !m_mounted;
 }
 
+bool LoopVolume::detach()
+{
+    if (m_mounted && run({"umount", "-l", m_mountPoint}) == 0)
+        m_mounted = false;
+    return !m_mounted;
+}
+
 LoopVolume::LoopVolume(Filesystem filesystem, int megabytes)
 {
     if (filesystem == Filesystem::Ext4) {

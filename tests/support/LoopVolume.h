@@ -31,6 +31,10 @@ public:
     // Unmounts the volume now (as a user pulling the drive would); its mount
     // point stays, an empty folder. False when the system refused.
     bool unmount();
+    // Unmounts the volume lazily, as a desktop does when a drive is pulled:
+    // gone from its mount point at once, while whoever holds a folder of it
+    // open goes on using it until letting go. False when the system refused.
+    bool detach();
     const std::string &error() const { return m_error; }
     // The mount point, without a trailing separator.
     const std::string &path() const { return m_mountPoint; }

@@ -1,16 +1,17 @@
 #include "CopyFakes.h"
 #include "UiFixture.h"
 
-#include "backup/Copier.h"
+#include "backup/BackupRun.h"
 #include "backup/RunReport.h"
 #include "backup/StopCopy.h"
 
 #include <QTemporaryDir>
 
 #include <fstream>
+#include <optional>
 
 namespace fs = std::filesystem;
-using drovanta::backup::Copy::FS_CopyXToY;
+using drovanta::backup::BackupRun;
 using drovanta::backup::RunReport;
 using drovanta::backup::StopCopy;
 
@@ -54,14 +55,20 @@ protected:
             labels.push_back(text.substr(text.find("at line ") + 8, 3));
         return labels;
     }
-    void run() { FS_CopyXToY(source.string(), target.string()); }
+    // The copier's part of a run: what FS_CopyXToY does for it.
+    void run()
+    {
+        backupRun.emplace(drovanta::backup::BackupRequest{source.string(), target.string()}, display, engine);
+        backupRun->copy();
+    }
+    RunReport &report() { return backupRun->report(); }
 
     QTemporaryDir m_temp;
     fs::path root, source, target;
     drovanta::testing::FakeServices fakes;
     drovanta::testing::FsCopyEngine engine;
     drovanta::testing::RecordingDisplay display;
-    RunReport report;
+    std::optional<BackupRun> backupRun;
 };
 
 } // namespace
@@ -82,7 +89,7 @@ TEST_F(CopierTest, CopiesFoldersFirstThenFilesWithProgressPerTopLevelItem)
     EXPECT_EQ(read(target / "notes.txt"), "notes");
     EXPECT_EQ(display.repaints, 8);
     EXPECT_TRUE(fakes.messageBoxes.shown.empty());
-    EXPECT_TRUE(report.allCopied());
+    EXPECT_TRUE(report().allCopied());
 }
 
 TEST_F(CopierTest, AnEmptySourceCreatesTheBackupFolderAndLeavesTheBarAlone)
@@ -157,7 +164,7 @@ TEST_F(CopierTest, ALinkAtTheBackupFoldersPlaceRefusesTheRunBeforeAnythingIsWrit
     const std::string message = "'" + target.string() +
         "' is not a folder made by a backup (it is a link). Remove or rename it and start again.";
     EXPECT_EQ(fakes.messageBoxes.texts(), std::vector<std::string>{message});
-    EXPECT_TRUE(report.refused());
+    EXPECT_TRUE(report().refused());
     EXPECT_TRUE(engine.calls.empty());
     EXPECT_TRUE(fs::is_empty(elsewhere));
     EXPECT_TRUE(fs::is_symlink(target));
@@ -186,7 +193,7 @@ TEST_F(CopierTest, ABackupFolderAnotherRunIsWritingToRefusesTheRun)
     EXPECT_EQ(fakes.messageBoxes.texts(),
               std::vector<std::string>{"Another backup is writing to " + target.string() +
                                        ". Wait until it has finished, then start again."});
-    EXPECT_TRUE(report.refused());
+    EXPECT_TRUE(report().refused());
     EXPECT_TRUE(engine.calls.empty());
 }
 
@@ -219,11 +226,11 @@ TEST_F(CopierTest, WhatTheEngineCouldNotCopyGoesIntoTheRunsReport)
     engine.canned[(source / "B").string()] = partial;
 
     run();
-    EXPECT_EQ(report.result().failures.size(), 1u);
-    EXPECT_FALSE(report.allCopied());
+    EXPECT_EQ(report().result().failures.size(), 1u);
+    EXPECT_FALSE(report().allCopied());
     EXPECT_EQ(display.values.size(), 4u);
-    EXPECT_NE(report.detailsText().find("b.txt: read: Input/output error"), std::string::npos);
-    EXPECT_EQ(report.closingText(),
+    EXPECT_NE(report().detailsText().find("b.txt: read: Input/output error"), std::string::npos);
+    EXPECT_EQ(report().closingText(),
               "Done.\n\n1 file or folder could not be copied. The details name each one and the reason.");
 }
 
@@ -239,10 +246,10 @@ TEST_F(CopierTest, NotesAndItemsNotCopiedByDesignReachTheClosingMessageWithoutMa
     engine.canned[(source / "B").string()] = more;
 
     run();
-    EXPECT_TRUE(report.allCopied());
-    EXPECT_EQ(report.closingText(), "Done.\n\nOwners and permissions could not be kept on this drive (exFAT): 1,234 "
+    EXPECT_TRUE(report().allCopied());
+    EXPECT_EQ(report().closingText(), "Done.\n\nOwners and permissions could not be kept on this drive (exFAT): 1,234 "
                                     "items.\n\n1 item is not copied by design; the details name it.");
-    EXPECT_EQ(report.detailsText(),
+    EXPECT_EQ(report().detailsText(),
               "Not copied by design:\n'/home' is another drive: choose it as a source to back it up\n");
 }
 
@@ -260,7 +267,7 @@ TEST_F(CopierTest, ADestinationThatFailsStopsTheRunBeforeTheNextItem)
     run();
     EXPECT_EQ(engine.calls.size(), 1u);
     EXPECT_FALSE(fs::exists(target / "notes.txt"));
-    EXPECT_TRUE(report.destinationFailed());
-    EXPECT_NE(report.closingText().find("the destination failed: No space left on device"), std::string::npos);
-    EXPECT_EQ(report.closingText().rfind("Done.", 0), 0u);
+    EXPECT_TRUE(report().destinationFailed());
+    EXPECT_NE(report().closingText().find("the destination failed: No space left on device"), std::string::npos);
+    EXPECT_EQ(report().closingText().rfind("Done.", 0), 0u);
 }

@@ -4,6 +4,7 @@
 #include "UiFixture.h"
 #include "CopyFakes.h"
 
+#include "backup/BackupRun.h"
 #include "backup/Copier.h"
 #include "backup/RunReport.h"
 
@@ -21,6 +22,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <optional>
 #include <random>
 
 namespace fs = std::filesystem;
@@ -180,7 +182,15 @@ struct RealCopier {
     drovanta::testing::FakeServices fakes;
     drovanta::engine::NativeCopyEngine engine;
     drovanta::testing::RecordingDisplay display;
-    drovanta::backup::RunReport report;
+    std::optional<drovanta::backup::BackupRun> run;
+
+    // The copier's part of a run from `from` into `backup`.
+    drovanta::backup::RunReport &copy(const fs::path &from, const fs::path &backup)
+    {
+        run.emplace(drovanta::backup::BackupRequest{from.string(), backup.string()}, display, engine);
+        run->copy();
+        return run->report();
+    }
 };
 
 } // namespace
@@ -202,11 +212,11 @@ TEST(RealEngineFullDisk, ADestinationThatFillsUpStopsTheBackupAndLeavesNoDifferi
     writeRandomFile(from / "notes.txt", 100, random);
 
     const fs::path backup = fs::path(destination.path()) / "Backup 08-31-2021";
-    drovanta::backup::Copy::FS_CopyXToY(from.string(), backup.string());
+    const auto &report = copier.copy(from, backup);
 
-    EXPECT_TRUE(copier.report.destinationFailed());
-    EXPECT_NE(copier.report.closingText().find("the destination failed: No space left on device"), std::string::npos)
-        << copier.report.closingText();
+    EXPECT_TRUE(report.destinationFailed());
+    EXPECT_NE(report.closingText().find("the destination failed: No space left on device"), std::string::npos)
+        << report.closingText();
     EXPECT_LT(copier.display.values.size(), 5u) << "the run went on after the destination failed";
     for (const auto &entry : fs::recursive_directory_iterator(backup)) {
         if (!entry.is_regular_file())
@@ -231,10 +241,10 @@ TEST(RealEngineMountPoints, AFolderAtTheRootOnWhichAnotherFilesystemIsMountedIsK
     RealCopier copier;
 
     const fs::path backup = fs::path(targetFolder.path().toStdString()) / "Backup";
-    drovanta::backup::Copy::FS_CopyXToY(driveRoot.string(), backup.string());
+    const auto &report = copier.copy(driveRoot, backup);
 
     EXPECT_TRUE(fs::is_directory(backup / "Inner"));
     EXPECT_TRUE(fs::is_empty(backup / "Inner"));
     EXPECT_TRUE(fs::is_regular_file(backup / "volume.img"));
-    EXPECT_TRUE(copier.report.allCopied()) << copier.report.detailsText();
+    EXPECT_TRUE(report.allCopied()) << report.detailsText();
 }

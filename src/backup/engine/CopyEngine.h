@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -140,6 +141,36 @@ protected:
 // A sink that ignores everything (tests, callers that need no progress).
 class NoProgress final : public ProgressSink {};
 
+// Where one backup run writes: the destination root as the caller named it,
+// the backup folder directly in it (made and locked by the caller before the
+// run begins), and the latest earlier backup folder there whose unchanged
+// files the run shares (empty: none, a full copy).
+struct RunPlaces {
+    std::string targetRoot;
+    std::string backupFolder;
+    std::string previousFolder;
+};
+
+// The engine's side of one backup run: what every item of the run shares.
+// The backup folder is opened once when the run begins and every item is
+// created beneath that folder, never found again by path: a drive pulled or
+// replaced mid-run fails the destination instead of letting a path lead
+// onto whatever lies under the mount point. Files with several names stay
+// one file across all items of the run, and the destination is probed once.
+// Each call's `params.target` must lie in the backup folder; its
+// `targetRoot` and `previousTarget` are the run's, whatever they say.
+class CopyRun {
+public:
+    virtual ~CopyRun() = default;
+    [[nodiscard]] virtual Result copyTree(const Params &params, ProgressSink &progress,
+                                          const std::atomic<bool> &stop) = 0;
+    [[nodiscard]] virtual Result copyFile(const Params &params, ProgressSink &progress,
+                                          const std::atomic<bool> &stop) = 0;
+    // Writes everything cached for the backup folder's filesystem to the
+    // device; a failure (or a folder that is gone) is the destination's.
+    [[nodiscard]] virtual Result sync() = 0;
+};
+
 // The engine as its callers hold it, so that tests can put a fake in its place.
 // Both operations never print and never show anything; every failure is in
 // the Result. `stop` is checked between files: once it is true no new file is
@@ -150,6 +181,10 @@ public:
                                           const std::atomic<bool> &stop) = 0;
     [[nodiscard]] virtual Result copyFile(const Params &params, ProgressSink &progress,
                                           const std::atomic<bool> &stop) = 0;
+    // Begins a backup run into `places`. By default each call of the run is
+    // one of the calls above, by path; an engine with state of its own per
+    // run gives its own.
+    [[nodiscard]] virtual std::unique_ptr<CopyRun> beginRun(const RunPlaces &places);
 
 protected:
     ~CopyEngine() = default;
@@ -162,6 +197,9 @@ public:
                                   const std::atomic<bool> &stop) override;
     [[nodiscard]] Result copyFile(const Params &params, ProgressSink &progress,
                                   const std::atomic<bool> &stop) override;
+#ifndef _WIN32
+    [[nodiscard]] std::unique_ptr<CopyRun> beginRun(const RunPlaces &places) override;
+#endif
 };
 
 // Writes everything cached for the filesystem that holds `path` to the device

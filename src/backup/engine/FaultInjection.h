@@ -38,6 +38,11 @@ struct Faults {
     // everything inside is written and the folder's owner, mode and times
     // are set; a non-zero errno makes that step fail with it.
     std::function<int(const std::string &targetPath)> folderMetadataError;
+    // POSIX engine: counts every listing of a folder of the copy (the sweep
+    // of an interrupted run's leftovers, the check for names that differ only
+    // in case), so that a test can tell that a run lists each folder a
+    // bounded number of times.
+    std::atomic<std::uint64_t> targetListings{0};
 };
 
 // The code the engine reports for the planted errno value: the value itself

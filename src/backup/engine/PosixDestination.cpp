@@ -14,11 +14,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <cwctype>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 
 #ifndef FS_CASEFOLD_FL
@@ -178,54 +176,8 @@ bool keeps(int fd, mode_t mode)
     return ::fchmod(fd, mode) == 0 && ::fstat(fd, &info) == 0 && (info.st_mode & 07777) == mode;
 }
 
-// One mount of a filesystem: its device and the mount's id, which the
-// system never gives to another mount while it runs (a device number is
-// given again to the next volume mounted after this one is unmounted).
-struct MountKey {
-    dev_t device = 0;
-    std::uint64_t mount = 0;
-    bool asRoot = false;
-    bool operator==(const MountKey &) const = default;
-};
-
-// Whether the mount of folder `fd` can be told apart from every other:
-// false on systems older than Linux 6.8, whose mount ids are reused.
-bool mountKeyOf(int fd, bool asRoot, MountKey &key)
-{
-    struct statx info {};
-    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID_UNIQUE, &info) != 0
-        || (info.stx_mask & STATX_MNT_ID_UNIQUE) == 0)
-        return false;
-    key.device = makedev(info.stx_dev_major, info.stx_dev_minor);
-    key.mount = info.stx_mnt_id;
-    key.asRoot = asRoot;
-    return true;
-}
-
-// The last probe's findings. A backup runs the engine once per item of a
-// drive's root, into the same destination: probing once per mount spares
-// each of those runs a file created and removed and the mount table read.
-// Kept for a short while only: a filesystem can be remounted with other
-// options under the same mount (read-only, owners mapped).
-struct ProbeCache {
-    std::mutex mutex;
-    bool valid = false;
-    MountKey key;
-    std::chrono::steady_clock::time_point taken;
-    Destination found;
-};
-
-ProbeCache &probeCache()
-{
-    static ProbeCache cache;
-    return cache;
-}
-
-constexpr auto probeKeptFor = std::chrono::seconds(60);
-
-// What the filesystem of folder `targetFd` keeps; `complete` when the probe
-// file could be made, so every finding is the filesystem's.
-Destination probeFilesystem(int targetFd, bool asRoot, bool &complete)
+// What the filesystem of folder `targetFd` keeps.
+Destination probeFilesystem(int targetFd, bool asRoot)
 {
     Destination destination;
     struct statfs info {};
@@ -238,7 +190,6 @@ Destination probeFilesystem(int targetFd, bool asRoot, bool &complete)
     UniqueFd probe(::openat(targetFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!probe.valid())
         return destination; // the copy itself will say what is wrong
-    complete = true;
     struct stat same {};
     destination.foldsCase = ::fstatat(targetFd, upperAscii(name).c_str(), &same, AT_SYMLINK_NOFOLLOW) == 0
         || folderFoldsCase(destination, targetFd);
@@ -262,34 +213,7 @@ Destination probeFilesystem(int targetFd, bool asRoot, bool &complete)
 
 Destination probeDestination(int targetFd, bool asRoot)
 {
-    MountKey key;
-    const bool keyed = mountKeyOf(targetFd, asRoot, key);
-    ProbeCache &cache = probeCache();
-    Destination destination;
-    bool cached = false;
-    if (keyed) {
-        std::lock_guard lock(cache.mutex);
-        if (cache.valid && cache.key == key && std::chrono::steady_clock::now() - cache.taken < probeKeptFor) {
-            destination = cache.found;
-            cached = true;
-        }
-    }
-    if (!cached) {
-        bool complete = false;
-        destination = probeFilesystem(targetFd, asRoot, complete);
-        // A folder that folds case on its own (casefold flag) says nothing
-        // of the rest of its filesystem; neither does a probe that could not
-        // create its file.
-        if (keyed && complete && !folderFoldsCase(destination, targetFd)) {
-            std::lock_guard lock(cache.mutex);
-            cache.valid = true;
-            cache.key = key;
-            cache.taken = std::chrono::steady_clock::now();
-            cache.found = destination;
-        }
-    } else {
-        destination.foldsCase = destination.foldsCase || folderFoldsCase(destination, targetFd);
-    }
+    Destination destination = probeFilesystem(targetFd, asRoot);
     // The folder's own: new items inherit its default access control list.
     destination.inheritsAcls = ::fgetxattr(targetFd, "system.posix_acl_default", nullptr, 0) > 0;
     return destination;

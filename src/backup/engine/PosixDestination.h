@@ -26,10 +26,8 @@ struct Destination {
 };
 
 // Learns the above for the folder `targetFd` (a file is created and removed
-// there). `asRoot` says whether owners can be set at all. What a probe learnt
-// of a filesystem serves later calls on the same mount for a minute, where
-// the system tells mounts apart for good (Linux 6.8 on); the target folder's
-// own case folding and default access control list are read each time.
+// there). `asRoot` says whether owners can be set at all. A backup run probes
+// its backup folder once and serves every item from what it learnt.
 [[nodiscard]] Destination probeDestination(int targetFd, bool asRoot);
 
 // Whether the folder `fd` on such a destination folds case, as an ext4

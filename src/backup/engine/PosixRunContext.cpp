@@ -38,9 +38,10 @@ int readUmask()
 
 } // namespace
 
-RunContext::RunContext(const Params &params_, ProgressSink &progress_, const std::atomic<bool> &stop)
+RunContext::RunContext(const Params &params_, ProgressSink &progress_, const std::atomic<bool> &stop,
+                       HardLinks &hardLinks_, std::function<bool()> destinationGone_)
     : params(params_), progress(progress_), asRoot(::geteuid() == 0), uid(::geteuid()), gid(::getegid()),
-      umask(readUmask()), m_stop(stop)
+      umask(readUmask()), hardLinks(hardLinks_), destinationGone(std::move(destinationGone_)), m_stop(stop)
 {
 }
 
@@ -210,6 +211,8 @@ Error applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const str
 
 void removeLeftovers(int targetFd, int sourceFd)
 {
+    if (faults::Faults *planted = faults::active())
+        planted->targetListings.fetch_add(1, std::memory_order_relaxed);
     const Outcome<UniqueDir> listing = openListing(targetFd);
     if (listing.failed())
         return;

@@ -13,6 +13,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,7 +24,12 @@ namespace drovanta::engine::posix {
 // What every thread of one copy run shares.
 class RunContext final {
 public:
-    RunContext(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop);
+    // `hardLinks` holds the files with several names seen so far: the
+    // call's own, or its backup run's across every item of the run.
+    // `destinationGone`, when given, tells whether the backup folder the run
+    // holds open is no longer the one its path names (a drive pulled).
+    RunContext(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop, HardLinks &hardLinks,
+               std::function<bool()> destinationGone = {});
 
     const Params &params;
     ProgressSink &progress;
@@ -41,7 +47,8 @@ public:
     // with the earlier backup, and the result says so.
     std::atomic<bool> sharingRefused{false};
     Destination destination; // learnt once the target folder is open
-    HardLinks hardLinks;
+    HardLinks &hardLinks;
+    const std::function<bool()> destinationGone;
 
     // No new item should be started: stop raised or destination failed.
     [[nodiscard]] bool cutShort() const

@@ -1,12 +1,15 @@
 #include "backup/engine/PosixTreeCopy.h"
 
+#include "backup/engine/FaultInjection.h"
 #include "backup/engine/JobQueue.h"
+#include "backup/engine/PosixCopyRun.h"
 #include "backup/engine/PosixItemCopy.h"
 #include "backup/engine/PosixRunContext.h"
 #include "backup/engine/RunStart.h"
 #include "backup/engine/SystemItems.h"
 
 #include <fcntl.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -199,6 +202,7 @@ private:
                 m_walkResult.stopped = m_walkResult.stopped || m_run.stopRequested();
                 break;
             }
+            checkDestination();
             std::string name;
             unsigned char type = DT_UNKNOWN;
             if (!nextEntry(name, type)) {
@@ -239,6 +243,21 @@ private:
                 finish(*level->folder, m_walkResult);
         }
         m_levels.clear();
+    }
+
+    // Fails the destination once the backup folder is no longer where the
+    // run found it (a drive pulled mid-run); looked at about twice a second.
+    void checkDestination()
+    {
+        if (!m_run.destinationGone || ++m_sinceCheck < 256)
+            return;
+        m_sinceCheck = 0;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_lastCheck < std::chrono::milliseconds(500))
+            return;
+        m_lastCheck = now;
+        if (m_run.destinationGone())
+            m_run.failDestination(m_levels.back().folder->targetPath(), {ENODEV, "write"});
     }
 
     void queue(Job job)
@@ -513,6 +532,8 @@ private:
     std::vector<Level> m_levels;
     std::size_t m_open = 0;
     std::size_t m_lowestOpen = 1;
+    unsigned m_sinceCheck = 0;
+    std::chrono::steady_clock::time_point m_lastCheck = std::chrono::steady_clock::now();
 };
 
 // Where an item named by a path lies: the folder that holds it, opened
@@ -549,6 +570,45 @@ Error openPlace(const std::string &root, const std::string &path, Place &place)
     return {};
 }
 
+// Where target `path` of a backup run lies, reached beneath the backup
+// folder the run holds open. Fails as "open folder".
+Error openPlaceInRun(RunShared &shared, const std::string &path, Place &place)
+{
+    BeneathRoot split;
+    if (const Error error = splitAtRoot(shared.backupPath(), path, split))
+        return error;
+    UniqueFd top(::fcntl(shared.backupFolder(), F_DUPFD_CLOEXEC, 0));
+    if (!top.valid())
+        return lastError("open folder");
+    if (split.below.empty()) {
+        place.self = std::move(top);
+        return {};
+    }
+    place.name = split.below.back();
+    if (split.below.size() == 1) {
+        place.parent = std::move(top);
+        return {};
+    }
+    Opened parent = openBeneath(top.get(), std::span(split.below).first(split.below.size() - 1));
+    if (parent.failed())
+        return parent.error;
+    place.parent = std::move(parent.value);
+    return {};
+}
+
+// The same item as target `path` in a backup run's earlier backup; invalid
+// when there is none to share with.
+UniqueFd openPreviousInRun(const RunShared &shared, const std::string &path)
+{
+    BeneathRoot split;
+    if (shared.previousFolder() < 0 || splitAtRoot(shared.backupPath(), path, split))
+        return {};
+    if (split.below.empty())
+        return UniqueFd(::fcntl(shared.previousFolder(), F_DUPFD_CLOEXEC, 0));
+    Opened previous = openBeneath(shared.previousFolder(), split.below);
+    return previous.failed() ? UniqueFd() : std::move(previous.value);
+}
+
 // The earlier backup's folder named by `params.previousTarget`, opened
 // beneath the target root without following a link; invalid when there is
 // none to share with.
@@ -576,6 +636,31 @@ void failSource(Result &result, const std::string &path, Error error)
     result.failures.push_back({path, error.operation, errorText(error.code), error.code});
 }
 
+// Whether a backup run can go on writing: its backup folder was opened and
+// is still the one its path names. Else the destination has failed.
+bool runUsable(const RunShared *shared, Result &result)
+{
+    if (shared == nullptr)
+        return true;
+    if (shared->openError()) {
+        failDestination(result, shared->backupPath(), shared->openError());
+        return false;
+    }
+    if (shared->gone()) {
+        failDestination(result, shared->backupPath(), {ENODEV, "write"});
+        return false;
+    }
+    return true;
+}
+
+// Checks of a backup run's calls whether the backup folder is still there.
+std::function<bool()> goneCheck(const RunShared *shared)
+{
+    if (shared == nullptr)
+        return {};
+    return [shared] { return shared->gone(); };
+}
+
 // Runs of the engine copy one item of a drive's root each, into the same
 // backup folder. On a destination that folds case, an item whose name
 // differs only in case from one already in that folder (`folderFd`) would
@@ -584,6 +669,8 @@ bool clashesIn(RunContext &run, int folderFd, const std::string &name, const std
 {
     if (!run.destination.foldsCase)
         return false;
+    if (faults::Faults *planted = faults::active())
+        planted->targetListings.fetch_add(1, std::memory_order_relaxed);
     const Outcome<UniqueDir> listing = openListing(folderFd);
     if (listing.failed())
         return false;
@@ -602,15 +689,16 @@ bool clashesIn(RunContext &run, int folderFd, const std::string &name, const std
 
 } // namespace
 
-Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop)
+Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop, RunShared *shared)
 {
     Result result;
     const std::string source = normalized(params.source);
     const std::string target = normalized(params.target);
-    if (endsBeforeStart(params, source, baseName(source), stop, result))
+    if (endsBeforeStart(params, source, baseName(source), stop, result) || !runUsable(shared, result))
         return result;
     raiseDescriptorLimit();
-    RunContext run(params, progress, stop);
+    HardLinks ownLinks;
+    RunContext run(params, progress, stop, shared != nullptr ? shared->hardLinks : ownLinks, goneCheck(shared));
 
     // The source as it is now: a folder that has become a link is copied as
     // a link, one that has gone is reported; nothing outside it is read.
@@ -644,10 +732,14 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     }
 
     Place to;
-    if (const Error error = openPlace(params.targetRoot, target, to)) {
+    if (const Error error = shared != nullptr ? openPlaceInRun(*shared, target, to)
+                                              : openPlace(params.targetRoot, target, to)) {
         failDestination(result, target, error);
         return result;
     }
+    // Directly in a run's backup folder: the run knows that folder's names.
+    const bool inBackupFolder
+        = shared != nullptr && !to.name.empty() && normalized(parentOf(target)) == shared->backupPath();
     if (isLink) {
         if (to.name.empty()) {
             failSource(result, source, {EEXIST, "copy"});
@@ -704,9 +796,20 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
             run.fail(result, target, error, true);
     }
     run.granularityNs = std::max(timeGranularityNs(sourceFd.get()), timeGranularityNs(targetFd.get()));
-    run.destination = probeDestination(targetFd.get(), run.asRoot);
-    if (!to.name.empty() && clashesIn(run, to.parent.get(), to.name, target, result))
+    if (shared != nullptr) {
+        run.destination = shared->destination(run.asRoot);
+        run.destination.inheritsAcls = ::fgetxattr(targetFd.get(), "system.posix_acl_default", nullptr, 0) > 0;
+    } else {
+        run.destination = probeDestination(targetFd.get(), run.asRoot);
+    }
+    if (inBackupFolder) {
+        if (run.destination.foldsCase && shared->clashesInBackupFolder(to.name)) {
+            run.failWithReason(result, target, {EEXIST, "copy"}, caseClashReason);
+            return result;
+        }
+    } else if (!to.name.empty() && clashesIn(run, to.parent.get(), to.name, target, result)) {
         return result;
+    }
     Outcome<UniqueDir> listing = streamOn(std::move(sourceFd), "open folder");
     if (listing.failed()) {
         failSource(result, source, listing.error);
@@ -716,22 +819,23 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
 
     auto root = std::make_shared<Folder>(run, std::move(listing.value), std::move(targetFd),
                                          std::make_shared<FolderPath>(source, target), sourceInfo, fresh);
-    root->setPrevious(openPrevious(params));
+    root->setPrevious(shared != nullptr ? openPreviousInRun(*shared, target) : openPrevious(params));
     TreeCopy copy(run, targetInfo);
     result.merge(copy.run(std::move(root)));
     run.collect(result);
     return result;
 }
 
-Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop)
+Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop, RunShared *shared)
 {
     Result result;
     const std::string source = normalized(params.source);
     const std::string target = normalized(params.target);
     const std::string name = baseName(source);
-    if (endsBeforeStart(params, source, name, stop, result))
+    if (endsBeforeStart(params, source, name, stop, result) || !runUsable(shared, result))
         return result;
-    RunContext run(params, progress, stop);
+    HardLinks ownLinks;
+    RunContext run(params, progress, stop, shared != nullptr ? shared->hardLinks : ownLinks, goneCheck(shared));
 
     Place from;
     if (const Error error = openPlace(params.sourceRoot, source, from)) {
@@ -754,10 +858,12 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     // The target is the backup folder itself: made when missing, never
     // replaced, never followed.
     Place to;
-    if (const Error error = openPlace(params.targetRoot, target, to)) {
+    if (const Error error = shared != nullptr ? openPlaceInRun(*shared, target, to)
+                                              : openPlace(params.targetRoot, target, to)) {
         failDestination(result, target, error);
         return result;
     }
+    const bool inBackupFolder = shared != nullptr && to.name.empty();
     bool fresh = false;
     UniqueFd targetFd = std::move(to.self);
     if (!to.name.empty()) {
@@ -779,19 +885,33 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
         }
         targetFd = std::move(fd);
     }
-    if (!fresh)
+    // A run's backup folder is swept once, not once per file in it.
+    if (!fresh && (!inBackupFolder || shared->takeLeftoverSweep()))
         removeLeftovers(targetFd.get(), from.parent.get());
     run.granularityNs = std::max(timeGranularityNs(from.parent.get()), timeGranularityNs(targetFd.get()));
-    run.destination = probeDestination(targetFd.get(), run.asRoot);
-    if (clashesIn(run, targetFd.get(), name, joinPath(target, name), result))
-        return result;
+    if (inBackupFolder) {
+        run.destination = shared->destination(run.asRoot);
+        if (run.destination.foldsCase && shared->clashesInBackupFolder(name)) {
+            run.failWithReason(result, joinPath(target, name), {EEXIST, "copy"}, caseClashReason);
+            return result;
+        }
+    } else {
+        if (shared != nullptr) {
+            run.destination = shared->destination(run.asRoot);
+            run.destination.inheritsAcls = ::fgetxattr(targetFd.get(), "system.posix_acl_default", nullptr, 0) > 0;
+        } else {
+            run.destination = probeDestination(targetFd.get(), run.asRoot);
+        }
+        if (clashesIn(run, targetFd.get(), name, joinPath(target, name), result))
+            return result;
+    }
     {
         struct stat parentInfo {};
         (void)::fstat(from.parent.get(), &parentInfo);
         // One item is copied: the folders that hold it are not completed.
         Folder folder(run, std::move(from.parent), std::move(targetFd),
                       std::make_shared<FolderPath>(parentOf(source), target), parentInfo, fresh);
-        folder.setPrevious(openPrevious(params));
+        folder.setPrevious(shared != nullptr ? openPreviousInRun(*shared, target) : openPrevious(params));
         copyItem(run, folder, name, DT_UNKNOWN, result);
     }
     run.collect(result);
