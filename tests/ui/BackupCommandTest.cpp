@@ -125,6 +125,20 @@ TEST_F(BackupCommandTest, ARunCopiesTheSourceIntoTheDatedFolderAndEndsWithDone)
     EXPECT_EQ(form->ProgressBar1->text(), QStringLiteral("Progress Bar"));
 }
 
+TEST_F(BackupCommandTest, ACleanRunThatLeftOutOnlyTheSystemsOwnItemsClosesWithThePlainDone)
+{
+    loadDrives(50, 1000);
+    drovanta::engine::Result bookkeeping;
+    bookkeeping.skipped.push_back({(source / "lost+found").string(), drovanta::engine::SkipReason::SystemItem});
+    engine.canned[(source / "A").string()] = bookkeeping;
+
+    form->PushButton1_Click();
+
+    ASSERT_EQ(fakes.messageBoxes.shown.size(), 1u);
+    EXPECT_EQ(fakes.messageBoxes.shown[0].text, "Done.");
+    EXPECT_EQ(fakes.messageBoxes.shown[0].details, "");
+}
+
 TEST_F(BackupCommandTest, TheSameDriveOnBothSidesIsRefusedWithoutTouchingPointerOrBar)
 {
     loadDrives(50, 1000);
@@ -138,6 +152,11 @@ TEST_F(BackupCommandTest, TheSameDriveOnBothSidesIsRefusedWithoutTouchingPointer
     EXPECT_EQ(form->MousePointer(), DefaultPointer);
     EXPECT_TRUE(engine.calls.empty());
     EXPECT_FALSE(fs::exists(backupFolder));
+    std::ifstream log(qEnvironmentVariable("XDG_STATE_HOME").toStdString() + "/drovanta/runs.log");
+    const std::string logged((std::istreambuf_iterator<char>(log)), {});
+    const std::string entry = logged.substr(logged.rfind("Backup from "));
+    EXPECT_NE(entry.find("\nEnded: refused: Source must not be the same as destination.\n"), std::string::npos)
+        << entry;
 }
 
 TEST_F(BackupCommandTest, FreeSpaceEqualToTheUsedBytesIsEnoughAndOneByteLessIsNot)
