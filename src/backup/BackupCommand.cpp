@@ -87,23 +87,45 @@ void StartBackup(const drives::DrivePanel &sourcePanel, const drives::DrivePanel
     }
     bool tooLittleRoom = false;
     std::uint64_t sourceBytes = 0;
+    double free = 0;
     if (!on.run(106, [&] {
-            const double free = freeSpaceField(drives::recordField(destination, 2));
+            free = freeSpaceField(drives::recordField(destination, 2));
             sourceBytes = roomNeededForDrive(drives::recordField(source, 0));
             tooLittleRoom = free < static_cast<double>(sourceBytes);
-            // Files unchanged since an earlier backup on the destination
-            // take no room: only what must be written has to fit.
-            if (tooLittleRoom) {
+        }))
+        return;
+    // Files unchanged since an earlier backup on the destination take no
+    // room: only what must be written has to fit. Measuring that walks the
+    // source and the earlier backup, so the window waits for it as for a
+    // copy, with the hourglass and without freezing; Stop ends the press
+    // with nothing written.
+    if (tooLittleRoom) {
+        bool stopped = false;
+        if (!on.run(138, [&] {
                 const std::string backupFolder = drives::backupFolderPath(drives::recordField(destination, 0),
                                                                           platform::services().clock->today());
                 const std::string sourceRoot = drives::rootPath(drives::recordField(source, 0));
-                if (const auto toWrite = roomNeededWithEarlierBackup(sourceRoot, backupFolder)) {
+                struct Busy {
+                    BackupWindow &window;
+                    explicit Busy(BackupWindow &shown) : window(shown) { window.showBusy(true); }
+                    ~Busy() { window.showBusy(false); }
+                } busy(window);
+                StopCopy = false;
+                std::optional<std::uint64_t> toWrite;
+                (void)copyDisplay().wait([&] {
+                    toWrite = roomNeededWithEarlierBackup(sourceRoot, backupFolder);
+                    return engine::Result{};
+                });
+                stopped = StopCopy.load();
+                if (toWrite) {
                     sourceBytes = *toWrite;
                     tooLittleRoom = free < static_cast<double>(sourceBytes);
                 }
-            }
-        }))
-        return;
+            }))
+            return;
+        if (stopped)
+            return;
+    }
     if (tooLittleRoom) {
         on.run(128, [&] {
             refuse(sourcePanel, destinationPanel,

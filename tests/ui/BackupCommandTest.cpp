@@ -212,6 +212,49 @@ TEST_F(BackupCommandTest, AnEarlierBackupLeavesRoomForWhatMustBeWrittenAndOneByt
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(changed), {}), "alpha, changed");
 }
 
+TEST_F(BackupCommandTest, TheWindowAnswersWhileTheRoomCheckMeasuresWhatMustBeWritten)
+{
+    // Measuring walks the source and the earlier backup: here it takes a while.
+    class SlowFolderFacts final : public drovanta::platform::FolderFacts {
+    public:
+        std::uint64_t bytesToWrite(const std::string &source, const std::string &earlier,
+                                   const std::string &folder) const override
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(800));
+            return real.bytesToWrite(source, earlier, folder);
+        }
+        std::string canonicalFolder(const std::string &path) const override { return real.canonicalFolder(path); }
+        bool isFilesystemRoot(const std::string &folder) const override { return real.isFilesystemRoot(folder); }
+        bool backupReaches(const std::string &source, const std::string &folder) const override
+        {
+            return real.backupReaches(source, folder);
+        }
+        std::uint64_t contentBytes(const std::string &folder) const override { return real.contentBytes(folder); }
+        std::uint64_t availableBytes(const std::string &path) const override { return real.availableBytes(path); }
+        std::uint64_t usedBytes(const std::string &path) const override { return real.usedBytes(path); }
+        drovanta::platform::StdFolderFacts real;
+    } folders;
+    drovanta::platform::services().folders = &folders;
+    fs::create_directories(destination / "Backup 08-30-2021");
+    loadDrives(5'000'000, 100'000);
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, sinceTick.restart());
+    });
+    ticker.start(10);
+    sinceTick.start();
+    std::vector<int> pointersWhileMeasuring;
+    QTimer::singleShot(400, [&] { pointersWhileMeasuring.push_back(form->MousePointer()); });
+
+    form->PushButton1_Click();
+
+    EXPECT_LT(longestGap, 100) << "the window froze while the room check measured";
+    EXPECT_EQ(pointersWhileMeasuring, std::vector<int>{Hourglass});
+    EXPECT_EQ(fakes.messageBoxes.texts(), std::vector<std::string>{"Done."});
+}
+
 struct FailedCheck {
     const char *name;
     void (*cause)(BackupCommandTest &);
