@@ -22,6 +22,7 @@
 #include <chrono>
 #include <fstream>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <thread>
 
@@ -198,6 +199,11 @@ struct FailedCheck {
     void (*cause)(BackupCommandTest &);
     const char *label;
 };
+
+void PrintTo(const FailedCheck &check, std::ostream *out)
+{
+    *out << check.name << ", box at label " << check.label;
+}
 
 class FailedCheckTest : public BackupCommandTest, public ::testing::WithParamInterface<FailedCheck> {};
 
