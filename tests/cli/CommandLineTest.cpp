@@ -429,7 +429,7 @@ TEST_F(CommandLine, ListShowsTheRootDriveWithItsRootAndFreeBytesSeparatedByTabs)
 TEST_F(CommandLine, AnInterruptMidRunEndsWith130AndLeavesOnlyWholeFilesUnderRealNames)
 {
     constexpr int folders = 24;
-    constexpr int filesPerFolder = 250;
+    constexpr int filesPerFolder = 100;
     for (int f = 0; f < folders; ++f) {
         const std::string folder = m_source + "/folder" + std::to_string(f);
         fs::create_directory(folder);
