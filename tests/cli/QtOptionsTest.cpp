@@ -11,6 +11,7 @@ namespace drovanta::app {
 namespace {
 
 struct Start {
+    const char *name;
     std::vector<std::string> arguments;
     bool opensWindow;
 };
@@ -33,19 +34,21 @@ TEST_P(QtOptions, OnlyQtsStandardOptionsWithTheirValuesOpenTheWindow)
 }
 
 INSTANTIATE_TEST_SUITE_P(Starts, QtOptions, ::testing::Values(
-    Start{{}, true},
-    Start{{"-style", "Fusion"}, true},
-    Start{{"--style", "Fusion"}, true},
-    Start{{"-style=Fusion"}, true},
-    Start{{"-session", "10d2c3a8f0000170_1"}, true},
-    Start{{"-platform", "offscreen", "-reverse", "-display", ":0", "-qwindowgeometry", "640x480"}, true},
-    Start{{"--list"}, false},
-    Start{{"--help-all"}, false},
-    Start{{"-v"}, false},
-    Start{{"-style", "Fusion", "--backup", "/a", "/b"}, false},
-    Start{{"/media/a", "/media/b"}, false},
-    Start{{"--frobnicate"}, false},
-    Start{{"-style"}, false}));
+    Start{"NoArguments", {}, true},
+    Start{"StyleWithItsValue", {"-style", "Fusion"}, true},
+    Start{"StyleWithTwoDashes", {"--style", "Fusion"}, true},
+    Start{"StyleWithAnEqualsSign", {"-style=Fusion"}, true},
+    Start{"Session", {"-session", "10d2c3a8f0000170_1"}, true},
+    Start{"SeveralQtOptions",
+          {"-platform", "offscreen", "-reverse", "-display", ":0", "-qwindowgeometry", "640x480"}, true},
+    Start{"List", {"--list"}, false},
+    Start{"HelpAll", {"--help-all"}, false},
+    Start{"Version", {"-v"}, false},
+    Start{"StyleAndBackup", {"-style", "Fusion", "--backup", "/a", "/b"}, false},
+    Start{"TwoPaths", {"/media/a", "/media/b"}, false},
+    Start{"UnknownOption", {"--frobnicate"}, false},
+    Start{"StyleWithoutItsValue", {"-style"}, false}),
+    [](const ::testing::TestParamInfo<Start> &info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace drovanta::app

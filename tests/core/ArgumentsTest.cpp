@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -11,9 +12,17 @@ using drovanta::app::parseArguments;
 namespace {
 
 struct Case {
+    const char *name;
     std::vector<std::string> given;
     std::string problem; // empty: accepted
 };
+
+void PrintTo(const Case &parsing, std::ostream *out)
+{
+    for (const std::string &argument : parsing.given)
+        *out << argument << ' ';
+    *out << "-> " << (parsing.problem.empty() ? "accepted" : parsing.problem);
+}
 
 class ArgumentParsing : public ::testing::TestWithParam<Case> {};
 
@@ -40,7 +49,8 @@ TEST_P(ArgumentParsing, RefusesWhatItDoesNotKnow)
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, ArgumentParsing,
-                         ::testing::Values(Case{{"--bogus"}, "Unknown option 'bogus'."},
-                                           Case{{"-x"}, "Unknown option 'x'."},
-                                           Case{{"--list=now"}, "Unexpected value after '--list'."},
-                                           Case{{"-?"}, ""}));
+                         ::testing::Values(Case{"UnknownLongOption", {"--bogus"}, "Unknown option 'bogus'."},
+                                           Case{"UnknownShortOption", {"-x"}, "Unknown option 'x'."},
+                                           Case{"ValueAfterList", {"--list=now"}, "Unexpected value after '--list'."},
+                                           Case{"QuestionMarkForHelp", {"-?"}, ""}),
+                         [](const ::testing::TestParamInfo<Case> &info) { return std::string(info.param.name); });

@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <ostream>
+#include <string>
 
 using namespace drovanta::engine;
 using namespace drovanta::engine::testing;
@@ -32,6 +34,16 @@ struct TreeCase {
     unsigned seed;
     unsigned workers;
 };
+
+std::string caseName(const TreeCase &tree)
+{
+    return "Seed" + std::to_string(tree.seed) + "Workers" + std::to_string(tree.workers);
+}
+
+void PrintTo(const TreeCase &tree, std::ostream *out)
+{
+    *out << caseName(tree);
+}
 
 class RandomTreeCopy : public CopyTree, public ::testing::WithParamInterface<TreeCase> {};
 
@@ -61,7 +73,8 @@ TEST_P(RandomTreeCopy, CopiesEveryFileLinkAndFolderByteForByteWithTimesAndPermis
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, RandomTreeCopy,
-                         ::testing::Values(TreeCase{1, 4}, TreeCase{2, 1}, TreeCase{3, 8}, TreeCase{4, 2}));
+                         ::testing::Values(TreeCase{1, 4}, TreeCase{2, 1}, TreeCase{3, 8}, TreeCase{4, 2}),
+                         [](const ::testing::TestParamInfo<TreeCase> &info) { return caseName(info.param); });
 
 TEST_F(CopyTree, SkipsTheSystemsBookkeepingFoldersOnlyAtTheDriveRoot)
 {

@@ -16,9 +16,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <random>
+#include <string>
 #include <thread>
 
 using namespace drovanta::engine;
@@ -62,7 +64,12 @@ TEST_P(FolderCompletionFailure, IsReportedWithTheFolder)
     EXPECT_EQ(failure.code, code);
     EXPECT_EQ(result.files, 40u);
 }
-INSTANTIATE_TEST_SUITE_P(Codes, FolderCompletionFailure, ::testing::Values(EIO, EPERM));
+INSTANTIATE_TEST_SUITE_P(Codes, FolderCompletionFailure, ::testing::Values(EIO, EPERM),
+                         [](const ::testing::TestParamInfo<int> &info) {
+                             return info.param == EIO     ? std::string("EIO")
+                                 : info.param == EPERM ? std::string("EPERM")
+                                                       : "Errno" + std::to_string(info.param);
+                         });
 
 TEST_F(PosixCopyFailure, AFileWithoutReadPermissionIsReportedWhileEveryOtherFileIsCopied)
 {

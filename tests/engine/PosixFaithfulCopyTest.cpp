@@ -14,6 +14,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -257,4 +258,9 @@ TEST_P(UmaskCopy, LeavesEveryPermissionAsInTheSource)
     EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
 }
 
-INSTANTIATE_TEST_SUITE_P(Masks, UmaskCopy, ::testing::Values(mode_t{0}, mode_t{022}, mode_t{077}));
+INSTANTIATE_TEST_SUITE_P(Masks, UmaskCopy, ::testing::Values(mode_t{0}, mode_t{022}, mode_t{077}),
+                         [](const ::testing::TestParamInfo<mode_t> &info) {
+                             char name[16];
+                             std::snprintf(name, sizeof name, "Mask%03o", static_cast<unsigned>(info.param));
+                             return std::string(name);
+                         });

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <map>
+#include <ostream>
 
 using namespace drovanta::engine;
 using namespace drovanta::engine::testing;
@@ -41,6 +42,12 @@ struct History {
     Filesystem filesystem;
     bool shares;
 };
+
+void PrintTo(const History &history, std::ostream *out)
+{
+    *out << (history.filesystem == Filesystem::Ext4 ? "ext4" : "exFAT")
+         << (history.shares ? ", shares unchanged files" : ", copies every file");
+}
 
 class PosixHistory : public EngineTest, public ::testing::WithParamInterface<History> {
 protected:

@@ -159,7 +159,8 @@ TEST_P(BackupFolderInTheWay, FailsTheDestinationWithoutWritingThroughItOrCreatin
     EXPECT_EQ(snapshot(m_destination), destinationBefore);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, BackupFolderInTheWay, ::testing::Values("link", "file", "missing"));
+INSTANTIATE_TEST_SUITE_P(Kinds, BackupFolderInTheWay, ::testing::Values("link", "file", "missing"),
+                         [](const auto &info) { return std::string(info.param); });
 
 TEST_F(UntrustedTree, ATopLevelSourceFolderThatBecameALinkIsCopiedAsALinkWithNothingFromWhereItPoints)
 {

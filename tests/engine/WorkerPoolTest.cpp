@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
@@ -14,6 +15,11 @@ namespace {
 struct Thrower {
     bool inWalk;
 };
+
+void PrintTo(const Thrower &thrower, std::ostream *out)
+{
+    *out << (thrower.inWalk ? "the walk throws" : "a worker throws");
+}
 
 class WorkerPool : public ::testing::TestWithParam<Thrower> {};
 

@@ -21,7 +21,9 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <mutex>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <thread>
 
@@ -261,6 +263,11 @@ struct FailedCheck {
     const char *label;
 };
 
+void PrintTo(const FailedCheck &check, std::ostream *out)
+{
+    *out << check.name << ", box at label " << check.label;
+}
+
 class FailedCheckTest : public BackupCommandTest, public ::testing::WithParamInterface<FailedCheck> {};
 
 TEST_P(FailedCheckTest, ShowsItsBoxAndCopiesNothing)
@@ -499,7 +506,8 @@ TEST_F(BackupCommandTest, ABackupFolderThatIsALinkIsRefusedWithABoxAndWhatItPoin
 }
 
 // The real engine on a large top-level folder "A" whose files are slow to
-// read (about four seconds in all), beside the small "B" and "notes.txt".
+// read (about two and a half seconds in all), beside the small "B" and
+// "notes.txt".
 class LargeFolderRunTest : public BackupCommandTest {
 protected:
     void SetUp() override
@@ -511,9 +519,16 @@ protected:
             bytes += 4096 + i;
         }
         drovanta::platform::services().copyEngine = &m_real;
-        // With the engine's 16 files in flight, about 4 s for the 400 files.
-        m_slow.readError = [](const std::string &) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(160));
+        // One file every 6 ms however many the engine has in flight: at
+        // least 2.4 s for the 400 files.
+        m_slow.readError = [this](const std::string &) {
+            std::chrono::steady_clock::time_point slot;
+            {
+                const std::lock_guard lock(m_paceMutex);
+                m_nextSlot = std::max(m_nextSlot, std::chrono::steady_clock::now()) + std::chrono::milliseconds(6);
+                slot = m_nextSlot;
+            }
+            std::this_thread::sleep_until(slot);
             return 0;
         };
         m_planted.emplace(m_slow);
@@ -522,6 +537,8 @@ protected:
     }
 
     drovanta::engine::NativeCopyEngine m_real;
+    std::mutex m_paceMutex;
+    std::chrono::steady_clock::time_point m_nextSlot;
     drovanta::engine::faults::Faults m_slow;
     std::optional<drovanta::engine::faults::ScopedFaults> m_planted;
 };
