@@ -112,9 +112,9 @@ int listDrives(Console &console)
     return result;
 }
 
-// A whole drive needs its used bytes, as in the window; any other folder the
-// bytes of what it holds.
-std::uint64_t roomNeeded(const std::string &source)
+// A whole drive needs its used bytes, as in the window; any other folder
+// what a full copy of it into `backupFolder` writes, as the engine measures it.
+std::uint64_t roomNeeded(const std::string &source, const std::string &backupFolder)
 {
     const auto &services = platform::services();
     if (services.folders->isFilesystemRoot(source)) {
@@ -124,7 +124,7 @@ std::uint64_t roomNeeded(const std::string &source)
                 return backup::roomNeededForDrive(letter);
         }
     }
-    return services.folders->contentBytes(source);
+    return backup::roomNeededToWrite(rootText(source), backupFolder, {}, backup::StopCopy).value_or(0);
 }
 
 // "Done." on the output stream; what went wrong, what the destination could
@@ -184,11 +184,12 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
         // is needed only as the 100 % of a progress line on a terminal.
         const std::uint64_t available = folders.availableBytes(destination);
         if ((!quiet && console.errorsAreTerminal()) || available < folders.usedBytes(source)) {
-            sourceBytes = roomNeeded(source);
+            sourceBytes = roomNeeded(source, backupFolder);
             // Files unchanged since an earlier backup take no room: only what
             // must be written has to fit.
             if (available < sourceBytes && !full) {
-                if (const auto toWrite = backup::roomNeededWithEarlierBackup(sourceRoot, backupFolder))
+                const auto toWrite = backup::roomNeededWithEarlierBackup(sourceRoot, backupFolder, backup::StopCopy);
+                if (toWrite)
                     sourceBytes = *toWrite;
             }
             if (available < sourceBytes)

@@ -113,7 +113,7 @@ void StartBackup(const drives::DrivePanel &sourcePanel, const drives::DrivePanel
                 StopCopy = false;
                 std::optional<std::uint64_t> toWrite;
                 (void)copyDisplay().wait([&] {
-                    toWrite = roomNeededWithEarlierBackup(sourceRoot, backupFolder);
+                    toWrite = roomNeededWithEarlierBackup(sourceRoot, backupFolder, StopCopy);
                     return engine::Result{};
                 });
                 stopped = StopCopy.load();

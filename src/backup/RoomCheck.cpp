@@ -1,10 +1,11 @@
 #include "backup/RoomCheck.h"
 
+#include "backup/Copier.h"
 #include "backup/EarlierBackup.h"
+#include "backup/engine/CopyEngine.h"
 
 #include "platform/DriveSource.h"
 #include "platform/Failure.h"
-#include "platform/FolderFacts.h"
 #include "platform/Services.h"
 
 #include "shell/NumberText.h"
@@ -24,16 +25,33 @@ std::uint64_t roomNeededForDrive(const std::string &letter)
 }
 
 std::optional<std::uint64_t> roomNeededWithEarlierBackup(const std::string &sourceRoot,
-                                                         const std::string &backupFolder)
+                                                         const std::string &backupFolder,
+                                                         const std::atomic<bool> &stop)
 {
-    const platform::FolderFacts *folders = platform::services().folders;
-    if (folders == nullptr)
+    engine::CopyEngine *engine = platform::services().copyEngine;
+    if (engine == nullptr)
         return std::nullopt;
     const std::string earlier = earlierBackupFolder(backupFolder);
     if (earlier.empty())
         return std::nullopt;
+    return roomNeededToWrite(sourceRoot, backupFolder, earlier, stop);
+}
+
+std::optional<std::uint64_t> roomNeededToWrite(const std::string &source, const std::string &backupFolder,
+                                               const std::string &earlier, const std::atomic<bool> &stop)
+{
+    engine::CopyEngine *engine = platform::services().copyEngine;
+    if (engine == nullptr)
+        return std::nullopt;
+    engine::Params params;
+    params.source = source;
+    params.target = backupFolder;
+    params.sourceRoot = source;
+    params.targetRoot = destinationRootOf(backupFolder);
+    params.previousTarget = earlier;
+    params.atDriveRoot = true;
     try {
-        return folders->bytesToWrite(sourceRoot, earlier, backupFolder);
+        return engine->measure(params, stop);
     } catch (...) {
         return std::nullopt; // the check against the whole drive stands
     }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -181,6 +182,16 @@ public:
                                           const std::atomic<bool> &stop) = 0;
     [[nodiscard]] virtual Result copyFile(const Params &params, ProgressSink &progress,
                                           const std::atomic<bool> &stop) = 0;
+    // What a backup of the folder `params.source` into the backup folder
+    // `params.target` would write, sharing with `params.previousTarget`
+    // (empty: a full copy), in bytes: the allocated bytes of each file whose
+    // data the copy would write (a file with several names once), plus a
+    // block per folder it would make. Measured with the copy's own walk and
+    // per-file decisions (up to date, shared with the earlier backup, or
+    // written), reading only; what cannot be read counts as empty. Nothing
+    // when this engine cannot tell, the source cannot be opened, or `stop`
+    // was raised.
+    [[nodiscard]] virtual std::optional<std::uint64_t> measure(const Params &params, const std::atomic<bool> &stop);
     // Begins a backup run into `places`. By default each call of the run is
     // one of the calls above, by path; an engine with state of its own per
     // run gives its own.
@@ -197,6 +208,7 @@ public:
                                   const std::atomic<bool> &stop) override;
     [[nodiscard]] Result copyFile(const Params &params, ProgressSink &progress,
                                   const std::atomic<bool> &stop) override;
+    [[nodiscard]] std::optional<std::uint64_t> measure(const Params &params, const std::atomic<bool> &stop) override;
 #ifndef _WIN32
     [[nodiscard]] std::unique_ptr<CopyRun> beginRun(const RunPlaces &places) override;
 #endif

@@ -53,6 +53,11 @@ private:
 
 } // namespace
 
+std::optional<std::uint64_t> CopyEngine::measure(const Params &, const std::atomic<bool> &)
+{
+    return std::nullopt;
+}
+
 std::unique_ptr<CopyRun> CopyEngine::beginRun(const RunPlaces &places)
 {
     return std::make_unique<PathCopyRun>(*this, places);

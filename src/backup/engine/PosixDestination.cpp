@@ -211,6 +211,24 @@ Destination probeFilesystem(int targetFd, bool asRoot)
 
 } // namespace
 
+Destination destinationByType(int folderFd)
+{
+    Destination destination;
+    struct statfs info {};
+    if (::fstatfs(folderFd, &info) == 0)
+        destination.filesystem = filesystemName(folderFd, info, destination.mayFoldFolders);
+    // Windows' filesystems as their user-space drivers show them: what a
+    // probe finds there (a mode or owner set is not kept, no attributes).
+    const std::string &type = destination.filesystem;
+    if (type.starts_with("FAT") || type == "exFAT") {
+        destination.keepsModes = false;
+        destination.keepsOwners = false;
+        destination.holdsAttributes = false;
+        destination.largestFile = type.starts_with("FAT") ? fatLargestFile : 0;
+    }
+    return destination;
+}
+
 Destination probeDestination(int targetFd, bool asRoot)
 {
     Destination destination = probeFilesystem(targetFd, asRoot);

@@ -30,6 +30,10 @@ struct Destination {
 // its backup folder once and serves every item from what it learnt.
 [[nodiscard]] Destination probeDestination(int targetFd, bool asRoot);
 
+// What the filesystem of folder `folderFd` keeps, told from its type alone,
+// with nothing written there: for a measure of what a run would write.
+[[nodiscard]] Destination destinationByType(int folderFd);
+
 // Whether the folder `fd` on such a destination folds case, as an ext4
 // folder with the casefold flag does.
 [[nodiscard]] bool folderFoldsCase(const Destination &destination, int fd);

@@ -93,6 +93,24 @@ bool sameModeAndOwner(const RunContext &run, const struct stat &source, const st
     return copy.st_uid == run.uid;
 }
 
+} // namespace
+
+bool isUpToDate(const RunContext &run, const struct stat &source, const struct stat &target)
+{
+    return S_ISREG(target.st_mode) && isUnchanged(run, source, target) && sameModeAndOwner(run, source, target);
+}
+
+bool isShareable(const RunContext &run, int sourceFolderFd, const std::string &name, const struct stat &source,
+                 int previousFd, const std::string &previousName, dev_t targetDevice)
+{
+    struct stat earlier {};
+    return previousFd >= 0 && ::fstatat(previousFd, previousName.c_str(), &earlier, AT_SYMLINK_NOFOLLOW) == 0
+        && earlier.st_dev == targetDevice && isUpToDate(run, source, earlier)
+        && (!run.destination.holdsAttributes || sameAttributes(sourceFolderFd, name, previousFd, previousName));
+}
+
+namespace {
+
 class ItemCopy final {
 public:
     ItemCopy(RunContext &run, const Folder &folder, const std::string &name, const std::string &targetName,
@@ -149,8 +167,7 @@ private:
         // The copy may be a file shared with an earlier backup: one that
         // differs in anything is written anew, never changed in place.
         if (S_ISREG(source.st_mode))
-            return S_ISREG(target.st_mode) && isUnchanged(m_run, source, target)
-                && sameModeAndOwner(m_run, source, target);
+            return isUpToDate(m_run, source, target);
         if (!S_ISLNK(target.st_mode) || !isUnchanged(m_run, source, target))
             return false;
         std::string sourceText;
@@ -197,15 +214,9 @@ private:
     bool shareWithPrevious(const struct stat &source)
     {
         const int previousFd = m_folder.previousFd();
-        if (previousFd < 0 || m_run.sharingRefused.load(std::memory_order_relaxed))
-            return false;
-        struct stat earlier {};
-        if (::fstatat(previousFd, m_targetName.c_str(), &earlier, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(earlier.st_mode)
-            || earlier.st_dev != m_folder.targetDevice() || !isUnchanged(m_run, source, earlier)
-            || !sameModeAndOwner(m_run, source, earlier))
-            return false;
-        if (m_run.destination.holdsAttributes
-            && !sameAttributes(m_folder.sourceFd(), m_name, previousFd, m_targetName))
+        if (m_run.sharingRefused.load(std::memory_order_relaxed)
+            || !isShareable(m_run, m_folder.sourceFd(), m_name, source, previousFd, m_targetName,
+                            m_folder.targetDevice()))
             return false;
         const int dir = m_folder.targetFd();
         const Error error = linkIntoPlace(previousFd, m_targetName.c_str(), dir, m_targetName, m_folder.fresh());
