@@ -231,10 +231,12 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
 
 const std::string programName = "drovanta";
 
-int usageError(Console &console, const std::string &problem, bool hasWindow)
+// One line for the mistake and one pointing to the help: a scheduler mails
+// every line, and the help's two dozen say nothing about what was wrong.
+int usageError(Console &console, const std::string &problem)
 {
     console.error(programName + ": " + problem);
-    console.error(helpText(programName, hasWindow));
+    console.error("Try '" + programName + " --help' for more information.");
     return ExitCode::usage;
 }
 
@@ -263,7 +265,9 @@ int runCommandLine(const std::vector<std::string> &argv, bool hasWindow)
     Arguments arguments;
     const std::vector<std::string> given(argv.size() > 1 ? argv.begin() + 1 : argv.end(), argv.end());
     if (const auto problem = parseArguments(given, arguments))
-        return usageError(console, *problem, hasWindow);
+        return usageError(console, *problem);
+    if (const auto problem = combinationProblem(arguments))
+        return usageError(console, *problem);
     if (arguments.help || arguments.helpAll) {
         console.output(helpText(programName, hasWindow));
         return ExitCode::allCopied;
@@ -272,20 +276,9 @@ int runCommandLine(const std::vector<std::string> &argv, bool hasWindow)
         console.output(programName + " " DROVANTA_VERSION);
         return ExitCode::allCopied;
     }
-    if (arguments.list && arguments.backup)
-        return usageError(console, "--list and --backup cannot be combined.", hasWindow);
-    if (arguments.list) {
-        if (!arguments.positionals.empty())
-            return usageError(console, "--list takes no arguments.", hasWindow);
+    if (arguments.list)
         return listDrives(console);
-    }
-    if (arguments.backup) {
-        if (arguments.positionals.size() != 2)
-            return usageError(console, "--backup needs a SOURCE and a DESTINATION.", hasWindow);
-        return runBackup(arguments.positionals[0], arguments.positionals[1], arguments.quiet, arguments.full,
-                         console);
-    }
-    return usageError(console, "Nothing to do: give --list or --backup.", hasWindow);
+    return runBackup(arguments.positionals[0], arguments.positionals[1], arguments.quiet, arguments.full, console);
 }
 
 } // namespace drovanta::app

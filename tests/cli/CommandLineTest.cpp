@@ -20,6 +20,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <sstream>
 #include <thread>
 
@@ -363,7 +364,10 @@ TEST_F(CommandLine, HelpAndHelpAllPrintTheUsageAndEndWithZero)
     for (const char *option : {"--help", "--help-all"}) {
         const Finished result = run({option});
         EXPECT_EQ(result.exitCode, 0) << option << result.errors;
-        EXPECT_NE(result.output.find("--backup"), std::string::npos) << result.output;
+        // The forms that work, not a bare "SOURCE DESTINATION", which does not.
+        EXPECT_TRUE(result.output.starts_with("Usage: drovanta --backup [--quiet] [--full] SOURCE DESTINATION\n"
+                                              "       drovanta --list\n"))
+            << result.output;
     }
 }
 
@@ -383,24 +387,53 @@ TEST_F(CommandLine, QtsOwnOptionsOpenTheWindowInsteadOfTheCommandLine)
     EXPECT_EQ(window.output(), "");
 }
 
-TEST_F(CommandLine, WrongArgumentsEndWithSixtyFourAndUsageWithoutTouchingTheDestination)
-{
-    const std::vector<std::vector<std::string>> wrong = {
-        {"--frobnicate"},
-        {"--backup", m_source},
-        {"--backup", m_source, m_destination, m_destination},
-        {m_source, m_destination},
-        {"--list", "--backup", m_source, m_destination},
-    };
-    for (const auto &arguments : wrong) {
-        const Finished result = run(arguments);
+struct WrongArguments {
+    std::string name;
+    std::vector<std::string> arguments; // "SOURCE" and "DESTINATION" stand for the test's folders
+    std::string problem;
+};
 
-        EXPECT_EQ(result.exitCode, 64) << arguments.front();
-        EXPECT_NE(result.errors.find("Usage:"), std::string::npos) << result.errors;
-        EXPECT_EQ(result.output, "");
+void PrintTo(const WrongArguments &wrong, std::ostream *out)
+{
+    *out << wrong.name;
+}
+
+class WrongArgumentsRun : public CommandLine, public ::testing::WithParamInterface<WrongArguments> {};
+
+TEST_P(WrongArgumentsRun, EndWithSixtyFourAndTwoLinesWithoutTouchingTheDestination)
+{
+    std::vector<std::string> arguments = GetParam().arguments;
+    for (std::string &argument : arguments) {
+        if (argument == "SOURCE")
+            argument = m_source;
+        else if (argument == "DESTINATION")
+            argument = m_destination;
     }
+
+    const Finished result = run(arguments);
+
+    EXPECT_EQ(result.exitCode, 64);
+    // The mistake and where to learn more, not the whole help for every one.
+    EXPECT_EQ(result.errors, "drovanta: " + GetParam().problem + "\nTry 'drovanta --help' for more information.\n");
+    EXPECT_EQ(result.output, "");
     EXPECT_TRUE(fs::is_empty(m_destination));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine, WrongArgumentsRun,
+    ::testing::Values(
+        WrongArguments{"UnknownOption", {"--frobnicate"}, "Unknown option '--frobnicate'."},
+        WrongArguments{"ShortVBeforeABackup", {"-v", "--backup", "SOURCE", "DESTINATION"}, "Unknown option '-v'."},
+        WrongArguments{"VersionWithABackup", {"--version", "--backup", "SOURCE", "DESTINATION"},
+                       "--version cannot be combined with --backup."},
+        WrongArguments{"BackupWithOnePath", {"--backup", "SOURCE"}, "--backup needs a SOURCE and a DESTINATION."},
+        WrongArguments{"BackupWithThreePaths", {"--backup", "SOURCE", "DESTINATION", "DESTINATION"},
+                       "--backup needs a SOURCE and a DESTINATION."},
+        WrongArguments{"PathsWithoutBackup", {"SOURCE", "DESTINATION"},
+                       "Nothing to do: give --backup SOURCE DESTINATION or --list."},
+        WrongArguments{"ListWithABackup", {"--list", "--backup", "SOURCE", "DESTINATION"},
+                       "--list cannot be combined with --backup."}),
+    [](const ::testing::TestParamInfo<WrongArguments> &info) { return info.param.name; });
 
 TEST_F(CommandLine, ListShowsTheRootDriveWithItsRootAndFreeBytesSeparatedByTabs)
 {
