@@ -281,4 +281,11 @@ int runCommandLine(const std::vector<std::string> &argv, bool hasWindow)
     return runBackup(arguments.positionals[0], arguments.positionals[1], arguments.quiet, arguments.full, console);
 }
 
+int windowWithoutDisplay()
+{
+    Console::standard().error(programName + ": no display is available to open the window on; '" + programName +
+                              " --help' shows the command line.");
+    return ExitCode::usage;
+}
+
 } // namespace drovanta::app

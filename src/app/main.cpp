@@ -24,6 +24,7 @@
 
 #include <QApplication>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,8 @@ int main(int argc, char *argv[])
         services.application = &application;
         return app::runCommandLine(std::vector<std::string>(argv, argv + argc), true);
     }
+    if (!app::displayAvailable(argc, argv, [](const char *name) { return std::getenv(name); }))
+        return app::windowWithoutDisplay();
 
     platform::QtApplication application;
     platform::QtMessageBoxes messageBoxes(application);

@@ -388,6 +388,17 @@ TEST_F(CommandLine, QtsOwnOptionsOpenTheWindowInsteadOfTheCommandLine)
     EXPECT_EQ(window.output(), "");
 }
 
+TEST_F(CommandLine, WithoutArgumentsOrADisplayTheWindowSaysInOneLineThatItCannotOpen)
+{
+    // ProgramRun leaves DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM out.
+    const Finished result = run({});
+
+    EXPECT_EQ(result.exitCode, 64);
+    EXPECT_EQ(result.errors, "drovanta: no display is available to open the window on; 'drovanta --help' shows the "
+                             "command line.\n");
+    EXPECT_EQ(result.output, "");
+}
+
 struct WrongArguments {
     std::string name;
     std::vector<std::string> arguments; // "SOURCE" and "DESTINATION" stand for the test's folders
