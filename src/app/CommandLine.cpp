@@ -135,8 +135,9 @@ std::uint64_t roomNeeded(const std::string &source)
     return services.folders->contentBytes(source);
 }
 
-// "Done." on the output stream; what went wrong, what the destination could
-// not keep and what is not copied by design on the error stream.
+// "Done." on the output stream only for a run that copied everything, so
+// that a script may take it as success; what went wrong, what the destination
+// could not keep and what is not copied by design on the error stream.
 void printReport(Console &console, const backup::RunReport &report)
 {
     static const std::string done = "Done.";
@@ -144,7 +145,8 @@ void printReport(Console &console, const backup::RunReport &report)
     if (closing.starts_with(done))
         closing.erase(0, done.size());
     const auto text = closing.find_first_not_of('\n');
-    console.output(done);
+    if (exitCodeOf(report) == ExitCode::allCopied)
+        console.output(done);
     if (text != std::string::npos)
         console.error(closing.substr(text));
     // A run with nothing to tell keeps the log short; otherwise the details
