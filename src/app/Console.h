@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -16,8 +17,14 @@ public:
     // The process's stdout and stderr.
     static Console &standard();
 
+    // On a terminal the line must fit in progressColumns(), or each redraw
+    // leaves a line behind.
     void progress(const std::string &line);
     [[nodiscard]] bool errorsAreTerminal() const { return m_errorsAreTerminal; }
+    // The columns a progress line may take on the terminal, asked anew each
+    // time since the window may be resized; 0 when there is no limit (not a
+    // terminal, or one that does not tell its width).
+    [[nodiscard]] std::size_t progressColumns() const;
     // Ends a progress line left open on the terminal, so the next text starts
     // on a line of its own.
     void endProgress();

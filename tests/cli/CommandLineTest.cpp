@@ -158,6 +158,53 @@ TEST_F(CommandLine, ProgressIsOneLinePerTopLevelItemWhenStderrIsNotATerminal)
     EXPECT_EQ(occurrences(quiet.errors, "\n"), 1u) << quiet.errors;
 }
 
+TEST_F(CommandLine, OnANarrowTerminalEveryProgressRedrawStaysOnItsOneLine)
+{
+    constexpr unsigned short columns = 60;
+    // Names longer than the terminal is wide, and a folder of many files
+    // that takes long enough for redraws with the speed and the time left.
+    for (int i = 0; i < 30; ++i)
+        writeFile(m_source + "/holiday-photos-from-the-summer-of-2019-in-portugal-and-spain-" + std::to_string(i) +
+                      ".jpg",
+                  std::string(20'000, 'p'));
+    const std::string many = m_source + "/a-folder-with-a-great-many-small-files-that-take-a-while";
+    fs::create_directory(many);
+    for (int i = 0; i < 1500; ++i)
+        writeFile(many + "/file" + std::to_string(i), std::string(2000, 'f'));
+
+    const Finished result = runOnTerminal(m_scratch.path(), {"--backup", m_source, m_destination}, columns);
+
+    ASSERT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_EQ(result.output, "Done.\n");
+    // Every redraw returns to the line's start, writes the line and erases
+    // what a longer one left; only the end of the progress starts a new line,
+    // and the summary is all that follows.
+    const auto progressEnd = result.errors.find('\n');
+    ASSERT_NE(progressEnd, std::string::npos) << result.errors;
+    const std::string progress = result.errors.substr(0, progressEnd);
+    const std::string rest = result.errors.substr(progressEnd + 1);
+    EXPECT_TRUE(rest.starts_with("Summary: ") && rest.find('\n') == rest.size() - 1) << rest;
+    ASSERT_TRUE(progress.starts_with('\r')) << progress;
+    std::size_t redraws = 0;
+    std::size_t cutNames = 0;
+    for (std::size_t at = 1; at <= progress.size();) {
+        const std::size_t end = std::min(progress.find('\r', at), progress.size());
+        const std::string redraw = progress.substr(at, end - at);
+        at = end + 1;
+        ++redraws;
+        ASSERT_TRUE(redraw.ends_with("\x1b[K")) << redraw;
+        const std::string line = redraw.substr(0, redraw.size() - 3);
+        // All ASCII here, so a byte is a column. The last column stays free:
+        // a terminal that wraps on filling it would leave a line behind.
+        EXPECT_LT(line.size(), columns) << line;
+        EXPECT_TRUE(line.starts_with("[")) << line;
+        if (line.find("...") != std::string::npos)
+            ++cutNames;
+    }
+    EXPECT_GT(redraws, 30u);
+    EXPECT_GT(cutNames, 0u) << progress;
+}
+
 // --- refused before copying ------------------------------------------------
 
 TEST_F(CommandLine, TheSameFolderAsSourceAndDestinationIsRefusedEvenWhenSpelledDifferently)
