@@ -188,9 +188,9 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
             return refuse("Source must not be the same as destination.");
         // Nothing on the source's filesystem holds more than its used bytes:
         // when those fit, the source's own count (a walk of the whole tree)
-        // is needed only as the 100 % of a progress line on a terminal.
+        // is needed only as the 100 % of the progress lines.
         const std::uint64_t available = folders.availableBytes(destination);
-        if ((!quiet && console.errorsAreTerminal()) || available < folders.usedBytes(source)) {
+        if (!quiet || available < folders.usedBytes(source)) {
             sourceBytes = roomNeeded(source);
             // Files unchanged since an earlier backup take no room: only what
             // must be written has to fit.

@@ -70,10 +70,23 @@ std::size_t Console::progressColumns() const
     return width > 1 ? width - 1 : width;
 }
 
+std::string Console::timeStamp(std::time_t moment)
+{
+    std::tm local{};
+#ifdef _WIN32
+    ::localtime_s(&local, &moment);
+#else
+    ::localtime_r(&moment, &local);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
 void Console::progress(const std::string &line)
 {
     if (!m_errorsAreTerminal) {
-        writeLine(m_errors, line);
+        writeLine(m_errors, timeStamp(std::time(nullptr)) + " " + line);
         return;
     }
     // Carriage return, the line, then erase what a longer previous line left.

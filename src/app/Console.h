@@ -2,14 +2,15 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 namespace drovanta::app {
 
 // The command line's two output streams. Progress goes to the error stream
 // (so that the report on the output stream stays clean for scripts); on a
-// terminal it is one line rewritten in place, elsewhere one line per step so
-// that logs read well.
+// terminal it is one line rewritten in place, elsewhere one line per step,
+// each with the local time, so that logs read well.
 class Console final {
 public:
     Console(std::FILE *output, std::FILE *errors, bool errorsAreTerminal);
@@ -30,6 +31,9 @@ public:
     void endProgress();
     void error(const std::string &text);
     void output(const std::string &text);
+
+    // "2026-12-09 14:03:05": a moment in local time, as log lines begin.
+    static std::string timeStamp(std::time_t moment);
 
 private:
     static void writeLine(std::FILE *stream, const std::string &text);

@@ -48,7 +48,7 @@ void ConsoleCopyDisplay::setProgressText(const std::string &text)
     if (m_console.errorsAreTerminal())
         show();
     else
-        m_console.progress(progressLine(m_percent, printableLine(text)));
+        m_console.progress(progressLine(percent(), printableLine(text)));
 }
 
 bool ConsoleCopyDisplay::rewritesInPlace() const

@@ -13,11 +13,12 @@ namespace drovanta::app {
 class Console;
 
 // The copier's display on the command line: one progress line per top-level
-// item, "[ 50%] Copy folder Photos". On a terminal the line is rewritten in
-// place while the engine works, with the share of the bytes and the time
-// left, "[ 42%] Copy folder Photos: 12.4 GB of 80.1 GB copied, 85 MB/s, about
-// 13 minutes left", and cut to the terminal's width. Quiet: no progress at
-// all.
+// item, "[ 50%] Copy folder Photos". The share is of the bytes when the run
+// knows how many it expects, else of the top-level items. On a terminal the
+// line is rewritten in place while the engine works, with the bytes and the
+// time left, "[ 42%] Copy folder Photos: 12.4 GB of 80.1 GB copied, 85 MB/s,
+// about 13 minutes left", and cut to the terminal's width. Quiet: no progress
+// at all.
 class ConsoleCopyDisplay final : public backup::CopyDisplay {
 public:
     ConsoleCopyDisplay(Console &console, bool quiet) : m_console(console), m_quiet(quiet) {}
