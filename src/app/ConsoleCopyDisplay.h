@@ -16,8 +16,8 @@ class Console;
 // item, "[ 50%] Copy folder Photos". The share is of the bytes when the run
 // knows how many it expects, else of the top-level items. On a terminal the
 // line is rewritten in place while the engine works, with the bytes and the
-// time left, "[ 42%] Copy folder Photos: 12.4 GB of 80.1 GB copied, 85 MB/s,
-// about 13 minutes left", and cut to the terminal's width. Quiet: no progress
+// time left, "[ 42%] Copy folder Photos: 34 GB of 80 GB copied, 85 MB/s,
+// about 9 minutes left", and cut to the terminal's width. Quiet: no progress
 // at all.
 class ConsoleCopyDisplay final : public backup::CopyDisplay {
 public:
@@ -35,7 +35,7 @@ public:
     // "[ 50%] Copy folder Photos"
     static std::string progressLine(double percent, const std::string &text);
     // What a terminal's line tells after the step, from the most to the
-    // least: "12.4 GB of 80.1 GB copied, 85 MB/s, about 13 minutes left", then
+    // least: "34 GB of 80 GB copied, 85 MB/s, about 9 minutes left", then
     // without the speed, then the bytes alone. `expected` 0: not known.
     static std::vector<std::string> byteDetails(std::uint64_t copied, std::uint64_t expected, double seconds);
     // The progress line in at most `columns` columns (0: no limit): the first
