@@ -17,7 +17,9 @@ struct Option {
 constexpr std::array<Option, 7> options = {{
     {"h", "help", &Arguments::help, "Shows this help."},
     {"", "help-all", &Arguments::helpAll, "Shows this help (the same as --help)."},
-    {"v", "version", &Arguments::version, "Shows the program's name and version."},
+    // No -v: to many programs it means "verbose", and a stray one must not
+    // turn a scheduled backup into a version line that ends with 0.
+    {"", "version", &Arguments::version, "Shows the program's name and version."},
     {"", "list", &Arguments::list, "Lists the drives: entry, root and available bytes, tab-separated."},
     {"", "backup", &Arguments::backup, "Backs up SOURCE into \"Backup mm-dd-yyyy\" in DESTINATION."},
     {"q", "quiet", &Arguments::quiet, "With --backup: no progress, only problems and the summary."},
@@ -52,11 +54,11 @@ std::optional<std::string> parseArguments(const std::vector<std::string> &argume
             if (const auto equals = name.find('='); equals != std::string_view::npos) {
                 if (findOption(name.substr(0, equals), true))
                     return "Unexpected value after '--" + std::string(name.substr(0, equals)) + "'.";
-                return "Unknown option '" + std::string(name.substr(0, equals)) + "'.";
+                return "Unknown option '--" + std::string(name.substr(0, equals)) + "'.";
             }
             const Option *option = findOption(name, true);
             if (!option)
-                return "Unknown option '" + std::string(name) + "'.";
+                return "Unknown option '--" + std::string(name) + "'.";
             parsed.*(option->flag) = true;
             continue;
         }
@@ -68,23 +70,62 @@ std::optional<std::string> parseArguments(const std::vector<std::string> &argume
             }
             const Option *option = findOption(std::string_view(&letter, 1), false);
             if (!option)
-                return "Unknown option '" + std::string(1, letter) + "'.";
+                return "Unknown option '-" + std::string(1, letter) + "'.";
             parsed.*(option->flag) = true;
         }
     }
     return std::nullopt;
 }
 
+std::optional<std::string> combinationProblem(const Arguments &arguments)
+{
+    // Each action stands alone: a version or help request that also names a
+    // backup would otherwise answer one of them and silently drop the other.
+    struct Action {
+        bool given;
+        std::string_view name;
+    };
+    const std::array<Action, 4> actions = {{
+        {arguments.help || arguments.helpAll, arguments.helpAll && !arguments.help ? "--help-all" : "--help"},
+        {arguments.version, "--version"},
+        {arguments.list, "--list"},
+        {arguments.backup, "--backup"},
+    }};
+    const Action *chosen = nullptr;
+    for (const Action &action : actions) {
+        if (!action.given)
+            continue;
+        if (chosen)
+            return std::string(chosen->name) + " cannot be combined with " + std::string(action.name) + ".";
+        chosen = &action;
+    }
+    if (!chosen)
+        return std::string("Nothing to do: give --backup SOURCE DESTINATION or --list.");
+    if (arguments.backup) {
+        if (arguments.positionals.size() != 2)
+            return std::string("--backup needs a SOURCE and a DESTINATION.");
+        return std::nullopt;
+    }
+    if (!arguments.positionals.empty())
+        return std::string(chosen->name) + " takes no arguments.";
+    return std::nullopt;
+}
+
 std::string helpText(const std::string &programName, bool hasWindow)
 {
-    std::string text = "Usage: " + programName + " [options] [SOURCE DESTINATION]\n"
-        "Backs up a whole drive (or folder) into \"Backup mm-dd-yyyy\" on another drive (or folder).\n"
-        "\n"
-        "  " + programName + " --backup [--full] SOURCE DESTINATION\n"
-        "  " + programName + " --list\n"
+    // Each form of the program on a line of its own: options in brackets are
+    // optional, the others are needed.
+    const std::string indent(std::string_view("Usage: ").size(), ' ');
+    std::string text = "Usage: " + programName + " --backup [--quiet] [--full] SOURCE DESTINATION\n" +
+        indent + programName + " --list\n" +
+        indent + programName + " --help | --version\n";
+    if (hasWindow)
+        text += indent + programName + " [Qt's options]\n";
+    text += "Backs up a whole drive (or folder) into \"Backup mm-dd-yyyy\" on another drive (or folder).\n"
         "\n";
     if (hasWindow)
-        text += "Without arguments, or with Qt's own options only (-style, -platform...), the window opens.\n\n";
+        text += "Without arguments, or with Qt's own options only (-style, -platform...), the window opens;\n"
+                "it needs a display.\n\n";
     text += "Exit codes: 0 everything copied, 1 some items could not be copied, 2 refused before copying,\n"
         "3 the destination failed, 64 wrong arguments, 130 when stopped by Ctrl-C or SIGTERM.\n"
         "\n"

@@ -25,6 +25,10 @@ struct Arguments {
 // "--" ends them. Returns why the arguments make no sense, if they do not.
 std::optional<std::string> parseArguments(const std::vector<std::string> &arguments, Arguments &parsed);
 
+// Why the options given together name no single thing to do, if they do not:
+// one action (help, version, list or backup) with the arguments it takes.
+std::optional<std::string> combinationProblem(const Arguments &arguments);
+
 // The usage text that --help prints; `hasWindow` when the same program opens
 // the window without arguments.
 std::string helpText(const std::string &programName, bool hasWindow);

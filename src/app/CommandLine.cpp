@@ -127,8 +127,9 @@ std::uint64_t roomNeeded(const std::string &source, const std::string &backupFol
     return backup::roomNeededToWrite(rootText(source), backupFolder, {}, backup::StopCopy).value_or(0);
 }
 
-// "Done." on the output stream; what went wrong, what the destination could
-// not keep and what is not copied by design on the error stream.
+// "Done." on the output stream only for a run that copied everything, so
+// that a script may take it as success; what went wrong, what the destination
+// could not keep and what is not copied by design on the error stream.
 void printReport(Console &console, const backup::RunReport &report)
 {
     static const std::string done = "Done.";
@@ -136,7 +137,8 @@ void printReport(Console &console, const backup::RunReport &report)
     if (closing.starts_with(done))
         closing.erase(0, done.size());
     const auto text = closing.find_first_not_of('\n');
-    console.output(done);
+    if (exitCodeOf(report) == ExitCode::allCopied)
+        console.output(done);
     if (text != std::string::npos)
         console.error(closing.substr(text));
     // A run with nothing to tell keeps the log short; otherwise the details
@@ -181,9 +183,9 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
             return refuse("Source must not be the same as destination.", sourceRoot, backupFolder);
         // Nothing on the source's filesystem holds more than its used bytes:
         // when those fit, the source's own count (a walk of the whole tree)
-        // is needed only as the 100 % of a progress line on a terminal.
+        // is needed only as the 100 % of the progress lines.
         const std::uint64_t available = folders.availableBytes(destination);
-        if ((!quiet && console.errorsAreTerminal()) || available < folders.usedBytes(source)) {
+        if (!quiet || available < folders.usedBytes(source)) {
             sourceBytes = roomNeeded(source, backupFolder);
             // Files unchanged since an earlier backup take no room: only what
             // must be written has to fit.
@@ -220,10 +222,12 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
 
 const std::string programName = "drovanta";
 
-int usageError(Console &console, const std::string &problem, bool hasWindow)
+// One line for the mistake and one pointing to the help: a scheduler mails
+// every line, and the help's two dozen say nothing about what was wrong.
+int usageError(Console &console, const std::string &problem)
 {
     console.error(programName + ": " + problem);
-    console.error(helpText(programName, hasWindow));
+    console.error("Try '" + programName + " --help' for more information.");
     return ExitCode::usage;
 }
 
@@ -252,7 +256,9 @@ int runCommandLine(const std::vector<std::string> &argv, bool hasWindow)
     Arguments arguments;
     const std::vector<std::string> given(argv.size() > 1 ? argv.begin() + 1 : argv.end(), argv.end());
     if (const auto problem = parseArguments(given, arguments))
-        return usageError(console, *problem, hasWindow);
+        return usageError(console, *problem);
+    if (const auto problem = combinationProblem(arguments))
+        return usageError(console, *problem);
     if (arguments.help || arguments.helpAll) {
         console.output(helpText(programName, hasWindow));
         return ExitCode::allCopied;
@@ -261,20 +267,16 @@ int runCommandLine(const std::vector<std::string> &argv, bool hasWindow)
         console.output(programName + " " DROVANTA_VERSION);
         return ExitCode::allCopied;
     }
-    if (arguments.list && arguments.backup)
-        return usageError(console, "--list and --backup cannot be combined.", hasWindow);
-    if (arguments.list) {
-        if (!arguments.positionals.empty())
-            return usageError(console, "--list takes no arguments.", hasWindow);
+    if (arguments.list)
         return listDrives(console);
-    }
-    if (arguments.backup) {
-        if (arguments.positionals.size() != 2)
-            return usageError(console, "--backup needs a SOURCE and a DESTINATION.", hasWindow);
-        return runBackup(arguments.positionals[0], arguments.positionals[1], arguments.quiet, arguments.full,
-                         console);
-    }
-    return usageError(console, "Nothing to do: give --list or --backup.", hasWindow);
+    return runBackup(arguments.positionals[0], arguments.positionals[1], arguments.quiet, arguments.full, console);
+}
+
+int windowWithoutDisplay()
+{
+    Console::standard().error(programName + ": no display is available to open the window on; '" + programName +
+                              " --help' shows the command line.");
+    return ExitCode::usage;
 }
 
 } // namespace drovanta::app

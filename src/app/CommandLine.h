@@ -33,4 +33,9 @@ int exitCodeOf(const backup::RunReport &report);
 // console's while it runs). Returns the process's exit code.
 int runCommandLine(const std::vector<std::string> &argv, bool hasWindow);
 
+// Says that the window cannot open for want of a display, and returns the
+// exit code: a start without arguments over ssh or from cron would otherwise
+// end inside the toolkit with an abort and a core dump.
+int windowWithoutDisplay();
+
 } // namespace drovanta::app

@@ -9,6 +9,7 @@
 #define DROVANTA_ISATTY _isatty
 #define DROVANTA_FILENO _fileno
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #define DROVANTA_ISATTY ::isatty
 #define DROVANTA_FILENO ::fileno
@@ -48,10 +49,44 @@ Console &Console::standard()
     return console;
 }
 
+std::size_t Console::progressColumns() const
+{
+    if (!m_errorsAreTerminal)
+        return 0;
+    std::size_t width = 0;
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(DROVANTA_FILENO(m_errors)));
+    if (handle != INVALID_HANDLE_VALUE && ::GetConsoleScreenBufferInfo(handle, &info) && info.dwSize.X > 0)
+        width = static_cast<std::size_t>(info.dwSize.X);
+#else
+    winsize size{};
+    if (::ioctl(DROVANTA_FILENO(m_errors), TIOCGWINSZ, &size) == 0)
+        width = size.ws_col;
+#endif
+    // The last column stays free: a line that fills it leaves the cursor
+    // waiting to wrap, and terminals differ in what the next carriage return
+    // and erase then do (a console wraps at once).
+    return width > 1 ? width - 1 : width;
+}
+
+std::string Console::timeStamp(std::time_t moment)
+{
+    std::tm local{};
+#ifdef _WIN32
+    ::localtime_s(&local, &moment);
+#else
+    ::localtime_r(&moment, &local);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
 void Console::progress(const std::string &line)
 {
     if (!m_errorsAreTerminal) {
-        writeLine(m_errors, line);
+        writeLine(m_errors, timeStamp(std::time(nullptr)) + " " + line);
         return;
     }
     // Carriage return, the line, then erase what a longer previous line left.

@@ -1,29 +1,54 @@
 #include "app/ConsoleCopyDisplay.h"
 
 #include "app/Console.h"
+#include "app/PrintableText.h"
 
 #include "backup/RunProgress.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 namespace drovanta::app {
+namespace {
+
+// The copier's steps name their item after these words; the name is the
+// part a narrow terminal may cut.
+constexpr std::array<std::string_view, 2> stepWords = {"Copy folder ", "Copy file "};
+// Enough of a name, cut in the middle, to tell most items apart: less, and
+// the details give way.
+constexpr std::size_t shortestName = 12;
+
+std::string timeLeftText(double seconds)
+{
+    if (seconds < 60)
+        return "less than a minute left";
+    const long minutes = std::lround(seconds / 60.0);
+    if (minutes < 90)
+        return minutes == 1 ? "about 1 minute left" : "about " + std::to_string(minutes) + " minutes left";
+    char text[48];
+    std::snprintf(text, sizeof text, "about %.1f hours left", seconds / 3600.0);
+    return text;
+}
+
+} // namespace
 
 void ConsoleCopyDisplay::setProgressText(const std::string &text)
 {
     m_text = text;
     if (m_quiet)
         return;
-    if (rewritesInPlace())
-        showBytes();
+    if (m_console.errorsAreTerminal())
+        show();
     else
-        m_console.progress(progressLine(m_percent, text));
+        m_console.progress(progressLine(percent(), printableLine(text)));
 }
 
 bool ConsoleCopyDisplay::rewritesInPlace() const
@@ -31,10 +56,22 @@ bool ConsoleCopyDisplay::rewritesInPlace() const
     return !m_quiet && m_progress != nullptr && m_progress->expectedBytes() > 0 && m_console.errorsAreTerminal();
 }
 
-void ConsoleCopyDisplay::showBytes()
+double ConsoleCopyDisplay::percent() const
 {
+    if (m_progress == nullptr || m_progress->expectedBytes() == 0)
+        return m_percent;
     const double share = static_cast<double>(m_progress->bytes()) / static_cast<double>(m_progress->expectedBytes());
-    m_console.progress(progressLine(std::min(share * 100.0, 100.0), m_text + ": " + m_progress->detailText()));
+    return std::min(share * 100.0, 100.0);
+}
+
+void ConsoleCopyDisplay::show()
+{
+    std::vector<std::string> details;
+    if (m_progress != nullptr && m_progress->expectedBytes() > 0) {
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - m_started;
+        details = byteDetails(m_progress->bytes(), m_progress->expectedBytes(), elapsed.count());
+    }
+    m_console.progress(fittedLine(percent(), m_text, details, m_console.progressColumns()));
 }
 
 void ConsoleCopyDisplay::followBytes(const backup::RunProgress *progress, double, double)
@@ -67,12 +104,12 @@ engine::Result ConsoleCopyDisplay::wait(const std::function<engine::Result()> &o
         std::unique_lock lock(mutex);
         while (!finished.wait_for(lock, std::chrono::milliseconds(500), [&] { return done; })) {
             lock.unlock();
-            showBytes();
+            show();
             lock.lock();
         }
     }
     worker.join();
-    showBytes();
+    show();
     if (failure)
         std::rethrow_exception(failure);
     return result;
@@ -84,6 +121,50 @@ std::string ConsoleCopyDisplay::progressLine(double percent, const std::string &
     char prefix[16];
     std::snprintf(prefix, sizeof prefix, "[%3ld%%] ", whole);
     return prefix + text;
+}
+
+std::vector<std::string> ConsoleCopyDisplay::byteDetails(std::uint64_t copied, std::uint64_t expected, double seconds)
+{
+    std::string bytes = backup::byteSizeText(copied);
+    if (expected > 0)
+        bytes += " of " + backup::byteSizeText(std::max(copied, expected));
+    bytes += " copied";
+    if (seconds < 1 || copied == 0)
+        return {bytes};
+    const double speed = static_cast<double>(copied) / seconds;
+    const std::string rate = backup::byteSizeText(static_cast<std::uint64_t>(speed)) + "/s";
+    if (expected <= copied)
+        return {bytes + ", " + rate, bytes};
+    const std::string left = timeLeftText(static_cast<double>(expected - copied) / speed);
+    return {bytes + ", " + rate + ", " + left, bytes + ", " + left, bytes};
+}
+
+std::string ConsoleCopyDisplay::fittedLine(double percent, const std::string &text,
+                                           const std::vector<std::string> &details, std::size_t columns)
+{
+    std::string head = progressLine(percent, "");
+    std::string_view name = text;
+    for (const std::string_view words : stepWords) {
+        if (name.starts_with(words)) {
+            head += words;
+            name.remove_prefix(words.size());
+            break;
+        }
+    }
+    const std::string shownName = printableLine(name);
+    if (columns == 0)
+        return head + shownName + (details.empty() ? "" : ": " + details.front());
+    const std::size_t nameNeeds = std::min(textColumns(shownName), shortestName);
+    std::vector<std::string> tails;
+    for (const std::string &detail : details)
+        tails.push_back(": " + detail);
+    tails.emplace_back();
+    for (const std::string &tail : tails) {
+        const std::size_t taken = textColumns(head) + textColumns(tail);
+        if (taken + nameNeeds <= columns)
+            return head + middleCut(shownName, columns - taken) + tail;
+    }
+    return endCut(head + shownName, columns);
 }
 
 } // namespace drovanta::app

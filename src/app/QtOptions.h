@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 namespace drovanta::app {
 
 // True when every argument after the program name is one of Qt's standard
@@ -8,5 +10,13 @@ namespace drovanta::app {
 // start opens the window and leaves the options to Qt; any other argument
 // (Drovanta's own options, a path, an unknown option) is the command line's.
 bool onlyQtOptions(int argc, const char *const argv[]);
+
+// Whether the window has a display to open on: a platform given with
+// "-platform" or QT_QPA_PLATFORM that needs none (offscreen, a frame
+// buffer...), else an X or Wayland display named in the environment or with
+// "-display". `variable` reads the environment. Windows and macOS always
+// have one.
+bool displayAvailable(int argc, const char *const argv[],
+                      const std::function<const char *(const char *)> &variable);
 
 } // namespace drovanta::app

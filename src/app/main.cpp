@@ -6,6 +6,7 @@
 #include "backup/engine/CopyEngine.h"
 
 #include "platform/Services.h"
+#include "platform/StdApplication.h"
 #include "platform/StdFileOperations.h"
 #include "platform/StdFolderFacts.h"
 #include "platform/StdRandomSource.h"
@@ -23,6 +24,7 @@
 
 #include <QApplication>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -30,7 +32,6 @@ using namespace drovanta;
 
 int main(int argc, char *argv[])
 {
-    platform::QtApplication application;
     platform::SystemClock clock;
 #ifdef _WIN32
     platform::WindowsDriveSource drives;
@@ -40,30 +41,39 @@ int main(int argc, char *argv[])
     platform::StdFileOperations files;
     platform::StdFolderFacts folders;
     engine::NativeCopyEngine copyEngine;
-    platform::QtMessageBoxes messageBoxes(application);
     platform::StdRandomSource random;
-    platform::QtSettingsBackend settings;
-    platform::QtUrlOpener urlOpener;
     platform::QtDesktop desktop;
 
     auto &services = platform::services();
-    services.application = &application;
     services.clock = &clock;
     services.desktop = &desktop;
     services.drives = &drives;
     services.files = &files;
     services.folders = &folders;
     services.copyEngine = &copyEngine;
-    services.messageBoxes = &messageBoxes;
     services.random = &random;
-    services.settings = &settings;
-    services.urlOpener = &urlOpener;
 
     // Drovanta's own options (or any argument that is not one of Qt's) mean a
     // scripted run: decided before QApplication exists, so that cron and ssh
     // sessions need no display. Qt's standard options open the window.
-    if (!app::onlyQtOptions(argc, argv))
+    if (!app::onlyQtOptions(argc, argv)) {
+        // Qt's application service asks QCoreApplication, which warns on
+        // every call when there is none, ahead of the message it belongs to.
+        platform::StdApplication application("drovanta");
+        services.application = &application;
         return app::runCommandLine(std::vector<std::string>(argv, argv + argc), true);
+    }
+    if (!app::displayAvailable(argc, argv, [](const char *name) { return std::getenv(name); }))
+        return app::windowWithoutDisplay();
+
+    platform::QtApplication application;
+    platform::QtMessageBoxes messageBoxes(application);
+    platform::QtSettingsBackend settings;
+    platform::QtUrlOpener urlOpener;
+    services.application = &application;
+    services.messageBoxes = &messageBoxes;
+    services.settings = &settings;
+    services.urlOpener = &urlOpener;
 
     QApplication app(argc, argv);
     // Lets the desktop match the window with its entry and icon (Wayland's app id).

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -37,7 +40,7 @@ bool replacedVariable(const std::string &entry)
 
 } // namespace
 
-ProgramRun::ProgramRun(const std::string &scratch, const std::vector<std::string> &arguments)
+ProgramRun::ProgramRun(const std::string &scratch, const std::vector<std::string> &arguments, int errorStream)
     : m_outputFile(scratch + "/stdout.txt"), m_errorFile(scratch + "/stderr.txt")
 {
     const std::string home = scratch + "/home";
@@ -65,7 +68,10 @@ ProgramRun::ProgramRun(const std::string &scratch, const std::vector<std::string
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, m_outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, m_errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (errorStream >= 0)
+        posix_spawn_file_actions_adddup2(&actions, errorStream, 2);
+    else
+        posix_spawn_file_actions_addopen(&actions, 2, m_errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int code = ::posix_spawn(&m_pid, DROVANTA_PROGRAM, &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (code != 0) {
@@ -149,6 +155,44 @@ Finished runProgram(const std::string &scratch, const std::vector<std::string> &
     ProgramRun run(scratch, arguments);
     const int code = run.wait();
     return {code, run.output(), run.errors()};
+}
+
+Finished runOnTerminal(const std::string &scratch, const std::vector<std::string> &arguments, unsigned short columns)
+{
+    int terminal = -1;
+    int program = -1;
+    winsize size{};
+    size.ws_col = columns;
+    size.ws_row = 24;
+    if (::openpty(&terminal, &program, nullptr, nullptr, &size) != 0) {
+        ADD_FAILURE() << "openpty: " << std::strerror(errno);
+        return {-1, {}, {}};
+    }
+    termios modes{};
+    ::tcgetattr(program, &modes);
+    modes.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    ::tcsetattr(program, TCSANOW, &modes);
+    // Only the program's stderr keeps the terminal open, so that reading
+    // ends when the program does.
+    ::fcntl(terminal, F_SETFD, FD_CLOEXEC);
+    ::fcntl(program, F_SETFD, FD_CLOEXEC);
+
+    ProgramRun run(scratch, arguments, program);
+    ::close(program);
+    std::string received;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t count = ::read(terminal, buffer, sizeof buffer);
+        if (count > 0)
+            received.append(buffer, static_cast<std::size_t>(count));
+        else if (count < 0 && errno == EINTR)
+            continue;
+        else
+            break; // EIO once the program's side is closed
+    }
+    ::close(terminal);
+    const int code = run.wait();
+    return {code, run.output(), received};
 }
 
 } // namespace drovanta::cli::testing

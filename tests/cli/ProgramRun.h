@@ -14,8 +14,9 @@ namespace drovanta::cli::testing {
 // or written.
 class ProgramRun final {
 public:
-    // `scratch` holds the captured streams and the fake home.
-    ProgramRun(const std::string &scratch, const std::vector<std::string> &arguments);
+    // `scratch` holds the captured streams and the fake home. With
+    // `errorStream` the program's stderr is that descriptor instead of a file.
+    ProgramRun(const std::string &scratch, const std::vector<std::string> &arguments, int errorStream = -1);
     ~ProgramRun();
     ProgramRun(const ProgramRun &) = delete;
     ProgramRun &operator=(const ProgramRun &) = delete;
@@ -47,5 +48,10 @@ struct Finished {
 
 // Runs the program to its end.
 Finished runProgram(const std::string &scratch, const std::vector<std::string> &arguments);
+
+// Runs the program to its end with stderr on a pseudo-terminal `columns`
+// wide, which passes the program's bytes unchanged (no CR added before LF);
+// `errors` is everything the terminal received.
+Finished runOnTerminal(const std::string &scratch, const std::vector<std::string> &arguments, unsigned short columns);
 
 } // namespace drovanta::cli::testing

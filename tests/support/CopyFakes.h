@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,14 @@ public:
         return result;
     }
 
+    std::optional<std::uint64_t> measure(const engine::Params &params, const std::atomic<bool> &) override
+    {
+        return measuring ? measuring(params) : std::nullopt;
+    }
+
     std::vector<std::string> calls;                // source paths, in the order handed over
+    // What measure() answers (nothing when unset: the room check stands on the drives' figures).
+    std::function<std::optional<std::uint64_t>(const engine::Params &)> measuring;
     std::function<void(const engine::Params &)> before; // runs before each copy (slow engines, stop presses)
     std::map<std::string, engine::Result> canned;  // results returned instead of copying, by source path
 

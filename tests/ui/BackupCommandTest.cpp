@@ -217,26 +217,10 @@ TEST_F(BackupCommandTest, AnEarlierBackupLeavesRoomForWhatMustBeWrittenAndOneByt
 TEST_F(BackupCommandTest, TheWindowAnswersWhileTheRoomCheckMeasuresWhatMustBeWritten)
 {
     // Measuring walks the source and the earlier backup: here it takes a while.
-    class SlowFolderFacts final : public drovanta::platform::FolderFacts {
-    public:
-        std::uint64_t bytesToWrite(const std::string &source, const std::string &earlier,
-                                   const std::string &folder) const override
-        {
-            std::this_thread::sleep_for(std::chrono::milliseconds(800));
-            return real.bytesToWrite(source, earlier, folder);
-        }
-        std::string canonicalFolder(const std::string &path) const override { return real.canonicalFolder(path); }
-        bool isFilesystemRoot(const std::string &folder) const override { return real.isFilesystemRoot(folder); }
-        bool backupReaches(const std::string &source, const std::string &folder) const override
-        {
-            return real.backupReaches(source, folder);
-        }
-        std::uint64_t contentBytes(const std::string &folder) const override { return real.contentBytes(folder); }
-        std::uint64_t availableBytes(const std::string &path) const override { return real.availableBytes(path); }
-        std::uint64_t usedBytes(const std::string &path) const override { return real.usedBytes(path); }
-        drovanta::platform::StdFolderFacts real;
-    } folders;
-    drovanta::platform::services().folders = &folders;
+    engine.measuring = [](const drovanta::engine::Params &) -> std::optional<std::uint64_t> {
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        return 1000;
+    };
     fs::create_directories(destination / "Backup 08-30-2021");
     loadDrives(5'000'000, 100'000);
     QElapsedTimer sinceTick;
