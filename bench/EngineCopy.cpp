@@ -5,7 +5,7 @@
 // tree, in a folder beside the one that holds TARGET), unchanged files are
 // shared with it as a daily backup shares them. Exit status 0 when all went
 // well.
-#include "backup/engine/CopyEngine.h"
+#include "engine/CopyEngine.h"
 
 #include <cstdio>
 #include <cstdlib>

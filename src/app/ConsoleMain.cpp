@@ -1,8 +1,8 @@
 // The command-line program without a window (on Windows a console program):
 // the core, the copy engine and the platform layer, no Qt.
-#include "app/CommandLine.h"
+#include "cli/CommandLine.h"
 
-#include "backup/engine/CopyEngine.h"
+#include "engine/CopyEngine.h"
 
 #include "platform/Services.h"
 #include "platform/StdApplication.h"

@@ -1,9 +1,9 @@
-#include "app/CommandLine.h"
-#include "app/QtOptions.h"
+#include "cli/CommandLine.h"
+#include "cli/QtOptions.h"
 
-#include "shell/Form1.h"
+#include "ui/Form1.h"
 
-#include "backup/engine/CopyEngine.h"
+#include "engine/CopyEngine.h"
 
 #include "platform/Services.h"
 #include "platform/StdApplication.h"

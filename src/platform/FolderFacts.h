@@ -6,8 +6,9 @@
 namespace drovanta::platform {
 
 // What the command line must know about the folders it is given before it
-// copies anything. Reads that fail throw drovanta::Failure with a sentence
-// naming the path and the system's reason.
+// copies anything: the system's own answers, no walk of a tree (what a run
+// would write is the copy engine's to measure). Reads that fail throw
+// drovanta::Failure with a sentence naming the path and the system's reason.
 class FolderFacts {
 public:
     // The absolute path with every link and "."/".." resolved, without a
@@ -22,19 +23,6 @@ public:
     // below the top-level folders (the copy engine does not enter those).
     // Both paths are canonical.
     virtual bool backupReaches(const std::string &source, const std::string &folder) const = 0;
-    // The bytes of every file below `folder`, links not followed, staying on
-    // the filesystem of `folder`. Unreadable sub-folders count as empty.
-    virtual std::uint64_t contentBytes(const std::string &folder) const = 0;
-    // What a backup of `source` into `today` must write when it shares
-    // unchanged files with the earlier backup `earlier`: the allocated bytes
-    // of the files below `source` that are neither up to date in `today` nor
-    // the same (size, modification time, permissions, owner) in `earlier`,
-    // plus a block per folder not yet in `today`. Links are not followed and
-    // the walk stays on the filesystem of `source`. A destination that cannot
-    // give a file a second name shares nothing, and missing folders in
-    // `earlier` or `today` hold nothing.
-    virtual std::uint64_t bytesToWrite(const std::string &source, const std::string &earlier,
-                                       const std::string &today) const = 0;
     // Bytes available to the current user on the filesystem that holds `path`.
     virtual std::uint64_t availableBytes(const std::string &path) const = 0;
     // Bytes in use on the filesystem that holds `path` (its size minus its

@@ -1,9 +1,9 @@
 // What the command line writes, apart from the running program.
-#include "app/Console.h"
-#include "app/ConsoleCopyDisplay.h"
-#include "app/ConsoleMessageBoxes.h"
+#include "cli/Console.h"
+#include "cli/ConsoleCopyDisplay.h"
+#include "cli/ConsoleMessageBoxes.h"
 
-#include "shell/ErrorBox.h"
+#include "core/shell/ErrorBox.h"
 
 #include "platform/MessageBoxes.h"
 

@@ -1,5 +1,5 @@
 // Which starts open the window and which run the command line.
-#include "app/QtOptions.h"
+#include "cli/QtOptions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/Arguments.h"
+#include "cli/Arguments.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "drives/DriveRecord.h"
+#include "core/drives/DriveRecord.h"
 
 #include "platform/Failure.h"
 

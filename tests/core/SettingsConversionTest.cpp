@@ -1,4 +1,4 @@
-#include "shell/SettingsStore.h"
+#include "core/shell/SettingsStore.h"
 
 #include "platform/Failure.h"
 

@@ -2,8 +2,8 @@
 // it leaves out by design. POSIX-only cases are in PosixCopyTreeTest.cpp.
 #include "EngineTestSupport.h"
 
-#include "backup/engine/CopyEngine.h"
-#include "backup/engine/FaultInjection.h"
+#include "engine/CopyEngine.h"
+#include "engine/FaultInjection.h"
 
 #include <gtest/gtest.h>
 

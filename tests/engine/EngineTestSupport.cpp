@@ -1,6 +1,6 @@
 #include "EngineTestSupport.h"
 
-#include "backup/engine/SystemItems.h"
+#include "engine/SystemItems.h"
 
 #include <gtest/gtest.h>
 

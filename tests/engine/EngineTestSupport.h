@@ -5,7 +5,7 @@
 // systems (times to the nanosecond, comparing modes or attributes, removing
 // trees past PATH_MAX, the system's words for an error) lives in
 // PosixTestSupport.cpp and WindowsTestSupport.cpp.
-#include "backup/engine/CopyEngine.h"
+#include "engine/CopyEngine.h"
 
 #include <gtest/gtest.h>
 

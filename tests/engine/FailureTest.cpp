@@ -3,8 +3,8 @@
 // process) are in PosixFailureTest.cpp.
 #include "EngineTestSupport.h"
 
-#include "backup/engine/CopyEngine.h"
-#include "backup/engine/FaultInjection.h"
+#include "engine/CopyEngine.h"
+#include "engine/FaultInjection.h"
 
 #include <gtest/gtest.h>
 

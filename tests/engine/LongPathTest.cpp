@@ -1,4 +1,4 @@
-#include "backup/engine/LongPath.h"
+#include "engine/LongPath.h"
 
 #include <gtest/gtest.h>
 

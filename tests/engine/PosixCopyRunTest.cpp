@@ -2,8 +2,8 @@
 // drive goes into one backup folder that the run holds open.
 #include "PosixTestSupport.h"
 
-#include "backup/engine/CopyEngine.h"
-#include "backup/engine/FaultInjection.h"
+#include "engine/CopyEngine.h"
+#include "engine/FaultInjection.h"
 
 #include <gtest/gtest.h>
 

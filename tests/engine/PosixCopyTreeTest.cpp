@@ -3,7 +3,7 @@
 #include "EngineTestSupport.h"
 #include "PosixTestSupport.h"
 
-#include "backup/engine/CopyEngine.h"
+#include "engine/CopyEngine.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include "LoopVolume.h"
 #include "PosixTestSupport.h"
 
-#include "backup/engine/CopyEngine.h"
-#include "backup/engine/FaultInjection.h"
+#include "engine/CopyEngine.h"
+#include "engine/FaultInjection.h"
 
 #include <gtest/gtest.h>
 

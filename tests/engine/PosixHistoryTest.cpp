@@ -2,7 +2,7 @@
 #include "LoopVolume.h"
 #include "PosixTestSupport.h"
 
-#include "backup/engine/CopyEngine.h"
+#include "engine/CopyEngine.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // target, and the time comparison at each filesystem's precision.
 #include "EngineTestSupport.h"
 
-#include "backup/engine/CopyEngine.h"
-#include "backup/engine/PosixSupport.h"
+#include "engine/CopyEngine.h"
+#include "engine/PosixSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "EngineTestSupport.h"
 #include "PosixTestSupport.h"
 
-#include "backup/engine/SystemItems.h"
+#include "engine/SystemItems.h"
 
 #include <gtest/gtest.h>
 

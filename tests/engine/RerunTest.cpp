@@ -3,8 +3,8 @@
 // while source items that bear a temporary name are copied and kept.
 #include "EngineTestSupport.h"
 
-#include "backup/engine/CopyEngine.h"
-#include "backup/engine/FaultInjection.h"
+#include "engine/CopyEngine.h"
+#include "engine/FaultInjection.h"
 
 #include <gtest/gtest.h>
 

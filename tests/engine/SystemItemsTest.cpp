@@ -1,4 +1,4 @@
-#include "backup/engine/SystemItems.h"
+#include "engine/SystemItems.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "EngineTestSupport.h"
 #include "WindowsTestSupport.h"
 
-#include "backup/engine/CopyEngine.h"
+#include "engine/CopyEngine.h"
 
 #include <gtest/gtest.h>
 

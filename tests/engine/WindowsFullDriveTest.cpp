@@ -3,7 +3,7 @@
 // letter and names that drive in DROVANTA_WINE_SMALL_DRIVE ("S:").
 #include "EngineTestSupport.h"
 
-#include "backup/engine/CopyEngine.h"
+#include "engine/CopyEngine.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 #include "EngineTestSupport.h"
 #include "WindowsTestSupport.h"
 
-#include "backup/engine/SystemItems.h"
-#include "backup/engine/WindowsSupport.h"
+#include "engine/SystemItems.h"
+#include "engine/WindowsSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The worker pool under failure: whatever throws, every thread is joined and
 // the failure reaches the caller instead of ending the process.
-#include "backup/engine/JobQueue.h"
+#include "engine/JobQueue.h"
 
 #include <gtest/gtest.h>
 

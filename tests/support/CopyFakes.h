@@ -4,8 +4,8 @@
 // copier tests do not depend on the real engine's details) and a display that
 // records the progress the copier shows.
 
-#include "backup/CopyDisplay.h"
-#include "backup/engine/CopyEngine.h"
+#include "core/backup/CopyDisplay.h"
+#include "engine/CopyEngine.h"
 
 #include <filesystem>
 #include <functional>

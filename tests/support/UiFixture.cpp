@@ -1,6 +1,6 @@
 #include "UiFixture.h"
 
-#include "drives/RecordList.h"
+#include "core/drives/RecordList.h"
 
 namespace drovanta::testing {
 

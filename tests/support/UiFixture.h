@@ -4,7 +4,7 @@
 
 #include "platform/Services.h"
 #include "platform/StdFileOperations.h"
-#include "shell/Form1.h"
+#include "ui/Form1.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "UiFixture.h"
 
-#include "shell/Appearance.h"
-#include "shell/DriveList.h"
-#include "shell/SkinFramework.h"
-#include "shell/TextProgressBar.h"
+#include "ui/Appearance.h"
+#include "ui/DriveList.h"
+#include "ui/SkinFramework.h"
+#include "ui/TextProgressBar.h"
 
 #include <QApplication>
 #include <QBuffer>

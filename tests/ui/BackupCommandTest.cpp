@@ -1,13 +1,14 @@
 #include "CopyFakes.h"
 #include "UiFixture.h"
 
-#include "backup/StopCopy.h"
-#include "backup/engine/CopyEngine.h"
-#include "backup/engine/FaultInjection.h"
+#include "core/backup/RoomCheck.h"
+#include "core/backup/StopCopy.h"
+#include "engine/CopyEngine.h"
+#include "engine/FaultInjection.h"
 #include "platform/StdFolderFacts.h"
 #include "platform/Desktop.h"
-#include "shell/DriveList.h"
-#include "shell/TextProgressBar.h"
+#include "ui/DriveList.h"
+#include "ui/TextProgressBar.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -194,9 +195,11 @@ TEST_F(BackupCommandTest, AnEarlierBackupLeavesRoomForWhatMustBeWrittenAndOneByt
     ASSERT_TRUE(fs::exists(destination / "Backup 08-30-2021" / "B" / "big3"));
     std::ofstream(source / "A" / "a.txt") << "alpha, changed";
     fakes.clock.date = {2021, 8, 31};
-    const std::uint64_t toWrite = folders.bytesToWrite(source.string() + "/",
-                                                       (destination / "Backup 08-30-2021").string(),
-                                                       backupFolder.string());
+    const std::atomic<bool> noStop{false};
+    const std::uint64_t toWrite = drovanta::backup::roomNeededToWrite(source.string() + "/", backupFolder.string(),
+                                                                      (destination / "Backup 08-30-2021").string(),
+                                                                      noStop)
+                                      .value_or(0);
     ASSERT_LT(toWrite, 300'000u) << "only the changed file and the folders are written";
     const std::string noRoom = "There is no enough room on " + destination.string() + "/ to backup the entire " +
         source.string() + "/ drive. Please make some room on " + destination.string() +

@@ -1,9 +1,9 @@
 #include "CopyFakes.h"
 #include "UiFixture.h"
 
-#include "backup/BackupRun.h"
-#include "backup/RunReport.h"
-#include "backup/StopCopy.h"
+#include "core/backup/BackupRun.h"
+#include "core/backup/RunReport.h"
+#include "core/backup/StopCopy.h"
 
 #include <QTemporaryDir>
 

@@ -1,7 +1,7 @@
 #include "UiFixture.h"
 
-#include "drives/DriveRecord.h"
-#include "shell/DriveList.h"
+#include "core/drives/DriveRecord.h"
+#include "ui/DriveList.h"
 
 #include <QLineEdit>
 

@@ -1,6 +1,6 @@
 #include "UiFixture.h"
 
-#include "shell/ErrorBox.h"
+#include "core/shell/ErrorBox.h"
 
 #include "platform/Failure.h"
 

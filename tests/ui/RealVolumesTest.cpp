@@ -4,14 +4,14 @@
 #include "UiFixture.h"
 #include "CopyFakes.h"
 
-#include "backup/BackupRun.h"
-#include "backup/Copier.h"
-#include "backup/RunReport.h"
+#include "core/backup/BackupRun.h"
+#include "core/backup/Copier.h"
+#include "core/backup/RunReport.h"
 
-#include "backup/engine/CopyEngine.h"
+#include "engine/CopyEngine.h"
 #include "platform/linux/LinuxDriveSource.h"
 #include "platform/qt/QtSettingsBackend.h"
-#include "shell/DriveList.h"
+#include "ui/DriveList.h"
 
 #include <QFile>
 #include <QPushButton>

@@ -1,6 +1,6 @@
 #include "UiFixture.h"
 
-#include "shell/SettingsStore.h"
+#include "core/shell/SettingsStore.h"
 
 #include "platform/Failure.h"
 #include "platform/qt/QtSettingsBackend.h"

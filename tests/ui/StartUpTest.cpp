@@ -1,6 +1,6 @@
 #include "UiFixture.h"
 
-#include "shell/Main.h"
+#include "ui/Main.h"
 
 #include <QFile>
 #include <QTemporaryDir>

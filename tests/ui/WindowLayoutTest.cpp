@@ -1,8 +1,8 @@
 #include "UiFixture.h"
 
-#include "shell/DriveList.h"
-#include "shell/SkinFramework.h"
-#include "shell/TextProgressBar.h"
+#include "ui/DriveList.h"
+#include "ui/SkinFramework.h"
+#include "ui/TextProgressBar.h"
 
 #include <QApplication>
 #include <QDir>

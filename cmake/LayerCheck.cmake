@@ -1,0 +1,56 @@
+# The layers as folders: each library's sources lie in its own folder under
+# src/, and no file includes a header of a layer above its own (nor of its
+# sibling: the window and the command line know nothing of each other).
+# Fails the configuration otherwise, naming each offence.
+#
+#   platform (0) <- engine (1) <- core (2) <- ui, cli (3) <- app (4)
+
+set(_drovanta_layers platform engine core ui cli app)
+set(_drovanta_rank_platform 0)
+set(_drovanta_rank_engine 1)
+set(_drovanta_rank_core 2)
+set(_drovanta_rank_ui 3)
+set(_drovanta_rank_cli 3)
+set(_drovanta_rank_app 4)
+
+# drovanta_require_folder(target folder): every source of `target` lies in src/`folder`.
+function(drovanta_require_folder target folder)
+    get_target_property(sources ${target} SOURCES)
+    get_target_property(base ${target} SOURCE_DIR)
+    set(root "${PROJECT_SOURCE_DIR}/src/${folder}/")
+    foreach(source IN LISTS sources)
+        if(source MATCHES "^\\$<" OR source MATCHES "_autogen/|\\.rcc/|qrc_")
+            continue()
+        endif()
+        cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY "${base}" NORMALIZE OUTPUT_VARIABLE absolute)
+        string(FIND "${absolute}" "${root}" at)
+        if(NOT at EQUAL 0 AND NOT absolute MATCHES "^${CMAKE_BINARY_DIR}")
+            message(FATAL_ERROR "${target} builds ${absolute}, which lies outside src/${folder}")
+        endif()
+    endforeach()
+endfunction()
+
+function(drovanta_check_layers)
+    set(offences "")
+    foreach(layer IN LISTS _drovanta_layers)
+        file(GLOB_RECURSE files "${PROJECT_SOURCE_DIR}/src/${layer}/*.h" "${PROJECT_SOURCE_DIR}/src/${layer}/*.cpp")
+        foreach(file IN LISTS files)
+            file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+\"[a-z]+/")
+            foreach(line IN LISTS includes)
+                string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]+\"([a-z]+)/.*" "\\1" used "${line}")
+                if(NOT used IN_LIST _drovanta_layers)
+                    continue()
+                endif()
+                if(_drovanta_rank_${used} GREATER _drovanta_rank_${layer}
+                   OR (NOT used STREQUAL layer AND _drovanta_rank_${used} EQUAL _drovanta_rank_${layer}))
+                    file(RELATIVE_PATH shown "${PROJECT_SOURCE_DIR}" "${file}")
+                    list(APPEND offences "${shown} (${layer}) includes ${used}/")
+                endif()
+            endforeach()
+        endforeach()
+    endforeach()
+    if(offences)
+        list(JOIN offences "\n  " text)
+        message(FATAL_ERROR "Includes that point up the layers:\n  ${text}")
+    endif()
+endfunction()

@@ -1,0 +1,148 @@
+#include "cli/Arguments.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+namespace drovanta::app {
+namespace {
+
+struct Option {
+    std::string_view shortName; // without the dash; empty: none
+    std::string_view longName;  // without the dashes
+    bool Arguments::*flag;
+    std::string_view description;
+};
+
+constexpr std::array<Option, 7> options = {{
+    {"h", "help", &Arguments::help, "Shows this help."},
+    {"", "help-all", &Arguments::helpAll, "Shows this help (the same as --help)."},
+    // No -v: to many programs it means "verbose", and a stray one must not
+    // turn a scheduled backup into a version line that ends with 0.
+    {"", "version", &Arguments::version, "Shows the program's name and version."},
+    {"", "list", &Arguments::list, "Lists the drives: entry, root and available bytes, tab-separated."},
+    {"", "backup", &Arguments::backup, "Backs up SOURCE into \"Backup mm-dd-yyyy\" in DESTINATION."},
+    {"q", "quiet", &Arguments::quiet, "With --backup: no progress, only problems and the summary."},
+    {"", "full", &Arguments::full, "With --backup: copy every file, sharing none with an earlier backup."},
+}};
+
+const Option *findOption(std::string_view name, bool isLong)
+{
+    for (const Option &option : options) {
+        if ((isLong ? option.longName : option.shortName) == name && !name.empty())
+            return &option;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::optional<std::string> parseArguments(const std::vector<std::string> &arguments, Arguments &parsed)
+{
+    bool optionsEnded = false;
+    for (const std::string &argument : arguments) {
+        if (optionsEnded || argument == "-" || !argument.starts_with('-')) {
+            parsed.positionals.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (argument.starts_with("--")) {
+            std::string_view name = std::string_view(argument).substr(2);
+            if (const auto equals = name.find('='); equals != std::string_view::npos) {
+                if (findOption(name.substr(0, equals), true))
+                    return "Unexpected value after '--" + std::string(name.substr(0, equals)) + "'.";
+                return "Unknown option '--" + std::string(name.substr(0, equals)) + "'.";
+            }
+            const Option *option = findOption(name, true);
+            if (!option)
+                return "Unknown option '--" + std::string(name) + "'.";
+            parsed.*(option->flag) = true;
+            continue;
+        }
+        // Short options may be run together: "-qh".
+        for (const char letter : std::string_view(argument).substr(1)) {
+            if (letter == '?') {
+                parsed.help = true;
+                continue;
+            }
+            const Option *option = findOption(std::string_view(&letter, 1), false);
+            if (!option)
+                return "Unknown option '-" + std::string(1, letter) + "'.";
+            parsed.*(option->flag) = true;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> combinationProblem(const Arguments &arguments)
+{
+    // Each action stands alone: a version or help request that also names a
+    // backup would otherwise answer one of them and silently drop the other.
+    struct Action {
+        bool given;
+        std::string_view name;
+    };
+    const std::array<Action, 4> actions = {{
+        {arguments.help || arguments.helpAll, arguments.helpAll && !arguments.help ? "--help-all" : "--help"},
+        {arguments.version, "--version"},
+        {arguments.list, "--list"},
+        {arguments.backup, "--backup"},
+    }};
+    const Action *chosen = nullptr;
+    for (const Action &action : actions) {
+        if (!action.given)
+            continue;
+        if (chosen)
+            return std::string(chosen->name) + " cannot be combined with " + std::string(action.name) + ".";
+        chosen = &action;
+    }
+    if (!chosen)
+        return std::string("Nothing to do: give --backup SOURCE DESTINATION or --list.");
+    if (arguments.backup) {
+        if (arguments.positionals.size() != 2)
+            return std::string("--backup needs a SOURCE and a DESTINATION.");
+        return std::nullopt;
+    }
+    if (!arguments.positionals.empty())
+        return std::string(chosen->name) + " takes no arguments.";
+    return std::nullopt;
+}
+
+std::string helpText(const std::string &programName, bool hasWindow)
+{
+    // Each form of the program on a line of its own: options in brackets are
+    // optional, the others are needed.
+    const std::string indent(std::string_view("Usage: ").size(), ' ');
+    std::string text = "Usage: " + programName + " --backup [--quiet] [--full] SOURCE DESTINATION\n" +
+        indent + programName + " --list\n" +
+        indent + programName + " --help | --version\n";
+    if (hasWindow)
+        text += indent + programName + " [Qt's options]\n";
+    text += "Backs up a whole drive (or folder) into \"Backup mm-dd-yyyy\" on another drive (or folder).\n"
+        "\n";
+    if (hasWindow)
+        text += "Without arguments, or with Qt's own options only (-style, -platform...), the window opens;\n"
+                "it needs a display.\n\n";
+    text += "Exit codes: 0 everything copied, 1 some items could not be copied, 2 refused before copying,\n"
+        "3 the destination failed, 64 wrong arguments, 130 when stopped by Ctrl-C or SIGTERM.\n"
+        "\n"
+        "Options:\n";
+    constexpr std::size_t column = 18;
+    for (const Option &option : options) {
+        std::string names = "  ";
+        if (!option.shortName.empty())
+            names += "-" + std::string(option.shortName) + ", ";
+        names += "--" + std::string(option.longName);
+        names.resize(std::max(column, names.size() + 2), ' ');
+        text += names + std::string(option.description) + "\n";
+    }
+    text += "\nArguments:\n"
+            "  SOURCE          A drive root or folder to back up.\n"
+            "  DESTINATION     A drive root or folder that receives the backup.";
+    return text;
+}
+
+} // namespace drovanta::app

@@ -1,0 +1,85 @@
+#include "core/backup/BackupRun.h"
+
+#include "core/backup/Copier.h"
+#include "core/backup/RunLog.h"
+#include "core/backup/StopCopy.h"
+
+#include "platform/Services.h"
+
+#include <chrono>
+
+namespace drovanta::backup {
+namespace {
+
+BackupRun *innermost = nullptr;
+
+} // namespace
+
+BackupRun::BackupRun(BackupRequest request, CopyDisplay &display, engine::CopyEngine &engine)
+    : m_request(std::move(request)), m_display(display), m_engine(engine), m_progress(m_request.expectedBytes),
+      m_outer(innermost)
+{
+    m_report.setExpectedBytes(m_request.expectedBytes);
+    innermost = this;
+}
+
+BackupRun::~BackupRun()
+{
+    innermost = m_outer;
+}
+
+BackupRun *BackupRun::current()
+{
+    return innermost;
+}
+
+void BackupRun::copy()
+{
+    Copy::FS_CopyXToY(m_request.sourceRoot, m_request.backupFolder, m_request.fullCopy);
+}
+
+RunReport &BackupRun::run()
+{
+    if (m_ran)
+        return m_report;
+    m_ran = true;
+    const auto started = std::chrono::system_clock::now();
+    {
+        const auto awake = keepAwake("Backing up " + m_request.sourceRoot);
+        copy();
+        if (m_engineRun != nullptr && !m_report.refused())
+            m_report.add(m_display.wait([&] { return m_engineRun->sync(); }));
+    }
+    recordRun(m_report, m_request.sourceRoot, m_request.backupFolder, started);
+    return m_report;
+}
+
+std::optional<std::string> BackupRun::takeBackupFolder()
+{
+    const std::string &path = m_request.backupFolder;
+    const platform::FileOperations &files = *platform::services().files;
+    try {
+        files.createFolder(path);
+        m_lock = files.lockFolder(path);
+    } catch (const platform::NotAFolder &failure) {
+        return "'" + path + "' is not a folder made by a backup (it is " + failure.kind() +
+            "). Remove or rename it and start again.";
+    }
+    if (!m_lock)
+        return "Another backup is writing to " + path + ". Wait until it has finished, then start again.";
+    return std::nullopt;
+}
+
+void BackupRun::beginCopy(const std::string &previousFolder)
+{
+    m_engineRun = m_engine.beginRun({destinationRootOf(m_request.backupFolder), m_request.backupFolder, previousFolder});
+}
+
+void recordRefusal(const std::string &source, const std::string &backupFolder, const std::string &reason)
+{
+    RunReport report;
+    report.refuse(reason);
+    recordRun(report, source, backupFolder, std::chrono::system_clock::now());
+}
+
+} // namespace drovanta::backup

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "engine/CopyEngine.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace drovanta::backup {
+
+// What one backup run copied and what it could not, collected from every
+// engine operation of the run.
+class RunReport final {
+public:
+    RunReport() = default;
+    RunReport(const RunReport &) = delete;
+    RunReport &operator=(const RunReport &) = delete;
+
+    void add(const engine::Result &result);
+    void addFailure(const std::string &path, const std::string &operation, const std::string &reason);
+    // The run was refused before anything was written; `reason` is the
+    // message the user was shown.
+    void refuse(const std::string &reason) { m_refusal = reason; }
+    bool refused() const { return !m_refusal.empty(); }
+    const std::string &refusal() const { return m_refusal; }
+    const engine::Result &result() const { return m_result; }
+    bool destinationFailed() const { return m_result.destinationFailed; }
+
+    // What the run is expected to copy, in bytes (the room it was checked
+    // for); 0 when not known.
+    void setExpectedBytes(std::uint64_t bytes) { m_expectedBytes = bytes; }
+    std::uint64_t expectedBytes() const { return m_expectedBytes; }
+
+    // The earlier backup ("Backup mm-dd-yyyy") whose unchanged files the
+    // run shares; empty for a full copy.
+    void setSharedWith(const std::string &name) { m_sharedWith = name; }
+    const std::string &sharedWith() const { return m_sharedWith; }
+    // "N files copied (size written); M files shared with "Backup ..."."
+    // Empty when the run shared with no earlier backup.
+    std::string sharingText() const;
+
+    // A stop request ended the run: of `total` top-level items, `started`
+    // were begun (`counted` is false when the stop came before the source
+    // was counted).
+    void recordStop(bool counted, int total, int started);
+    // A top-level item whose copy the stop cut short.
+    void addCutShort(const std::string &name);
+    bool stopped() const { return m_stopped; }
+
+    // The closing message: "Done." alone when everything was copied as it
+    // is; else "Done." followed by what went wrong, what the destination
+    // could not keep (one line per kind) and how many items are not copied
+    // by design.
+    std::string closingText() const;
+    // One line for the end of a run: what was copied, in how long, and how
+    // many items failed or were left out by design.
+    std::string summaryText(double seconds) const;
+    // One line per item that could not be copied (its path and the reason),
+    // then the items not copied by design. Empty when there is none.
+    std::string failureLines() const;
+    // The closing message's details: the failure lines, then under "Not
+    // copied by design:" one line per item left out on purpose with why (and
+    // what to do instead), then where the run is recorded.
+    std::string detailsText() const;
+    // Whether the closing message has details worth a look: something
+    // failed, was noted, stopped or refused, or items the user may have
+    // expected were left out by design. The system's own bookkeeping in a
+    // drive's root is left out silently.
+    bool hasDetailsToTell() const;
+    // Where the run log was written; or, with an empty path, why it was not.
+    void setLogPath(const std::string &path, const std::string &reason)
+    {
+        m_logPath = path;
+        m_logProblem = reason;
+    }
+    // Steps of the run itself (not items) that failed, each reported in the
+    // error box as it happened.
+    void addFailedSteps(int count) { m_failedSteps += count; }
+    int failedSteps() const { return m_failedSteps; }
+    bool allCopied() const
+    {
+        return m_result.failures.empty() && !m_result.destinationFailed && !refused() && m_failedSteps == 0;
+    }
+
+private:
+    std::string stopText() const;
+
+    engine::Result m_result;
+    std::string m_refusal;
+    std::uint64_t m_expectedBytes = 0;
+    bool m_stopped = false;
+    bool m_counted = false;
+    int m_total = 0;
+    int m_started = 0;
+    int m_failedSteps = 0;
+    std::vector<std::string> m_cutShort;
+    std::string m_logPath;
+    std::string m_logProblem;
+    std::string m_sharedWith;
+};
+
+} // namespace drovanta::backup

@@ -1,0 +1,66 @@
+// A backup run for engines that keep no state of their own between calls:
+// each call finds its places again by path.
+#include "engine/CopyEngine.h"
+
+namespace drovanta::engine {
+namespace {
+
+class PathCopyRun final : public CopyRun {
+public:
+    PathCopyRun(CopyEngine &engine, RunPlaces places) : m_engine(engine), m_places(std::move(places)) {}
+
+    Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop) override
+    {
+        return m_engine.copyTree(withPlaces(params), progress, stop);
+    }
+
+    Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop) override
+    {
+        return m_engine.copyFile(withPlaces(params), progress, stop);
+    }
+
+    Result sync() override
+    {
+        Result synced;
+        std::string reason;
+        if (!syncFilesystem(m_places.backupFolder, reason)) {
+            synced.destinationFailed = true;
+            synced.destinationFailure = {m_places.backupFolder, "write to the device", reason, 0};
+        }
+        return synced;
+    }
+
+private:
+    // The run's roots; the earlier backup's item of the same name as the
+    // target below the backup folder.
+    Params withPlaces(const Params &params) const
+    {
+        Params placed = params;
+        placed.targetRoot = m_places.targetRoot;
+        placed.previousTarget.clear();
+        if (!m_places.previousFolder.empty()) {
+            placed.previousTarget = m_places.previousFolder;
+            const std::string &folder = m_places.backupFolder;
+            if (params.target.size() > folder.size() && params.target.starts_with(folder))
+                placed.previousTarget += params.target.substr(folder.size());
+        }
+        return placed;
+    }
+
+    CopyEngine &m_engine;
+    RunPlaces m_places;
+};
+
+} // namespace
+
+std::optional<std::uint64_t> CopyEngine::measure(const Params &, const std::atomic<bool> &)
+{
+    return std::nullopt;
+}
+
+std::unique_ptr<CopyRun> CopyEngine::beginRun(const RunPlaces &places)
+{
+    return std::make_unique<PathCopyRun>(*this, places);
+}
+
+} // namespace drovanta::engine

@@ -1,0 +1,230 @@
+#include "engine/PosixRunContext.h"
+
+#include "engine/FaultInjection.h"
+#include "engine/PosixMetadata.h"
+#include "engine/SystemItems.h"
+
+#include <fcntl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+namespace drovanta::engine::posix {
+
+namespace {
+
+// umask() would set it while it reads it, under the feet of any other thread
+// making a file; the system shows it in /proc (Linux 4.7 on).
+int readUmask()
+{
+    std::FILE *status = std::fopen("/proc/self/status", "re");
+    if (status == nullptr)
+        return -1;
+    int mask = -1;
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        unsigned value = 0;
+        if (std::sscanf(line, "Umask: %o", &value) == 1) {
+            mask = static_cast<int>(value & 0777);
+            break;
+        }
+    }
+    std::fclose(status);
+    return mask;
+}
+
+} // namespace
+
+RunContext::RunContext(const Params &params_, ProgressSink &progress_, const std::atomic<bool> &stop,
+                       HardLinks &hardLinks_, std::function<bool()> destinationGone_)
+    : params(params_), progress(progress_), asRoot(::geteuid() == 0), uid(::geteuid()), gid(::getegid()),
+      umask(readUmask()), hardLinks(hardLinks_), destinationGone(std::move(destinationGone_)), m_stop(stop)
+{
+}
+
+void RunContext::fail(Result &into, const std::string &path, Error error, bool targetSide)
+{
+    if (targetSide && isDestinationFatal(error.code)) {
+        failDestination(path, error);
+        return;
+    }
+    if (destinationFailed())
+        return;
+    into.failures.push_back(
+        {path, error.operation, targetSide ? reasonFor(path, error.code) : errorText(error.code), error.code});
+}
+
+void RunContext::failWithReason(Result &into, const std::string &path, Error error, std::string_view reason)
+{
+    if (!destinationFailed())
+        into.failures.push_back({path, error.operation, std::string(reason), error.code});
+}
+
+std::string RunContext::reasonFor(const std::string &path, int code) const
+{
+    if (code == EFBIG)
+        return tooLargeReason(destination);
+    // Filesystems of POSIX systems take any name; Windows' refuse some
+    // characters, and their drivers say so with assorted codes.
+    const std::string &type = destination.filesystem;
+    const bool posixNames = type.starts_with("ext") || type == "XFS" || type == "Btrfs" || type == "tmpfs"
+        || type == "F2FS";
+    if (!posixNames && (code == EINVAL || code == EILSEQ || code == ENOENT || code == EPERM || code == ENAMETOOLONG)
+        && isRefusedByWindowsFilesystems(std::string_view(path).substr(path.rfind('/') + 1)))
+        return std::string(refusedNameReason);
+    return errorText(code);
+}
+
+void RunContext::failDestination(const std::string &path, Error error)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_shared.destinationFailed) {
+        m_shared.destinationFailed = true;
+        m_shared.destinationFailure = {path, error.operation, errorText(error.code), error.code};
+    }
+    m_halted.store(true, std::memory_order_relaxed);
+}
+
+void RunContext::collect(Result &into)
+{
+    std::lock_guard lock(m_mutex);
+    into.merge(m_shared);
+    m_shared = Result{};
+    into.sharingUnavailable = into.sharingUnavailable || sharingRefused.load(std::memory_order_relaxed);
+    for (std::size_t kind = 0; kind < m_notes.size(); ++kind) {
+        if (const auto items = m_notes[kind].exchange(0); items > 0)
+            into.addNote(static_cast<NoteKind>(kind), destination.filesystem, items);
+    }
+}
+
+FolderPath::FolderPath(std::string source, std::string target) : m_name(std::move(source)), m_target(std::move(target))
+{
+}
+
+FolderPath::FolderPath(std::shared_ptr<FolderPath> parent, std::string name)
+    : m_parent(std::move(parent)), m_name(std::move(name))
+{
+}
+
+FolderPath::~FolderPath()
+{
+    // Letting go of the last holder of a long chain would otherwise destroy
+    // it recursively, one call per level.
+    std::shared_ptr<FolderPath> up = std::move(m_parent);
+    while (up != nullptr && up.use_count() == 1) {
+        std::shared_ptr<FolderPath> next = std::move(up->m_parent);
+        up.reset();
+        up = std::move(next);
+    }
+}
+
+std::string FolderPath::build(bool target) const
+{
+    std::vector<const FolderPath *> below;
+    const FolderPath *top = this;
+    std::size_t size = 0;
+    for (; top->m_parent != nullptr; top = top->m_parent.get()) {
+        below.push_back(top);
+        size += top->m_name.size() + 1;
+    }
+    std::string path = target ? top->m_target : top->m_name;
+    path.reserve(path.size() + size);
+    for (auto it = below.rbegin(); it != below.rend(); ++it) {
+        if (path.empty() || path.back() != '/')
+            path += '/';
+        path += (*it)->m_name;
+    }
+    return path;
+}
+
+Folder::Folder(RunContext &run, UniqueDir listing, UniqueFd target, std::shared_ptr<FolderPath> path,
+               const struct stat &sourceInfo, bool fresh)
+    : Folder(run, std::move(listing), UniqueFd(), std::move(target), std::move(path), sourceInfo, fresh)
+{
+}
+
+Folder::Folder(RunContext &run, UniqueFd source, UniqueFd target, std::shared_ptr<FolderPath> path,
+               const struct stat &sourceInfo, bool fresh)
+    : Folder(run, UniqueDir(), std::move(source), std::move(target), std::move(path), sourceInfo, fresh)
+{
+}
+
+Folder::Folder(RunContext &run, UniqueDir listing, UniqueFd source, UniqueFd target, std::shared_ptr<FolderPath> path,
+               const struct stat &sourceInfo, bool fresh)
+    : m_run(run), m_stream(std::move(listing)), m_ownedSource(std::move(source)),
+      m_sourceFd(m_stream.valid() ? m_stream.fd() : m_ownedSource.get()), m_target(std::move(target)),
+      m_path(std::move(path)), m_sourceInfo(sourceInfo), m_fresh(fresh)
+{
+    struct stat info {};
+    if (::fstat(m_target.get(), &info) == 0) {
+        m_targetDevice = info.st_dev;
+        m_targetInode = info.st_ino;
+    }
+    const Destination &destination = m_run.destination;
+    m_foldsCase = destination.foldsCase || folderFoldsCase(destination, m_target.get());
+    m_inheritsAcls = destination.holdsAttributes
+        && ::fgetxattr(m_target.get(), "system.posix_acl_default", nullptr, 0) > 0;
+}
+
+void Folder::setPrevious(UniqueFd previous)
+{
+    struct stat info {};
+    if (previous.valid() && ::fstat(previous.get(), &info) == 0 && S_ISDIR(info.st_mode)
+        && info.st_dev == m_targetDevice && info.st_ino != m_targetInode)
+        m_previous = std::move(previous);
+}
+
+bool Folder::claimName(const std::string &name)
+{
+    return m_claimedNames.insert(foldedName(name)).second;
+}
+
+void Folder::complete(Result &into)
+{
+    if (m_run.destinationFailed())
+        return;
+    Error error;
+    if (faults::Faults *planted = faults::active(); planted != nullptr && planted->folderMetadataError)
+        error = {planted->folderMetadataError(targetPath()), "set times"};
+    if (!error)
+        error = applyFolderMetadata(m_run, m_sourceFd, m_target.get(), m_sourceInfo, m_inheritsAcls);
+    if (error)
+        m_run.fail(into, targetPath(), error, true);
+}
+
+Error applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source, bool inheritsAcls)
+{
+    // A folder of an earlier backup usually has all of this already; leaving
+    // it alone spares the destination a metadata write per folder. Access
+    // times are not compared: listing the folder, as every run does, moves
+    // them on both sides; modification times are compared at the precision
+    // the destination keeps.
+    struct stat current {};
+    if (::fstat(targetFd, &current) == 0 && (!run.asRoot || (current.st_uid == source.st_uid && current.st_gid == source.st_gid))
+        && (current.st_mode & 07777) == (source.st_mode & 07777) && sameModificationTime(source.st_mtim, current.st_mtim, run.granularityNs))
+        return {};
+    return applyMetadata(run, sourceFd, targetFd, source, inheritsAcls);
+}
+
+void removeLeftovers(int targetFd, int sourceFd)
+{
+    if (faults::Faults *planted = faults::active())
+        planted->targetListings.fetch_add(1, std::memory_order_relaxed);
+    const Outcome<UniqueDir> listing = openListing(targetFd);
+    if (listing.failed())
+        return;
+    std::vector<std::string> leftovers;
+    while (const dirent *entry = ::readdir(listing.value.get())) {
+        struct stat info {};
+        if (isTemporaryName(entry->d_name) && ::fstatat(sourceFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0
+            && errno == ENOENT)
+            leftovers.emplace_back(entry->d_name);
+    }
+    for (const auto &name : leftovers)
+        (void)::unlinkat(targetFd, name.c_str(), 0);
+}
+
+} // namespace drovanta::engine::posix

@@ -1,0 +1,201 @@
+#pragma once
+
+#include "engine/CopyEngine.h"
+#include "engine/PosixDataTransfer.h"
+#include "engine/PosixDestination.h"
+#include "engine/PosixHardLinks.h"
+#include "engine/PosixSupport.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+
+namespace drovanta::engine::posix {
+
+// What every thread of one copy run shares.
+class RunContext final {
+public:
+    // `hardLinks` holds the files with several names seen so far: the
+    // call's own, or its backup run's across every item of the run.
+    // `destinationGone`, when given, tells whether the backup folder the run
+    // holds open is no longer the one its path names (a drive pulled).
+    RunContext(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop, HardLinks &hardLinks,
+               std::function<bool()> destinationGone = {});
+
+    const Params &params;
+    ProgressSink &progress;
+    TransferMethods methods;
+    std::int64_t granularityNs = 1;
+    bool asRoot = false;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    // The process's file mode creation mask, or -1 when it cannot be read
+    // without changing it.
+    int umask = -1;
+    std::atomic<bool> noAtimeRefused{false};
+    std::atomic<bool> hardLinksRefused{false};
+    // The destination gives no file a second name: nothing more is shared
+    // with the earlier backup, and the result says so.
+    std::atomic<bool> sharingRefused{false};
+    Destination destination; // learnt once the target folder is open
+    HardLinks &hardLinks;
+    const std::function<bool()> destinationGone;
+
+    // No new item should be started: stop raised or destination failed.
+    [[nodiscard]] bool cutShort() const
+    {
+        return m_halted.load(std::memory_order_relaxed) || m_stop.load(std::memory_order_relaxed);
+    }
+    [[nodiscard]] bool stopRequested() const { return m_stop.load(std::memory_order_relaxed); }
+    [[nodiscard]] bool destinationFailed() const { return m_halted.load(std::memory_order_relaxed); }
+
+    // Records a failed step in `into`. A fatal error on the target side
+    // halts the run and becomes the destination failure instead; failures
+    // that follow it are the same cause and are not listed again.
+    void fail(Result &into, const std::string &path, Error error, bool targetSide);
+    // Stops the run on the destination's account whatever the error.
+    void failDestination(const std::string &path, Error error);
+    // Records a failed step whose reason is given in plain words.
+    void failWithReason(Result &into, const std::string &path, Error error, std::string_view reason);
+
+    // Counts one item of which the destination could not keep `kind`.
+    void note(NoteKind kind) { m_notes[static_cast<std::size_t>(kind)].fetch_add(1, std::memory_order_relaxed); }
+
+    // Moves the destination failure and the notes into `into`.
+    void collect(Result &into);
+
+private:
+    // The plain reason for a target-side error that comes from a limit of the
+    // destination's filesystem, or the system's text.
+    std::string reasonFor(const std::string &path, int code) const;
+
+    std::array<std::atomic<std::uint64_t>, static_cast<std::size_t>(NoteKind::AlternateStreams) + 1> m_notes{};
+    const std::atomic<bool> &m_stop;
+    std::atomic<bool> m_halted{false};
+    std::mutex m_mutex;
+    Result m_shared;
+};
+
+// Where a folder of a run lies: its name and the folder that holds it (the
+// top holds the source and target paths as given; below it the source and
+// its copy share their names). Full paths are made only when a message or a
+// progress report asks for one, so entering a folder costs the same at any
+// depth.
+class FolderPath final {
+public:
+    FolderPath(std::string source, std::string target);
+    FolderPath(std::shared_ptr<FolderPath> parent, std::string name);
+    FolderPath(const FolderPath &) = delete;
+    FolderPath &operator=(const FolderPath &) = delete;
+    ~FolderPath();
+
+    [[nodiscard]] const std::string &name() const { return m_name; }
+    [[nodiscard]] std::string source() const { return build(false); }
+    [[nodiscard]] std::string target() const { return build(true); }
+
+private:
+    [[nodiscard]] std::string build(bool target) const;
+
+    std::shared_ptr<FolderPath> m_parent;
+    std::string m_name;   // the source path at the top
+    std::string m_target; // at the top only
+};
+
+// A source folder and its copy, shared by the walk and every queued item
+// inside it; letting go of it only closes its descriptors. The walk holds it
+// while it lists the folder and each queued item while it waits: whoever is
+// done last (itemDone() says who) completes it, as everything inside has
+// then been written.
+class Folder final {
+public:
+    // `listing` is the source folder as the walk lists it.
+    Folder(RunContext &run, UniqueDir listing, UniqueFd target, std::shared_ptr<FolderPath> path,
+           const struct stat &sourceInfo, bool fresh);
+    // A source folder that is not listed (the walk has read it already, or
+    // one item is copied from it).
+    Folder(RunContext &run, UniqueFd source, UniqueFd target, std::shared_ptr<FolderPath> path,
+           const struct stat &sourceInfo, bool fresh);
+    Folder(const Folder &) = delete;
+    Folder &operator=(const Folder &) = delete;
+    ~Folder() = default;
+
+    [[nodiscard]] int sourceFd() const { return m_sourceFd; }
+    [[nodiscard]] int targetFd() const { return m_target.get(); }
+    // The same folder in the earlier backup, or -1: nothing to share below.
+    [[nodiscard]] int previousFd() const { return m_previous.get(); }
+    // Takes the earlier backup's folder, kept only when it lies on the
+    // copy's filesystem (a second name cannot be given across two).
+    void setPrevious(UniqueFd previous);
+    [[nodiscard]] DIR *stream() const { return m_stream.get(); }
+    [[nodiscard]] std::string sourcePath() const { return m_path->source(); }
+    [[nodiscard]] std::string targetPath() const { return m_path->target(); }
+    [[nodiscard]] const std::shared_ptr<FolderPath> &path() const { return m_path; }
+    [[nodiscard]] const struct stat &sourceInfo() const { return m_sourceInfo; }
+    [[nodiscard]] dev_t targetDevice() const { return m_targetDevice; }
+    [[nodiscard]] ino_t targetInode() const { return m_targetInode; }
+    // Created by this run: nothing inside can be there already.
+    [[nodiscard]] bool fresh() const { return m_fresh; }
+    // New items in the copy get an access control list from the folder's
+    // default one, which items without their own must not keep.
+    [[nodiscard]] bool inheritsAcls() const { return m_inheritsAcls; }
+    // Names in the copy that differ only in case are one item.
+    [[nodiscard]] bool foldsCase() const { return m_foldsCase; }
+    // In a folder that folds case: whether `name` is the first of the names
+    // given here that fold to the same (the walk's thread only).
+    [[nodiscard]] bool claimName(const std::string &name);
+
+    // One more item of this folder is queued.
+    void itemQueued() { m_unfinished.fetch_add(1, std::memory_order_relaxed); }
+    // An item queued here is done, or the walk is done listing: true for
+    // the last of them, which then calls complete(). A folder the walk lets
+    // go of before that (a deep tree, or a stopped run) is never completed
+    // through this one; the walk completes the one it opens again.
+    [[nodiscard]] bool itemDone() { return m_unfinished.fetch_sub(1, std::memory_order_acq_rel) == 1; }
+    // Gives the copy the folder's owner, mode and times now that everything
+    // inside is in place (writing into the folder changes its times). A
+    // failure goes to `into`; after a destination failure nothing is set.
+    void complete(Result &into);
+
+private:
+    Folder(RunContext &run, UniqueDir listing, UniqueFd source, UniqueFd target, std::shared_ptr<FolderPath> path,
+           const struct stat &sourceInfo, bool fresh);
+
+    RunContext &m_run;
+    UniqueDir m_stream;
+    UniqueFd m_ownedSource; // when opened without a stream
+    int m_sourceFd;
+    UniqueFd m_target;
+    UniqueFd m_previous;
+    std::shared_ptr<FolderPath> m_path;
+    struct stat m_sourceInfo;
+    dev_t m_targetDevice = 0;
+    ino_t m_targetInode = 0;
+    bool m_fresh;
+    std::atomic<std::size_t> m_unfinished{1}; // the walk's listing and the queued items
+    bool m_inheritsAcls = false;
+    bool m_foldsCase = false;
+    std::unordered_set<std::string> m_claimedNames;
+};
+
+// Gives a copied folder the source folder's owner (as root), mode,
+// extended attributes (from `sourceFd`, when not -1) and times; what the
+// destination cannot keep becomes a note. Fails only when the destination
+// itself is failing, naming the failing step.
+[[nodiscard]] Error applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source,
+                                        bool inheritsAcls);
+
+// Removes temporary files that an interrupted run left in target folder
+// `targetFd`: items with the temporary form whose name the source folder
+// `sourceFd` does not hold (a source item of that name is copied instead).
+void removeLeftovers(int targetFd, int sourceFd);
+
+} // namespace drovanta::engine::posix
