@@ -14,7 +14,7 @@ struct Option {
     std::string_view description;
 };
 
-constexpr std::array<Option, 7> options = {{
+constexpr std::array<Option, 9> options = {{
     {"h", "help", &Arguments::help, "Shows this help."},
     {"", "help-all", &Arguments::helpAll, "Shows this help (the same as --help)."},
     // No -v: to many programs it means "verbose", and a stray one must not
@@ -24,7 +24,45 @@ constexpr std::array<Option, 7> options = {{
     {"", "backup", &Arguments::backup, "Backs up SOURCE into \"Backup mm-dd-yyyy\" in DESTINATION."},
     {"q", "quiet", &Arguments::quiet, "With --backup: no progress, only problems and the summary."},
     {"", "full", &Arguments::full, "With --backup: copy every file, sharing none with an earlier backup."},
+    {"", "make-room", &Arguments::makeRoom,
+     "With --backup: remove the oldest backups when what must be written does not fit otherwise."},
+    {"", "dry-run", &Arguments::dryRun,
+     "With --make-room or --keep-...: list the backups that would be removed; remove and copy nothing."},
 }};
+
+// Options that take a count: "--keep-daily 7" or "--keep-daily=7".
+struct CountOption {
+    std::string_view longName;
+    int Arguments::*count;
+    std::string_view description;
+};
+
+constexpr std::array<CountOption, 3> countOptions = {{
+    {"keep-daily", &Arguments::keepDaily,
+     "N  After a backup that copied everything, keep the last backup of each of the N latest days..."},
+    {"keep-weekly", &Arguments::keepWeekly, "N ...of the N latest weeks (Monday to Sunday)..."},
+    {"keep-monthly", &Arguments::keepMonthly,
+     "N ...and of the N latest months that have one; remove the other old backups."},
+}};
+
+const CountOption *findCountOption(std::string_view name)
+{
+    for (const CountOption &option : countOptions) {
+        if (option.longName == name)
+            return &option;
+    }
+    return nullptr;
+}
+
+// A count of 0 to 100,000 written in decimal digits.
+std::optional<int> countOf(std::string_view text)
+{
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (text.empty() || text.size() > 6 || !std::all_of(text.begin(), text.end(), digit))
+        return std::nullopt;
+    const int value = std::stoi(std::string(text));
+    return value <= 100'000 ? std::optional<int>(value) : std::nullopt;
+}
 
 const Option *findOption(std::string_view name, bool isLong)
 {
@@ -40,7 +78,8 @@ const Option *findOption(std::string_view name, bool isLong)
 std::optional<std::string> parseArguments(const std::vector<std::string> &arguments, Arguments &parsed)
 {
     bool optionsEnded = false;
-    for (const std::string &argument : arguments) {
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+        const std::string &argument = arguments[index];
         if (optionsEnded || argument == "-" || !argument.starts_with('-')) {
             parsed.positionals.push_back(argument);
             continue;
@@ -51,7 +90,23 @@ std::optional<std::string> parseArguments(const std::vector<std::string> &argume
         }
         if (argument.starts_with("--")) {
             std::string_view name = std::string_view(argument).substr(2);
-            if (const auto equals = name.find('='); equals != std::string_view::npos) {
+            const auto equals = name.find('=');
+            if (const CountOption *counted = findCountOption(name.substr(0, equals))) {
+                std::string_view value;
+                if (equals != std::string_view::npos)
+                    value = name.substr(equals + 1);
+                else if (index + 1 < arguments.size())
+                    value = arguments[++index];
+                else
+                    return "'--" + std::string(counted->longName) + "' needs a number.";
+                const std::optional<int> count = countOf(value);
+                if (!count)
+                    return "'--" + std::string(counted->longName) + "' needs a number from 0 to 100000, not '" +
+                        std::string(value) + "'.";
+                parsed.*(counted->count) = *count;
+                continue;
+            }
+            if (equals != std::string_view::npos) {
                 if (findOption(name.substr(0, equals), true))
                     return "Unexpected value after '--" + std::string(name.substr(0, equals)) + "'.";
                 return "Unknown option '--" + std::string(name.substr(0, equals)) + "'.";
@@ -104,8 +159,12 @@ std::optional<std::string> combinationProblem(const Arguments &arguments)
     if (arguments.backup) {
         if (arguments.positionals.size() != 2)
             return std::string("--backup needs a SOURCE and a DESTINATION.");
+        if (arguments.dryRun && !arguments.makeRoom && !arguments.thins())
+            return std::string("--dry-run goes with --make-room or --keep-daily, --keep-weekly, --keep-monthly.");
         return std::nullopt;
     }
+    if (arguments.makeRoom || arguments.dryRun || arguments.thins())
+        return std::string("--make-room, --keep-... and --dry-run go with --backup.");
     if (!arguments.positionals.empty())
         return std::string(chosen->name) + " takes no arguments.";
     return std::nullopt;
@@ -116,7 +175,8 @@ std::string helpText(const std::string &programName, bool hasWindow)
     // Each form of the program on a line of its own: options in brackets are
     // optional, the others are needed.
     const std::string indent(std::string_view("Usage: ").size(), ' ');
-    std::string text = "Usage: " + programName + " --backup [--quiet] [--full] SOURCE DESTINATION\n" +
+    std::string text = "Usage: " + programName + " --backup [--quiet] [--full] [--make-room] [--keep-daily N]\n" +
+        indent + "         [--keep-weekly N] [--keep-monthly N] [--dry-run] SOURCE DESTINATION\n" +
         indent + programName + " --list\n" +
         indent + programName + " --help | --version\n";
     if (hasWindow)
@@ -137,6 +197,10 @@ std::string helpText(const std::string &programName, bool hasWindow)
             names += "-" + std::string(option.shortName) + ", ";
         names += "--" + std::string(option.longName);
         names.resize(std::max(column, names.size() + 2), ' ');
+        text += names + std::string(option.description) + "\n";
+    }
+    for (const CountOption &option : countOptions) {
+        std::string names = "  --" + std::string(option.longName) + " ";
         text += names + std::string(option.description) + "\n";
     }
     text += "\nArguments:\n"

@@ -18,7 +18,17 @@ struct Arguments {
     bool backup = false;
     bool quiet = false;
     bool full = false;
+    // With --backup: remove the oldest backups when what must be written
+    // does not fit otherwise; thin old backups after a backup that copied
+    // everything (-1: no such rule); only say what would be removed.
+    bool makeRoom = false;
+    int keepDaily = -1;
+    int keepWeekly = -1;
+    int keepMonthly = -1;
+    bool dryRun = false;
     std::vector<std::string> positionals;
+
+    [[nodiscard]] bool thins() const { return keepDaily >= 0 || keepWeekly >= 0 || keepMonthly >= 0; }
 };
 
 // Parses everything after the program's name. Options may stand anywhere;

@@ -8,13 +8,15 @@
 
 #include "core/backup/BackupRun.h"
 #include "core/backup/CopyDisplay.h"
+#include "core/backup/MakeRoom.h"
 #include "core/backup/RoomCheck.h"
+#include "core/backup/RunProgress.h"
 #include "core/backup/RunReport.h"
 #include "core/backup/StopCopy.h"
-
 #include "core/drives/DriveRecord.h"
-
 #include "core/shell/ErrorBox.h"
+
+#include "engine/BackupRemoval.h"
 
 #include "platform/Application.h"
 #include "platform/Clock.h"
@@ -22,12 +24,14 @@
 #include "platform/FolderFacts.h"
 #include "platform/Services.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace drovanta::app {
@@ -147,9 +151,55 @@ void printReport(Console &console, const backup::RunReport &report)
         console.error(report.detailsText());
 }
 
-int runBackup(const std::string &sourceArgument, const std::string &destinationArgument, bool quiet, bool full,
-              Console &console)
+std::chrono::year_month_day dateOf(const platform::LocalDate &date)
 {
+    return std::chrono::year_month_day{std::chrono::year{date.year},
+                                       std::chrono::month{static_cast<unsigned>(date.month)},
+                                       std::chrono::day{static_cast<unsigned>(date.day)}};
+}
+
+// The old backups that thinning removes after today's backup, with what each
+// frees, in the order they go.
+std::vector<backup::RemovedBackup> thinning(const std::string &destination, std::chrono::year_month_day today,
+                                            const Arguments &arguments)
+{
+    std::vector<backup::DatedBackup> backups = backup::datedBackups(destination);
+    const bool hasToday = std::any_of(backups.begin(), backups.end(), [&](const auto &b) { return b.date == today; });
+    if (!hasToday) // a dry run: as if today's backup had been made
+        backups.push_back({"", today});
+    std::vector<std::string> names;
+    for (const auto &backup : backup::thinnedOut(backups, today, std::max(arguments.keepDaily, 0),
+                                                 std::max(arguments.keepWeekly, 0), std::max(arguments.keepMonthly, 0)))
+        names.push_back(backup.name);
+    const std::vector<std::uint64_t> freed = engine::bytesFreedByRemoving(destination, names);
+    std::vector<backup::RemovedBackup> removed;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::uint64_t upTo = i < freed.size() ? freed[i] : 0;
+        const std::uint64_t before = i > 0 && i - 1 < freed.size() ? freed[i - 1] : 0;
+        removed.push_back({names[i], upTo - before});
+    }
+    return removed;
+}
+
+// Removes old backups, saying each on the error stream; returns those gone.
+std::vector<backup::RemovedBackup> removeOldBackups(const std::string &destination,
+                                                    const std::vector<backup::RemovedBackup> &backups,
+                                                    const std::string &why, Console &console)
+{
+    const backup::Removals done = backup::removeBackups(destination, backups);
+    for (const auto &removed : done.removed)
+        console.error("Removed " + removed.name + " " + why + " (" + backup::byteSizeText(removed.freed) + " freed)");
+    for (const auto &problem : done.problems)
+        console.error(problem);
+    return done.removed;
+}
+
+int runBackup(const Arguments &arguments, Console &console)
+{
+    const std::string &sourceArgument = arguments.positionals[0];
+    const std::string &destinationArgument = arguments.positionals[1];
+    const bool quiet = arguments.quiet;
+    const bool full = arguments.full;
     const auto started = std::chrono::steady_clock::now();
     const auto &services = platform::services();
     const platform::FolderFacts &folders = *services.folders;
@@ -167,7 +217,9 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
     const std::string destinationRoot = rootText(destination);
     const std::string backupFolder =
         destinationRoot + "Backup " + drives::dateText(services.clock->today());
+    const std::chrono::year_month_day today = dateOf(services.clock->today());
     std::uint64_t sourceBytes = 0;
+    std::vector<backup::RemovedBackup> removed;
     try {
         // A folder where a drive belongs while none is mounted there lies on
         // another drive, usually the system disk: a scheduled backup whose
@@ -184,7 +236,10 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
         // Nothing on the source's filesystem holds more than its used bytes:
         // when those fit, the source's own count (a walk of the whole tree)
         // is needed only as the 100 % of the progress lines.
-        const std::uint64_t available = folders.availableBytes(destination);
+        // A removal that an earlier run could not finish is finished first.
+        if (!arguments.dryRun)
+            backup::finishInterruptedRemovals(destination);
+        std::uint64_t available = folders.availableBytes(destination);
         if (!quiet || available < folders.usedBytes(source)) {
             sourceBytes = roomNeeded(source, backupFolder);
             // Files unchanged since an earlier backup take no room: only what
@@ -194,18 +249,60 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
                 if (toWrite)
                     sourceBytes = *toWrite;
             }
-            if (available < sourceBytes)
-                return refuse(backup::noRoomMessage(destinationRoot, sourceRoot), sourceRoot, backupFolder);
+            if (available < sourceBytes) {
+                // The oldest backups may make the room, all or nothing; a
+                // scheduled run must ask for that.
+                const backup::RoomPlan plan = backup::planRoom(destination, today, sourceBytes, available);
+                const std::string noRoom = backup::noRoomMessage(destinationRoot, sourceRoot);
+                if (!plan.enough)
+                    return refuse(noRoom, sourceRoot, backupFolder);
+                if (!arguments.makeRoom)
+                    return refuse(noRoom + "\nWith --make-room: " + backup::removalText(plan), sourceRoot,
+                                  backupFolder);
+                if (arguments.dryRun) {
+                    for (const auto &backup : plan.removed)
+                        console.output("Would remove " + backup.name + " to make room (" +
+                                       backup::byteSizeText(backup.freed) + " freed)");
+                } else {
+                    removed = removeOldBackups(destination, plan.removed, "to make room", console);
+                    // Some filesystems free the space of what was removed a little later.
+                    for (int attempt = 0; attempt < 10 && available < sourceBytes; ++attempt) {
+                        if (attempt > 0)
+                            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                        available = folders.availableBytes(destination);
+                    }
+                    if (available < sourceBytes)
+                        return refuse(noRoom, sourceRoot, backupFolder);
+                }
+            }
         }
     } catch (...) {
         return refuse("Cannot check the source and the destination: " + shell::currentFailureDescription(),
                       sourceRoot, backupFolder);
     }
 
+    if (arguments.dryRun) {
+        if (arguments.thins()) {
+            for (const auto &backup : thinning(destination, today, arguments))
+                console.output("Would remove " + backup.name + " by thinning (" + backup::byteSizeText(backup.freed) +
+                               " freed)");
+        }
+        return ExitCode::allCopied; // nothing removed, nothing copied
+    }
+
     ConsoleCopyDisplay display(console, quiet);
     backup::StopCopy = false;
     StopOnSignal stopOnSignal;
-    backup::BackupRun run({sourceRoot, backupFolder, sourceBytes, full}, display, *services.copyEngine);
+    backup::BackupRequest request(sourceRoot, backupFolder, sourceBytes, full);
+    request.removed = removed;
+    if (arguments.thins()) {
+        request.afterCopy = [&](backup::RunReport &runReport) {
+            for (const auto &gone :
+                 removeOldBackups(destination, thinning(destination, today, arguments), "by thinning", console))
+                runReport.addRemoval(gone.name, gone.freed, "by thinning");
+        };
+    }
+    backup::BackupRun run(std::move(request), display, *services.copyEngine);
     const backup::RunReport &report = run.run();
     if (report.refused())
         return exitCodeOf(report); // the copier has said why
@@ -269,7 +366,7 @@ int runCommandLine(const std::vector<std::string> &argv, bool hasWindow)
     }
     if (arguments.list)
         return listDrives(console);
-    return runBackup(arguments.positionals[0], arguments.positionals[1], arguments.quiet, arguments.full, console);
+    return runBackup(arguments, console);
 }
 
 int windowWithoutDisplay()

@@ -11,6 +11,7 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,6 +35,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using engine::testing::compareTrees;
+using engine::testing::readFile;
 using drovanta::testing::LoopVolume;
 using engine::testing::TempFolder;
 using engine::testing::temporaryFiles;
@@ -378,6 +380,45 @@ TEST_F(CommandLine, ADrivePulledMidRunFailsTheDestinationAndNothingLandsUnderIts
     EXPECT_NE(logged.find("\nEnded: the destination failed\n"), std::string::npos) << logged;
 }
 
+TEST_F(CommandLine, AFullDestinationNamesWhatMakeRoomWouldRemoveAndMakeRoomRemovesJustTheOldest)
+{
+    LoopVolume volume(32);
+    if (!volume.mounted())
+        GTEST_SKIP() << "a full destination needs a loop-mounted volume: " << volume.error();
+    for (int day = 1; day <= 4; ++day) {
+        const std::string old = volume.path() + "/Backup 11-0" + std::to_string(day) + "-2026";
+        fs::create_directory(old);
+        writeFile(old + "/old.bin", engine::testing::randomBytes(5 << 20, static_cast<unsigned>(day)));
+    }
+    // Two megabytes more than there is room for: the oldest backup's five make it fit.
+    struct statvfs space {};
+    ASSERT_EQ(::statvfs(volume.path().c_str(), &space), 0);
+    const std::size_t available = static_cast<std::size_t>(space.f_bavail) * space.f_frsize;
+    writeFile(m_source + "/new.bin", engine::testing::randomBytes(available + (2 << 20), 9));
+    const std::string oldest = volume.path() + "/Backup 11-01-2026";
+
+    const Finished refused = run({"--backup", m_source, volume.path()});
+    const Finished dryRun = run({"--backup", "--make-room", "--dry-run", m_source, volume.path()});
+    ASSERT_TRUE(fs::exists(oldest + "/old.bin")) << "a dry run removes nothing";
+    const Finished madeRoom = run({"--backup", "--make-room", m_source, volume.path()});
+
+    EXPECT_EQ(refused.exitCode, 2) << refused.errors;
+    EXPECT_NE(refused.errors.find("With --make-room: Removing the oldest backup (Backup 11-01-2026) frees "),
+              std::string::npos)
+        << refused.errors;
+    EXPECT_EQ(dryRun.exitCode, 0) << dryRun.errors;
+    EXPECT_EQ(dryRun.output.rfind("Would remove Backup 11-01-2026 to make room (", 0), 0u) << dryRun.output;
+    EXPECT_EQ(madeRoom.exitCode, 0) << madeRoom.errors;
+    EXPECT_NE(madeRoom.errors.find("Removed Backup 11-01-2026 to make room ("), std::string::npos) << madeRoom.errors;
+    EXPECT_FALSE(fs::exists(oldest));
+    for (int day = 2; day <= 4; ++day)
+        EXPECT_TRUE(fs::exists(volume.path() + "/Backup 11-0" + std::to_string(day) + "-2026/old.bin")) << day;
+    EXPECT_EQ(readFile(volume.path() + "/" + todaysBackupName() + "/new.bin"), readFile(m_source + "/new.bin"));
+    std::ifstream log(m_scratch.path() + "/home/.local/state/drovanta/runs.log");
+    const std::string logged((std::istreambuf_iterator<char>(log)), {});
+    EXPECT_NE(logged.find("\nRemoved Backup 11-01-2026 to make room ("), std::string::npos) << logged;
+}
+
 // --- the backup folder ---------------------------------------------------------
 
 TEST_F(CommandLine, SomethingOtherThanAFolderAtTheBackupFoldersPlaceIsRefusedWithTwoAndLeftAlone)
@@ -448,8 +489,10 @@ TEST_F(CommandLine, HelpAndHelpAllPrintTheUsageAndEndWithZero)
         const Finished result = run({option});
         EXPECT_EQ(result.exitCode, 0) << option << result.errors;
         // The forms that work, not a bare "SOURCE DESTINATION", which does not.
-        EXPECT_TRUE(result.output.starts_with("Usage: drovanta --backup [--quiet] [--full] SOURCE DESTINATION\n"
-                                              "       drovanta --list\n"))
+        EXPECT_TRUE(result.output.starts_with(
+            "Usage: drovanta --backup [--quiet] [--full] [--make-room] [--keep-daily N]\n"
+            "                [--keep-weekly N] [--keep-monthly N] [--dry-run] SOURCE DESTINATION\n"
+            "       drovanta --list\n"))
             << result.output;
     }
 }

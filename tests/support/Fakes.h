@@ -73,6 +73,12 @@ public:
         if (onShow)
             onShow(box);
     }
+    bool ask(const platform::MessageBox &box) override
+    {
+        show(box);
+        return answer;
+    }
+    bool answer = false; // what ask() answers
 
     std::vector<std::string> texts() const
     {

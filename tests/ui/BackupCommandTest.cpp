@@ -201,16 +201,21 @@ TEST_F(BackupCommandTest, AnEarlierBackupLeavesRoomForWhatMustBeWrittenAndOneByt
                                                                       noStop)
                                       .value_or(0);
     ASSERT_LT(toWrite, 300'000u) << "only the changed file and the folders are written";
-    const std::string noRoom = "There is no enough room on " + destination.string() + "/ to backup the entire " +
-        source.string() + "/ drive. Please make some room on " + destination.string() +
-        "/ or select a larger 'Destination' drive.";
 
+    // One byte short: the window offers to remove the older backup, and the
+    // answer No ends the press with nothing written.
     for (const std::uint64_t free : {toWrite - 1, toWrite}) {
         fakes.messageBoxes.shown.clear();
         fakes.drives.list[1].available = free;
         form->PushButton2_Click();
         form->PushButton1_Click();
-        EXPECT_EQ(fakes.messageBoxes.texts(), (std::vector<std::string>{free < toWrite ? noRoom : "Done."}));
+        ASSERT_EQ(fakes.messageBoxes.shown.size(), 1u);
+        if (free < toWrite) {
+            EXPECT_EQ(fakes.messageBoxes.shown[0].icon, BoxIcon::Question);
+            EXPECT_FALSE(fs::exists(backupFolder));
+        } else {
+            EXPECT_EQ(fakes.messageBoxes.shown[0].text, "Done.");
+        }
     }
     EXPECT_EQ(fs::hard_link_count(backupFolder / "B" / "big0"), 2u) << "shared with the earlier backup";
     std::ifstream changed(backupFolder / "A" / "a.txt");
@@ -243,6 +248,58 @@ TEST_F(BackupCommandTest, TheWindowAnswersWhileTheRoomCheckMeasuresWhatMustBeWri
     EXPECT_EQ(pointersWhileMeasuring, std::vector<int>{Hourglass});
     EXPECT_EQ(fakes.messageBoxes.texts(), std::vector<std::string>{"Done."});
 }
+
+struct RoomAnswer {
+    const char *name;
+    bool yes;
+};
+
+void PrintTo(const RoomAnswer &answer, std::ostream *out)
+{
+    *out << answer.name;
+}
+
+class MakeRoomTest : public BackupCommandTest, public ::testing::WithParamInterface<RoomAnswer> {};
+
+TEST_P(MakeRoomTest, TooLittleRoomAsksToRemoveExactlyTheOldestBackupsNeeded)
+{
+    for (const char *day : {"08-27-2021", "08-28-2021", "08-29-2021"}) {
+        fs::create_directories(destination / ("Backup " + std::string(day)));
+        std::ofstream(destination / ("Backup " + std::string(day)) / "old.bin") << std::string(100'000, 'o');
+    }
+    engine.measuring = [](const drovanta::engine::Params &) -> std::optional<std::uint64_t> { return 150'000; };
+    loadDrives(5'000'000, 100'000);
+    fakes.messageBoxes.answer = GetParam().yes;
+    // What the removal frees shows in the drive's free space.
+    fakes.messageBoxes.onShow = [&](const drovanta::platform::MessageBox &box) {
+        if (box.icon == BoxIcon::Question && GetParam().yes)
+            fakes.drives.list[1].available = 1'000'000;
+    };
+
+    form->PushButton1_Click();
+
+    ASSERT_FALSE(fakes.messageBoxes.shown.empty());
+    const std::string &question = fakes.messageBoxes.shown[0].text;
+    EXPECT_TRUE(question.starts_with("There is not enough room on 'Backups' for today's backup (150 kB must be written, "
+                                     "100 kB is free). Removing the oldest backup (Backup 08-27-2021) frees "))
+        << question;
+    EXPECT_TRUE(question.ends_with(". Remove it and start the backup?")) << question;
+    EXPECT_NE(fs::exists(destination / "Backup 08-27-2021"), GetParam().yes);
+    EXPECT_TRUE(fs::exists(destination / "Backup 08-28-2021" / "old.bin"));
+    EXPECT_TRUE(fs::exists(destination / "Backup 08-29-2021" / "old.bin"));
+    EXPECT_EQ(fs::exists(backupFolder / "notes.txt"), GetParam().yes);
+    if (GetParam().yes) {
+        ASSERT_EQ(fakes.messageBoxes.shown.size(), 2u);
+        EXPECT_EQ(fakes.messageBoxes.shown[1].details.rfind("Removed Backup 08-27-2021 to make room (", 0), 0u)
+            << fakes.messageBoxes.shown[1].details;
+    } else {
+        EXPECT_EQ(fakes.messageBoxes.shown.size(), 1u) << "No ends the press without a further box";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BackupCommand, MakeRoomTest,
+                         ::testing::Values(RoomAnswer{"Yes", true}, RoomAnswer{"No", false}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 struct FailedCheck {
     const char *name;

@@ -3,6 +3,8 @@
 
 #include "core/backup/BackupRun.h"
 #include "core/backup/Copier.h"
+#include "core/backup/MakeRoom.h"
+#include "core/backup/RunProgress.h"
 #include "core/backup/CopyDisplay.h"
 #include "core/backup/RoomCheck.h"
 #include "core/backup/RunLog.h"
@@ -15,10 +17,13 @@
 
 #include "platform/Clock.h"
 #include "platform/DriveSource.h"
+#include "platform/Failure.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 
+#include <chrono>
 #include <optional>
+#include <thread>
 
 namespace drovanta::backup {
 namespace {
@@ -37,6 +42,18 @@ std::optional<std::string> driveGone(const drives::DrivePanel &panel, const Fiel
         return std::nullopt;
     return panel.list().currentText();
 }
+
+// The hourglass for as long as it lives.
+class Busy final {
+public:
+    explicit Busy(BackupWindow &window) : m_window(window) { m_window.showBusy(true); }
+    ~Busy() { m_window.showBusy(false); }
+    Busy(const Busy &) = delete;
+    Busy &operator=(const Busy &) = delete;
+
+private:
+    BackupWindow &m_window;
+};
 
 // Shows why a press starts no backup, and records the refusal in the run log.
 void refuse(const drives::DrivePanel &source, const drives::DrivePanel &destination, const std::string &reason)
@@ -105,11 +122,7 @@ void StartBackup(const drives::DrivePanel &sourcePanel, const drives::DrivePanel
                 const std::string backupFolder = drives::backupFolderPath(drives::recordField(destination, 0),
                                                                           platform::services().clock->today());
                 const std::string sourceRoot = drives::rootPath(drives::recordField(source, 0));
-                struct Busy {
-                    BackupWindow &window;
-                    explicit Busy(BackupWindow &shown) : window(shown) { window.showBusy(true); }
-                    ~Busy() { window.showBusy(false); }
-                } busy(window);
+                const Busy busy(window);
                 StopCopy = false;
                 std::optional<std::uint64_t> toWrite;
                 (void)copyDisplay().wait([&] {
@@ -124,6 +137,63 @@ void StartBackup(const drives::DrivePanel &sourcePanel, const drives::DrivePanel
             }))
             return;
         if (stopped)
+            return;
+    }
+    // Old backups may make the room: the user is asked before any goes.
+    std::vector<RemovedBackup> removed;
+    if (tooLittleRoom) {
+        const std::string letter = drives::recordField(destination, 0);
+        const std::string destinationRoot = drives::rootPath(letter);
+        const auto today = platform::services().clock->today();
+        const std::chrono::year_month_day date{std::chrono::year{today.year},
+                                               std::chrono::month{static_cast<unsigned>(today.month)},
+                                               std::chrono::day{static_cast<unsigned>(today.day)}};
+        RoomPlan plan;
+        if (!on.run(140, [&] {
+                const Busy busy(window);
+                (void)copyDisplay().wait([&] {
+                    plan = planRoom(destinationRoot, date, sourceBytes, static_cast<std::uint64_t>(free));
+                    return engine::Result{};
+                });
+            }))
+            return;
+        bool yes = false;
+        if (plan.enough) {
+            on.run(142, [&] {
+                platform::MessageBox box;
+                box.text = "There is not enough room on '" + drives::recordField(destination, 1) +
+                    "' for today's backup (" + byteSizeText(sourceBytes) + " must be written, " +
+                    byteSizeText(static_cast<std::uint64_t>(free)) + " is free). " + removalText(plan) + " Remove " +
+                    (plan.removed.size() == 1 ? "it" : "them") + " and start the backup?";
+                box.icon = platform::BoxIcon::Question;
+                yes = platform::services().messageBoxes->ask(box);
+            });
+            if (!yes)
+                return;
+        }
+        if (yes && !on.run(144, [&] {
+                const Busy busy(window);
+                Removals done;
+                (void)copyDisplay().wait([&] {
+                    done = removeBackups(destinationRoot, plan.removed);
+                    return engine::Result{};
+                });
+                removed = done.removed;
+                // Some filesystems free the space of what was removed a
+                // little later.
+                for (int attempt = 0; attempt < 10; ++attempt) {
+                    free = static_cast<double>(freeSpaceOfDrive(letter));
+                    if (free >= static_cast<double>(sourceBytes))
+                        break;
+                    (void)copyDisplay().wait([] {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                        return engine::Result{};
+                    });
+                }
+                tooLittleRoom = free < static_cast<double>(sourceBytes);
+                for (const auto &problem : done.problems)
+                    throw Failure(problem);
+            }))
             return;
     }
     if (tooLittleRoom) {
@@ -144,8 +214,9 @@ void StartBackup(const drives::DrivePanel &sourcePanel, const drives::DrivePanel
     on.run(108, [&] { window.showBusy(true); });
     on.run(110, [] { StopCopy = false; });
     CopyDisplay &display = copyDisplay();
-    BackupRun run({sourcePanel.path().text(), destinationPanel.path().text(), sourceBytes, false}, display,
-                  *platform::services().copyEngine);
+    BackupRequest request{sourcePanel.path().text(), destinationPanel.path().text(), sourceBytes, false};
+    request.removed = removed;
+    BackupRun run(std::move(request), display, *platform::services().copyEngine);
     const RunReport &report = run.report();
     on.run(112, [&] {
         run.run();

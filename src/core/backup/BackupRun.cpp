@@ -20,6 +20,8 @@ BackupRun::BackupRun(BackupRequest request, CopyDisplay &display, engine::CopyEn
       m_outer(innermost)
 {
     m_report.setExpectedBytes(m_request.expectedBytes);
+    for (const auto &removed : m_request.removed)
+        m_report.addRemoval(removed.name, removed.freed, "to make room");
     innermost = this;
 }
 
@@ -50,6 +52,8 @@ RunReport &BackupRun::run()
         if (m_engineRun != nullptr && !m_report.refused())
             m_report.add(m_display.wait([&] { return m_engineRun->sync(); }));
     }
+    if (m_request.afterCopy && m_report.allCopied() && !m_report.stopped())
+        m_request.afterCopy(m_report);
     recordRun(m_report, m_request.sourceRoot, m_request.backupFolder, started);
     return m_report;
 }

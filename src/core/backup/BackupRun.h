@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/backup/CopyDisplay.h"
+#include "core/backup/MakeRoom.h"
 #include "core/backup/RunProgress.h"
 #include "core/backup/RunReport.h"
 #include "engine/CopyEngine.h"
@@ -9,18 +10,31 @@
 #include "platform/FileOperations.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace drovanta::backup {
 
 // What a front-end asks of one backup run once its checks have passed.
 struct BackupRequest {
+    BackupRequest(std::string source, std::string folder, std::uint64_t expected = 0, bool full = false)
+        : sourceRoot(std::move(source)), backupFolder(std::move(folder)), expectedBytes(expected), fullCopy(full)
+    {
+    }
+
     std::string sourceRoot;          // the source drive's root (or a folder), as the copier takes it
     std::string backupFolder;        // today's backup folder on the destination
     std::uint64_t expectedBytes = 0; // what the room check expects the run to write; 0: not known
     bool fullCopy = false;           // copy every file, sharing none with an earlier backup
+    // Old backups removed to make room for this run, before it began.
+    std::vector<RemovedBackup> removed;
+    // Runs after a run that copied everything, before the run is recorded
+    // (thinning old backups); what it removes goes into the report.
+    std::function<void(RunReport &)> afterCopy;
 };
 
 // One backup run, from taking the backup folder to the run log. It owns

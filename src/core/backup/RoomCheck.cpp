@@ -24,6 +24,15 @@ std::uint64_t roomNeededForDrive(const std::string &letter)
     throw Failure("Drive '" + letter + "' not found");
 }
 
+std::uint64_t freeSpaceOfDrive(const std::string &letter)
+{
+    for (const auto &drive : platform::services().drives->drives()) {
+        if (drive->letter() == letter)
+            return drive->availableSpace();
+    }
+    throw Failure("Drive '" + letter + "' not found");
+}
+
 std::optional<std::uint64_t> roomNeededWithEarlierBackup(const std::string &sourceRoot,
                                                          const std::string &backupFolder,
                                                          const std::atomic<bool> &stop)

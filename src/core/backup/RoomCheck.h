@@ -28,6 +28,10 @@ std::optional<std::uint64_t> roomNeededWithEarlierBackup(const std::string &sour
 std::optional<std::uint64_t> roomNeededToWrite(const std::string &source, const std::string &backupFolder,
                                                const std::string &earlier, const std::atomic<bool> &stop);
 
+// The bytes available on the drive `letter` now, read again (after old
+// backups were removed, say). Throws Failure when it is not listed.
+std::uint64_t freeSpaceOfDrive(const std::string &letter);
+
 // Field 2 of a drive record (the destination's free bytes) as a number.
 // Throws Failure("Type mismatch") for a text that is no number.
 double freeSpaceField(const std::string &text);

@@ -49,6 +49,7 @@ std::string runLogEntry(const RunReport &report, const std::string &source, cons
     std::string closing = report.closingText();
     if (const auto first = closing.find("\n\n"); first != std::string::npos)
         entry += closing.substr(first + 2) + "\n";
+    entry += report.removalLines();
     entry += report.failureLines();
     return entry + "\n";
 }

@@ -215,6 +215,14 @@ std::string RunReport::failureLines() const
     return details;
 }
 
+std::string RunReport::removalLines() const
+{
+    std::string lines;
+    for (const auto &removal : m_removals)
+        lines += "Removed " + removal.name + " " + removal.why + " (" + byteSizeText(removal.freed) + " freed)\n";
+    return lines;
+}
+
 bool RunReport::hasDetailsToTell() const
 {
     const bool expectedLeftOut = std::any_of(m_result.skipped.begin(), m_result.skipped.end(), [](const auto &item) {
@@ -223,7 +231,7 @@ bool RunReport::hasDetailsToTell() const
     });
     return refused() || m_stopped || m_result.destinationFailed || !m_result.failures.empty()
         || !m_result.notes.empty() || m_result.sharingUnavailable || m_failedSteps > 0 || expectedLeftOut
-        || (m_logPath.empty() && !m_logProblem.empty());
+        || (m_logPath.empty() && !m_logProblem.empty()) || !m_removals.empty();
 }
 
 std::string RunReport::sharingText() const
@@ -240,6 +248,8 @@ std::string RunReport::detailsText() const
     std::string details = failureLines();
     if (const std::string sharing = sharingText(); !sharing.empty())
         details = sharing + "\n" + (details.empty() ? "" : "\n") + details;
+    if (const std::string removals = removalLines(); !removals.empty())
+        details = removals + (details.empty() ? "" : "\n") + details;
     if (!m_logPath.empty())
         details += "This run is recorded in " + m_logPath + "\n";
     else if (!m_logProblem.empty())

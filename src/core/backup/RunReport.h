@@ -62,6 +62,15 @@ public:
     // copied by design:" one line per item left out on purpose with why (and
     // what to do instead), then where the run is recorded.
     std::string detailsText() const;
+    // An old backup folder removed for this run: to make room before it, or
+    // by thinning after it (`why`: "to make room", "by thinning").
+    void addRemoval(const std::string &name, std::uint64_t freed, const std::string &why)
+    {
+        m_removals.push_back({name, freed, why});
+    }
+    // "Removed Backup 01-02-2026 to make room (1.2 GB freed)", one line each.
+    std::string removalLines() const;
+
     // Whether the closing message has details worth a look: something
     // failed, was noted, stopped or refused, or items the user may have
     // expected were left out by design. The system's own bookkeeping in a
@@ -97,6 +106,12 @@ private:
     std::string m_logPath;
     std::string m_logProblem;
     std::string m_sharedWith;
+    struct Removal {
+        std::string name;
+        std::uint64_t freed;
+        std::string why;
+    };
+    std::vector<Removal> m_removals;
 };
 
 } // namespace drovanta::backup

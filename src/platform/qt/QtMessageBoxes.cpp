@@ -9,6 +9,16 @@ namespace drovanta::platform {
 
 void QtMessageBoxes::show(const MessageBox &box)
 {
+    (void)exec(box, false);
+}
+
+bool QtMessageBoxes::ask(const MessageBox &box)
+{
+    return exec(box, true);
+}
+
+bool QtMessageBoxes::exec(const MessageBox &box, bool question)
+{
     QMessageBox dialog(QApplication::activeWindow());
     dialog.setWindowModality(Qt::ApplicationModal);
     const std::string &caption = box.caption.empty() ? m_application.title() : box.caption;
@@ -30,11 +40,19 @@ void QtMessageBoxes::show(const MessageBox &box)
     case BoxIcon::Warning:
         dialog.setIcon(QMessageBox::Warning);
         break;
+    case BoxIcon::Question:
+        dialog.setIcon(QMessageBox::Question);
+        break;
     }
     if (!box.details.empty())
         dialog.setDetailedText(QString::fromStdString(box.details));
-    dialog.setStandardButtons(QMessageBox::Ok);
-    dialog.exec();
+    if (question) {
+        dialog.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        dialog.setDefaultButton(QMessageBox::No);
+    } else {
+        dialog.setStandardButtons(QMessageBox::Ok);
+    }
+    return dialog.exec() == QMessageBox::Yes;
 }
 
 } // namespace drovanta::platform
