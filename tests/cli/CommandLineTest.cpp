@@ -419,6 +419,53 @@ TEST_F(CommandLine, AFullDestinationNamesWhatMakeRoomWouldRemoveAndMakeRoomRemov
     EXPECT_NE(logged.find("\nRemoved Backup 11-01-2026 to make room ("), std::string::npos) << logged;
 }
 
+TEST_F(CommandLine, ThinningRemovesAfterTheBackupExactlyWhatItsDryRunListed)
+{
+    std::vector<std::string> old;
+    const std::time_t now = std::time(nullptr);
+    for (int daysAgo = 1; daysAgo <= 60; ++daysAgo) {
+        const std::time_t then = now - daysAgo * 86'400;
+        std::tm local {};
+        ::localtime_r(&then, &local);
+        char name[32];
+        std::strftime(name, sizeof name, "Backup %m-%d-%Y", &local);
+        old.emplace_back(name);
+        fs::create_directory(m_destination + "/" + name);
+    }
+    writeFile(m_source + "/notes.txt", "notes");
+    const auto listed = [](const std::string &text, const std::string &start) {
+        std::vector<std::string> names;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.starts_with(start))
+                names.push_back(line.substr(start.size(), std::string("Backup mm-dd-yyyy").size()));
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> keep = {"--keep-daily", "7", "--keep-weekly", "2", "--keep-monthly", "1"};
+    std::vector<std::string> arguments = {"--backup", m_source, m_destination};
+    arguments.insert(arguments.end(), keep.begin(), keep.end());
+    std::vector<std::string> dryArguments = arguments;
+    dryArguments.push_back("--dry-run");
+
+    const Finished dryRun = run(dryArguments);
+    ASSERT_EQ(dryRun.exitCode, 0) << dryRun.errors;
+    for (const auto &name : old)
+        ASSERT_TRUE(fs::exists(m_destination + "/" + name)) << "the dry run removed " << name;
+    ASSERT_FALSE(fs::exists(backupFolder())) << "the dry run copied";
+    const Finished thinned = run(arguments);
+
+    EXPECT_EQ(thinned.exitCode, 0) << thinned.errors;
+    const std::vector<std::string> wouldGo = listed(dryRun.output, "Would remove ");
+    EXPECT_GE(wouldGo.size(), 45u);
+    EXPECT_EQ(listed(thinned.errors, "Removed "), wouldGo);
+    for (const auto &name : old)
+        EXPECT_NE(fs::exists(m_destination + "/" + name), std::binary_search(wouldGo.begin(), wouldGo.end(), name))
+            << name;
+    EXPECT_TRUE(fs::exists(backupFolder() + "/notes.txt"));
+}
+
 // --- the backup folder ---------------------------------------------------------
 
 TEST_F(CommandLine, SomethingOtherThanAFolderAtTheBackupFoldersPlaceIsRefusedWithTwoAndLeftAlone)
