@@ -1,6 +1,7 @@
 #include "engine/PosixCopyRun.h"
 
 #include "engine/FaultInjection.h"
+#include "engine/PosixRunContext.h"
 #include "engine/PosixTreeCopy.h"
 
 #include <dirent.h>
@@ -73,7 +74,7 @@ private:
 
 } // namespace
 
-RunShared::RunShared(const RunPlaces &places) : m_backupPath(normalized(places.backupFolder))
+RunShared::RunShared(const RunPlaces &places) : umask(readUmask()), m_backupPath(normalized(places.backupFolder))
 {
     const std::string root = normalized(places.targetRoot);
     Opened rootFolder = openFolderPath(root);
@@ -122,6 +123,20 @@ bool RunShared::gone() const
     if (::stat(m_backupPath.c_str(), &now) != 0)
         return errno == ENOENT || errno == ENOTDIR;
     return now.st_dev != m_device || now.st_ino != m_inode;
+}
+
+int RunShared::sourceRoot(const std::string &root)
+{
+    if (!m_sourceRoot.valid() || root != m_sourceRootPath) {
+        Opened opened = openFolderPath(root);
+        if (opened.failed()) {
+            errno = opened.error.code;
+            return -1;
+        }
+        m_sourceRoot = std::move(opened.value);
+        m_sourceRootPath = root;
+    }
+    return m_sourceRoot.get();
 }
 
 bool RunShared::takeLeftoverSweep()

@@ -46,6 +46,11 @@ public:
     // there. The folder is listed once per run; each name checked is then
     // one of its items.
     [[nodiscard]] bool clashesInBackupFolder(const std::string &name);
+    // The source root `root` names, opened once for every call of the run
+    // (-1 with errno set when it cannot be opened).
+    [[nodiscard]] int sourceRoot(const std::string &root);
+    // The process's file mode creation mask, read once for the run.
+    const int umask;
 
 private:
     Error m_openError;
@@ -59,6 +64,8 @@ private:
     bool m_swept = false;
     bool m_namesListed = false;
     std::unordered_map<std::string, std::vector<std::string>> m_namesByFold;
+    std::string m_sourceRootPath;
+    UniqueFd m_sourceRoot;
 };
 
 } // namespace drovanta::engine::posix

@@ -14,8 +14,6 @@
 
 namespace drovanta::engine::posix {
 
-namespace {
-
 // umask() would set it while it reads it, under the feet of any other thread
 // making a file; the system shows it in /proc (Linux 4.7 on).
 int readUmask()
@@ -36,12 +34,11 @@ int readUmask()
     return mask;
 }
 
-} // namespace
-
 RunContext::RunContext(const Params &params_, ProgressSink &progress_, const std::atomic<bool> &stop,
-                       HardLinks &hardLinks_, std::function<bool()> destinationGone_)
+                       HardLinks &hardLinks_, std::function<bool()> destinationGone_, std::optional<int> knownUmask)
     : params(params_), progress(progress_), asRoot(::geteuid() == 0), uid(::geteuid()), gid(::getegid()),
-      umask(readUmask()), hardLinks(hardLinks_), destinationGone(std::move(destinationGone_)), m_stop(stop)
+      umask(knownUmask ? *knownUmask : readUmask()), hardLinks(hardLinks_),
+      destinationGone(std::move(destinationGone_)), m_stop(stop)
 {
 }
 

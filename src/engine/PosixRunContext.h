@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_set>
 
@@ -28,8 +29,10 @@ public:
     // call's own, or its backup run's across every item of the run.
     // `destinationGone`, when given, tells whether the backup folder the run
     // holds open is no longer the one its path names (a drive pulled).
+    // `umask`: the process's file mode creation mask when the caller has read
+    // it already (a backup run reads it once for all its calls).
     RunContext(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop, HardLinks &hardLinks,
-               std::function<bool()> destinationGone = {});
+               std::function<bool()> destinationGone = {}, std::optional<int> umask = std::nullopt);
 
     const Params &params;
     ProgressSink &progress;
@@ -185,6 +188,10 @@ private:
     bool m_foldsCase = false;
     std::unordered_set<std::string> m_claimedNames;
 };
+
+// The process's file mode creation mask, read without changing it (from
+// /proc), or -1 when it cannot be.
+[[nodiscard]] int readUmask();
 
 // Gives a copied folder the source folder's owner (as root), mode,
 // extended attributes (from `sourceFd`, when not -1) and times; what the

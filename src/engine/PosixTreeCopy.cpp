@@ -546,12 +546,15 @@ struct Place {
 };
 
 // Fails as "open folder".
-Error openPlace(const std::string &root, const std::string &path, Place &place)
+// `rootFd`, when not -1, is the root already open.
+Error openPlace(const std::string &root, const std::string &path, Place &place, int rootFd = -1)
 {
     BeneathRoot split;
     if (const Error error = splitAtRoot(root, path, split))
         return error;
-    Opened opened = openFolderPath(split.root);
+    Opened opened = rootFd >= 0 ? Opened(UniqueFd(::fcntl(rootFd, F_DUPFD_CLOEXEC, 0))) : openFolderPath(split.root);
+    if (!opened.failed() && !opened.value.valid())
+        opened = lastError("open folder");
     if (opened.failed())
         return opened.error;
     if (split.below.empty()) {
@@ -653,6 +656,13 @@ bool runUsable(const RunShared *shared, Result &result)
     return true;
 }
 
+// A backup run's source root, opened once for all its calls; -1 outside a
+// run, or when it cannot be opened (the path is then opened as usual).
+int sourceRootIn(RunShared *shared, const Params &params)
+{
+    return shared != nullptr && !params.sourceRoot.empty() ? shared->sourceRoot(normalized(params.sourceRoot)) : -1;
+}
+
 // Checks of a backup run's calls whether the backup folder is still there.
 std::function<bool()> goneCheck(const RunShared *shared)
 {
@@ -698,12 +708,13 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
         return result;
     raiseDescriptorLimit();
     HardLinks ownLinks;
-    RunContext run(params, progress, stop, shared != nullptr ? shared->hardLinks : ownLinks, goneCheck(shared));
+    RunContext run(params, progress, stop, shared != nullptr ? shared->hardLinks : ownLinks, goneCheck(shared),
+                   shared != nullptr ? std::optional<int>(shared->umask) : std::nullopt);
 
     // The source as it is now: a folder that has become a link is copied as
     // a link, one that has gone is reported; nothing outside it is read.
     Place from;
-    if (const Error error = openPlace(params.sourceRoot, source, from)) {
+    if (const Error error = openPlace(params.sourceRoot, source, from, sourceRootIn(shared, params))) {
         failSource(result, source, error);
         return result;
     }
@@ -835,10 +846,11 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     if (endsBeforeStart(params, source, name, stop, result) || !runUsable(shared, result))
         return result;
     HardLinks ownLinks;
-    RunContext run(params, progress, stop, shared != nullptr ? shared->hardLinks : ownLinks, goneCheck(shared));
+    RunContext run(params, progress, stop, shared != nullptr ? shared->hardLinks : ownLinks, goneCheck(shared),
+                   shared != nullptr ? std::optional<int>(shared->umask) : std::nullopt);
 
     Place from;
-    if (const Error error = openPlace(params.sourceRoot, source, from)) {
+    if (const Error error = openPlace(params.sourceRoot, source, from, sourceRootIn(shared, params))) {
         failSource(result, source, error);
         return result;
     }
