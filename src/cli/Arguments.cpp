@@ -14,7 +14,7 @@ struct Option {
     std::string_view description;
 };
 
-constexpr std::array<Option, 7> options = {{
+constexpr std::array<Option, 13> options = {{
     {"h", "help", &Arguments::help, "Shows this help."},
     {"", "help-all", &Arguments::helpAll, "Shows this help (the same as --help)."},
     // No -v: to many programs it means "verbose", and a stray one must not
@@ -24,7 +24,32 @@ constexpr std::array<Option, 7> options = {{
     {"", "backup", &Arguments::backup, "Backs up SOURCE into \"Backup mm-dd-yyyy\" in DESTINATION."},
     {"q", "quiet", &Arguments::quiet, "With --backup: no progress, only problems and the summary."},
     {"", "full", &Arguments::full, "With --backup: copy every file, sharing none with an earlier backup."},
+    {"", "verify", &Arguments::verify, "Compares the latest backup in DESTINATION with SOURCE by content."},
+    {"", "check", &Arguments::check, "Compares the latest backup in DESTINATION with its fingerprints."},
+    {"", "restore", &Arguments::restore, "Copies BACKUP (a backup folder or an item in one) back into TARGET."},
+    {"", "overwrite", &Arguments::overwrite, "With --restore: replace items of TARGET that differ."},
+    {"", "dry-run", &Arguments::restoreDryRun, "With --restore: only list what would be added, replaced, kept."},
+    {"", "verify-folder", nullptr, "With --verify, --check: this backup folder (\"Backup mm-dd-yyyy\")."},
 }};
+
+// Options that take a value: the next argument, or after '='.
+struct ValueOption {
+    std::string_view longName;
+    std::string Arguments::*value;
+};
+
+constexpr std::array<ValueOption, 1> valueOptions = {{
+    {"verify-folder", &Arguments::verifyFolder},
+}};
+
+const ValueOption *findValueOption(std::string_view name)
+{
+    for (const ValueOption &option : valueOptions) {
+        if (option.longName == name)
+            return &option;
+    }
+    return nullptr;
+}
 
 const Option *findOption(std::string_view name, bool isLong)
 {
@@ -40,7 +65,24 @@ const Option *findOption(std::string_view name, bool isLong)
 std::optional<std::string> parseArguments(const std::vector<std::string> &arguments, Arguments &parsed)
 {
     bool optionsEnded = false;
+    const ValueOption *awaiting = nullptr;
     for (const std::string &argument : arguments) {
+        if (awaiting) {
+            parsed.*(awaiting->value) = argument;
+            awaiting = nullptr;
+            continue;
+        }
+        if (argument.starts_with("--") && !optionsEnded) {
+            const std::string_view name = std::string_view(argument).substr(2);
+            const auto equals = name.find('=');
+            if (const ValueOption *option = findValueOption(name.substr(0, equals))) {
+                if (equals == std::string_view::npos)
+                    awaiting = option;
+                else
+                    parsed.*(option->value) = std::string(name.substr(equals + 1));
+                continue;
+            }
+        }
         if (optionsEnded || argument == "-" || !argument.starts_with('-')) {
             parsed.positionals.push_back(argument);
             continue;
@@ -57,7 +99,7 @@ std::optional<std::string> parseArguments(const std::vector<std::string> &argume
                 return "Unknown option '--" + std::string(name.substr(0, equals)) + "'.";
             }
             const Option *option = findOption(name, true);
-            if (!option)
+            if (!option || !option->flag)
                 return "Unknown option '--" + std::string(name) + "'.";
             parsed.*(option->flag) = true;
             continue;
@@ -74,6 +116,24 @@ std::optional<std::string> parseArguments(const std::vector<std::string> &argume
             parsed.*(option->flag) = true;
         }
     }
+    if (awaiting)
+        return "'--" + std::string(awaiting->longName) + "' needs a value.";
+    return std::nullopt;
+}
+
+// What the checking and restoring actions take; nothing for the others.
+std::optional<std::string> checkingProblem(const Arguments &arguments)
+{
+    if (!arguments.verifyFolder.empty() && !arguments.verify && !arguments.check)
+        return std::string("--verify-folder goes with --verify or --check.");
+    if ((arguments.overwrite || arguments.restoreDryRun) && !arguments.restore)
+        return std::string(arguments.overwrite ? "--overwrite" : "--dry-run") + " goes with --restore.";
+    if (arguments.verify && arguments.positionals.size() != 2)
+        return std::string("--verify needs a SOURCE and a DESTINATION.");
+    if (arguments.check && arguments.positionals.size() != 1)
+        return std::string("--check needs a DESTINATION.");
+    if (arguments.restore && arguments.positionals.size() != 2)
+        return std::string("--restore needs a BACKUP and a TARGET.");
     return std::nullopt;
 }
 
@@ -85,11 +145,14 @@ std::optional<std::string> combinationProblem(const Arguments &arguments)
         bool given;
         std::string_view name;
     };
-    const std::array<Action, 4> actions = {{
+    const std::array<Action, 7> actions = {{
         {arguments.help || arguments.helpAll, arguments.helpAll && !arguments.help ? "--help-all" : "--help"},
         {arguments.version, "--version"},
         {arguments.list, "--list"},
         {arguments.backup, "--backup"},
+        {arguments.verify, "--verify"},
+        {arguments.check, "--check"},
+        {arguments.restore, "--restore"},
     }};
     const Action *chosen = nullptr;
     for (const Action &action : actions) {
@@ -101,6 +164,10 @@ std::optional<std::string> combinationProblem(const Arguments &arguments)
     }
     if (!chosen)
         return std::string("Nothing to do: give --backup SOURCE DESTINATION or --list.");
+    if (const auto problem = checkingProblem(arguments))
+        return problem;
+    if (arguments.verify || arguments.check || arguments.restore)
+        return std::nullopt;
     if (arguments.backup) {
         if (arguments.positionals.size() != 2)
             return std::string("--backup needs a SOURCE and a DESTINATION.");
@@ -118,6 +185,9 @@ std::string helpText(const std::string &programName, bool hasWindow)
     const std::string indent(std::string_view("Usage: ").size(), ' ');
     std::string text = "Usage: " + programName + " --backup [--quiet] [--full] SOURCE DESTINATION\n" +
         indent + programName + " --list\n" +
+        indent + programName + " --verify [--verify-folder NAME] SOURCE DESTINATION\n" +
+        indent + programName + " --check [--verify-folder NAME] DESTINATION\n" +
+        indent + programName + " --restore [--overwrite] [--dry-run] BACKUP[/PATH] TARGET\n" +
         indent + programName + " --help | --version\n";
     if (hasWindow)
         text += indent + programName + " [Qt's options]\n";
@@ -136,12 +206,16 @@ std::string helpText(const std::string &programName, bool hasWindow)
         if (!option.shortName.empty())
             names += "-" + std::string(option.shortName) + ", ";
         names += "--" + std::string(option.longName);
+        if (!option.flag)
+            names += " NAME";
         names.resize(std::max(column, names.size() + 2), ' ');
         text += names + std::string(option.description) + "\n";
     }
     text += "\nArguments:\n"
             "  SOURCE          A drive root or folder to back up.\n"
-            "  DESTINATION     A drive root or folder that receives the backup.";
+            "  DESTINATION     A drive root or folder that receives the backup.\n"
+            "  BACKUP          A backup folder, or an item inside one, to restore.\n"
+            "  TARGET          An existing folder that receives what is restored.";
     return text;
 }
 
