@@ -43,7 +43,7 @@ int cannotStart(Console &console, const std::string &text)
 }
 
 // Whether `inner` is `outer` or lies below it, by whole components; both canonical.
-bool within(const std::string &inner, const std::string &outer)
+[[maybe_unused]] bool within(const std::string &inner, const std::string &outer)
 {
     if (inner == outer)
         return true;
