@@ -14,7 +14,7 @@ struct Option {
     std::string_view description;
 };
 
-constexpr std::array<Option, 9> options = {{
+constexpr std::array<Option, 14> options = {{
     {"h", "help", &Arguments::help, "Shows this help."},
     {"", "help-all", &Arguments::helpAll, "Shows this help (the same as --help)."},
     // No -v: to many programs it means "verbose", and a stray one must not
@@ -26,8 +26,14 @@ constexpr std::array<Option, 9> options = {{
     {"", "full", &Arguments::full, "With --backup: copy every file, sharing none with an earlier backup."},
     {"", "make-room", &Arguments::makeRoom,
      "With --backup: remove the oldest backups when what must be written does not fit otherwise."},
+    {"", "verify", &Arguments::verify, "Compares the latest backup in DESTINATION with SOURCE by content."},
+    {"", "check", &Arguments::check, "Compares the latest backup in DESTINATION with its fingerprints."},
+    {"", "restore", &Arguments::restore, "Copies BACKUP (a backup folder or an item in one) back into TARGET."},
+    {"", "overwrite", &Arguments::overwrite, "With --restore: replace items of TARGET that differ."},
     {"", "dry-run", &Arguments::dryRun,
-     "With --make-room or --keep-...: list the backups that would be removed; remove and copy nothing."},
+     "With --make-room or --keep-...: list the backups that would be removed, remove and copy nothing; "
+     "with --restore: only list what would be added, replaced, kept."},
+    {"", "verify-folder", nullptr, "With --verify, --check: this backup folder (\"Backup mm-dd-yyyy\")."},
 }};
 
 // Options that take a count: "--keep-daily 7" or "--keep-daily=7".
@@ -48,6 +54,25 @@ constexpr std::array<CountOption, 3> countOptions = {{
 const CountOption *findCountOption(std::string_view name)
 {
     for (const CountOption &option : countOptions) {
+        if (option.longName == name)
+            return &option;
+    }
+    return nullptr;
+}
+
+// Options that take a value: the next argument, or after '='.
+struct ValueOption {
+    std::string_view longName;
+    std::string Arguments::*value;
+};
+
+constexpr std::array<ValueOption, 1> valueOptions = {{
+    {"verify-folder", &Arguments::verifyFolder},
+}};
+
+const ValueOption *findValueOption(std::string_view name)
+{
+    for (const ValueOption &option : valueOptions) {
         if (option.longName == name)
             return &option;
     }
@@ -80,6 +105,19 @@ std::optional<std::string> parseArguments(const std::vector<std::string> &argume
     bool optionsEnded = false;
     for (std::size_t index = 0; index < arguments.size(); ++index) {
         const std::string &argument = arguments[index];
+        if (argument.starts_with("--") && !optionsEnded) {
+            const std::string_view name = std::string_view(argument).substr(2);
+            const auto equals = name.find('=');
+            if (const ValueOption *option = findValueOption(name.substr(0, equals))) {
+                if (equals != std::string_view::npos)
+                    parsed.*(option->value) = std::string(name.substr(equals + 1));
+                else if (index + 1 < arguments.size())
+                    parsed.*(option->value) = arguments[++index];
+                else
+                    return "'--" + std::string(option->longName) + "' needs a value.";
+                continue;
+            }
+        }
         if (optionsEnded || argument == "-" || !argument.starts_with('-')) {
             parsed.positionals.push_back(argument);
             continue;
@@ -112,7 +150,7 @@ std::optional<std::string> parseArguments(const std::vector<std::string> &argume
                 return "Unknown option '--" + std::string(name.substr(0, equals)) + "'.";
             }
             const Option *option = findOption(name, true);
-            if (!option)
+            if (!option || !option->flag)
                 return "Unknown option '--" + std::string(name) + "'.";
             parsed.*(option->flag) = true;
             continue;
@@ -132,6 +170,22 @@ std::optional<std::string> parseArguments(const std::vector<std::string> &argume
     return std::nullopt;
 }
 
+// What the checking and restoring actions take; nothing for the others.
+std::optional<std::string> checkingProblem(const Arguments &arguments)
+{
+    if (!arguments.verifyFolder.empty() && !arguments.verify && !arguments.check)
+        return std::string("--verify-folder goes with --verify or --check.");
+    if (arguments.overwrite && !arguments.restore)
+        return std::string("--overwrite goes with --restore.");
+    if (arguments.verify && arguments.positionals.size() != 2)
+        return std::string("--verify needs a SOURCE and a DESTINATION.");
+    if (arguments.check && arguments.positionals.size() != 1)
+        return std::string("--check needs a DESTINATION.");
+    if (arguments.restore && arguments.positionals.size() != 2)
+        return std::string("--restore needs a BACKUP and a TARGET.");
+    return std::nullopt;
+}
+
 std::optional<std::string> combinationProblem(const Arguments &arguments)
 {
     // Each action stands alone: a version or help request that also names a
@@ -140,11 +194,14 @@ std::optional<std::string> combinationProblem(const Arguments &arguments)
         bool given;
         std::string_view name;
     };
-    const std::array<Action, 4> actions = {{
+    const std::array<Action, 7> actions = {{
         {arguments.help || arguments.helpAll, arguments.helpAll && !arguments.help ? "--help-all" : "--help"},
         {arguments.version, "--version"},
         {arguments.list, "--list"},
         {arguments.backup, "--backup"},
+        {arguments.verify, "--verify"},
+        {arguments.check, "--check"},
+        {arguments.restore, "--restore"},
     }};
     const Action *chosen = nullptr;
     for (const Action &action : actions) {
@@ -156,6 +213,13 @@ std::optional<std::string> combinationProblem(const Arguments &arguments)
     }
     if (!chosen)
         return std::string("Nothing to do: give --backup SOURCE DESTINATION or --list.");
+    if (const auto problem = checkingProblem(arguments))
+        return problem;
+    if ((arguments.makeRoom || arguments.thins() || arguments.dryRun) && !arguments.backup
+        && !(arguments.dryRun && arguments.restore && !arguments.makeRoom && !arguments.thins()))
+        return std::string("--make-room, --keep-... and --dry-run go with --backup (--dry-run also with --restore).");
+    if (arguments.verify || arguments.check || arguments.restore)
+        return std::nullopt;
     if (arguments.backup) {
         if (arguments.positionals.size() != 2)
             return std::string("--backup needs a SOURCE and a DESTINATION.");
@@ -163,8 +227,6 @@ std::optional<std::string> combinationProblem(const Arguments &arguments)
             return std::string("--dry-run goes with --make-room or --keep-daily, --keep-weekly, --keep-monthly.");
         return std::nullopt;
     }
-    if (arguments.makeRoom || arguments.dryRun || arguments.thins())
-        return std::string("--make-room, --keep-... and --dry-run go with --backup.");
     if (!arguments.positionals.empty())
         return std::string(chosen->name) + " takes no arguments.";
     return std::nullopt;
@@ -178,6 +240,9 @@ std::string helpText(const std::string &programName, bool hasWindow)
     std::string text = "Usage: " + programName + " --backup [--quiet] [--full] [--make-room] [--keep-daily N]\n" +
         indent + "         [--keep-weekly N] [--keep-monthly N] [--dry-run] SOURCE DESTINATION\n" +
         indent + programName + " --list\n" +
+        indent + programName + " --verify [--verify-folder NAME] SOURCE DESTINATION\n" +
+        indent + programName + " --check [--verify-folder NAME] DESTINATION\n" +
+        indent + programName + " --restore [--overwrite] [--dry-run] BACKUP[/PATH] TARGET\n" +
         indent + programName + " --help | --version\n";
     if (hasWindow)
         text += indent + programName + " [Qt's options]\n";
@@ -196,6 +261,8 @@ std::string helpText(const std::string &programName, bool hasWindow)
         if (!option.shortName.empty())
             names += "-" + std::string(option.shortName) + ", ";
         names += "--" + std::string(option.longName);
+        if (!option.flag)
+            names += " NAME";
         names.resize(std::max(column, names.size() + 2), ' ');
         text += names + std::string(option.description) + "\n";
     }
@@ -205,7 +272,9 @@ std::string helpText(const std::string &programName, bool hasWindow)
     }
     text += "\nArguments:\n"
             "  SOURCE          A drive root or folder to back up.\n"
-            "  DESTINATION     A drive root or folder that receives the backup.";
+            "  DESTINATION     A drive root or folder that receives the backup.\n"
+            "  BACKUP          A backup folder, or an item inside one, to restore.\n"
+            "  TARGET          An existing folder that receives what is restored.";
     return text;
 }
 

@@ -26,6 +26,11 @@ struct Arguments {
     int keepWeekly = -1;
     int keepMonthly = -1;
     bool dryRun = false;
+    bool verify = false;
+    bool check = false;
+    bool restore = false;
+    bool overwrite = false;
+    std::string verifyFolder; // --verify-folder NAME
     std::vector<std::string> positionals;
 
     [[nodiscard]] bool thins() const { return keepDaily >= 0 || keepWeekly >= 0 || keepMonthly >= 0; }
@@ -36,7 +41,8 @@ struct Arguments {
 std::optional<std::string> parseArguments(const std::vector<std::string> &arguments, Arguments &parsed);
 
 // Why the options given together name no single thing to do, if they do not:
-// one action (help, version, list or backup) with the arguments it takes.
+// one action (help, version, list, backup, verify, check or restore) with
+// the arguments it takes.
 std::optional<std::string> combinationProblem(const Arguments &arguments);
 
 // The usage text that --help prints; `hasWindow` when the same program opens

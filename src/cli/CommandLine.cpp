@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "cli/Arguments.h"
+#include "cli/CheckCommands.h"
 #include "cli/Console.h"
 #include "cli/ConsoleCopyDisplay.h"
 #include "cli/ConsoleMessageBoxes.h"
@@ -307,6 +308,8 @@ int runBackup(const Arguments &arguments, Console &console)
     if (report.refused())
         return exitCodeOf(report); // the copier has said why
 
+    if (!report.stopped() && !report.destinationFailed())
+        recordFingerprints(*services.copyEngine, destinationRoot, backupFolder, console);
     printReport(console, report);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
     console.error(report.summaryText(elapsed.count()));
@@ -366,6 +369,13 @@ int runCommandLine(const std::vector<std::string> &argv, bool hasWindow)
     }
     if (arguments.list)
         return listDrives(console);
+    if (arguments.verify)
+        return runVerify(arguments.positionals[0], arguments.positionals[1], arguments.verifyFolder, console);
+    if (arguments.check)
+        return runCheck(arguments.positionals[0], arguments.verifyFolder, console);
+    if (arguments.restore)
+        return runRestore(arguments.positionals[0], arguments.positionals[1], arguments.overwrite,
+                          arguments.dryRun, console);
     return runBackup(arguments, console);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/Checking.h"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -53,6 +55,10 @@ struct Params {
     // bookkeeping items ("System Volume Information", "$RECYCLE.BIN",
     // "lost+found", ".Trash-*", swap and hibernation files) are skipped.
     bool atDriveRoot = false;
+    // A restore into a folder the user already has: an existing item that
+    // differs from its copy is left as it is and listed in Result::kept
+    // instead of being replaced. Needs `skipUnchanged`.
+    bool keepExisting = false;
 };
 
 // One item that could not be copied.
@@ -112,6 +118,7 @@ struct Result {
     std::vector<SkippedItem> skipped;      // items not copied by design
     std::vector<ItemFailure> failures;     // items that could not be copied
     std::vector<Note> notes;               // one per kind and filesystem, with its count
+    std::vector<std::string> kept;         // target items left as they were (Params::keepExisting)
     // The destination itself failed (no space, read-only, device gone, EIO on
     // the target): the run stopped at once. `destinationFailure` says why.
     bool destinationFailed = false;
@@ -196,6 +203,13 @@ public:
     // one of the calls above, by path; an engine with state of its own per
     // run gives its own.
     [[nodiscard]] virtual std::unique_ptr<CopyRun> beginRun(const RunPlaces &places);
+    // How a backup differs from its source, reading both. Unsupported by default.
+    [[nodiscard]] virtual Comparison compare(const CompareParams &params, const std::atomic<bool> &stop);
+    // What copyTree (a folder) or copyFile (anything else) of `params` would
+    // add, replace and, with Params::keepExisting, keep; reading only.
+    [[nodiscard]] virtual RestorePlan planRestore(const Params &params, const std::atomic<bool> &stop);
+    // The content fingerprints of a backup folder's files.
+    [[nodiscard]] virtual Fingerprints fingerprint(const FingerprintParams &params, const std::atomic<bool> &stop);
 
 protected:
     ~CopyEngine() = default;
@@ -211,6 +225,9 @@ public:
     [[nodiscard]] std::optional<std::uint64_t> measure(const Params &params, const std::atomic<bool> &stop) override;
 #ifndef _WIN32
     [[nodiscard]] std::unique_ptr<CopyRun> beginRun(const RunPlaces &places) override;
+    [[nodiscard]] Comparison compare(const CompareParams &params, const std::atomic<bool> &stop) override;
+    [[nodiscard]] RestorePlan planRestore(const Params &params, const std::atomic<bool> &stop) override;
+    [[nodiscard]] Fingerprints fingerprint(const FingerprintParams &params, const std::atomic<bool> &stop) override;
 #endif
 };
 

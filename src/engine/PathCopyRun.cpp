@@ -58,6 +58,34 @@ std::optional<std::uint64_t> CopyEngine::measure(const Params &, const std::atom
     return std::nullopt;
 }
 
+namespace {
+const char *const notSupported = "not supported on this system";
+}
+
+Comparison CopyEngine::compare(const CompareParams &, const std::atomic<bool> &)
+{
+    Comparison comparison;
+    comparison.supported = false;
+    comparison.failure = notSupported;
+    return comparison;
+}
+
+RestorePlan CopyEngine::planRestore(const Params &, const std::atomic<bool> &)
+{
+    RestorePlan plan;
+    plan.supported = false;
+    plan.failure = notSupported;
+    return plan;
+}
+
+Fingerprints CopyEngine::fingerprint(const FingerprintParams &, const std::atomic<bool> &)
+{
+    Fingerprints fingerprints;
+    fingerprints.supported = false;
+    fingerprints.failure = notSupported;
+    return fingerprints;
+}
+
 std::unique_ptr<CopyRun> CopyEngine::beginRun(const RunPlaces &places)
 {
     return std::make_unique<PathCopyRun>(*this, places);

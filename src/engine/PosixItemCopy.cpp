@@ -133,6 +133,8 @@ public:
                 return;
             }
             known = true;
+            if (keptAsItIs(source))
+                return;
             type = S_ISLNK(source.st_mode) ? DT_LNK : S_ISREG(source.st_mode) ? DT_REG : DT_UNKNOWN;
             if (type == DT_UNKNOWN) {
                 otherKind(source);
@@ -176,6 +178,29 @@ private:
             && !readLink(m_folder.targetFd(), m_targetName.c_str(), static_cast<std::size_t>(target.st_size),
                          targetText)
             && sourceText == targetText;
+    }
+
+    // A restore without leave to overwrite: what the user has in the item's
+    // place stays unless it already is the item's copy (then it is left
+    // alone as on any rerun).
+    bool keptAsItIs(const struct stat &source)
+    {
+        if (!m_run.params.keepExisting || m_folder.fresh())
+            return false;
+        struct stat target {};
+        if (::fstatat(m_folder.targetFd(), m_targetName.c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0)
+            return false;
+        if (S_ISREG(source.st_mode) && isUpToDate(m_run, source, target))
+            return false;
+        if (S_ISLNK(source.st_mode) && targetUnchanged(source))
+            return false;
+        if (!S_ISREG(source.st_mode) && !S_ISLNK(source.st_mode)
+            && (source.st_mode & (S_IFMT | 07777)) == (target.st_mode & (S_IFMT | 07777))
+            && source.st_rdev == target.st_rdev)
+            return false;
+        m_result.kept.push_back(targetPath());
+        m_run.progress.fileCopied(m_sourcePath, 0);
+        return true;
     }
 
     // The target already holds this item's backup. A file with more names

@@ -104,6 +104,16 @@ Opened openTargetFolder(int parentFd, const char *name, bool &fresh)
     return fd;
 }
 
+// A restore without leave to overwrite keeps what the user has where a
+// folder would go when it is not a real folder (a file, or a link, which
+// is never followed either way). `parentFd` is -1 for a folder this run made.
+bool keptInPlace(const RunContext &run, int parentFd, const std::string &name)
+{
+    struct stat existing {};
+    return run.params.keepExisting && parentFd >= 0
+        && ::fstatat(parentFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(existing.st_mode);
+}
+
 // Folders along the walk's path that stay open (a source and a target
 // descriptor each). Deeper trees close the levels above these and open them
 // again, through "..", on the way back: descriptors stay bounded however deep
@@ -342,6 +352,10 @@ private:
             return;
         }
         auto path = std::make_shared<FolderPath>(parent->path(), name);
+        if (keptInPlace(m_run, parent->fresh() ? -1 : parent->targetFd(), name)) {
+            m_walkResult.kept.push_back(path->target());
+            return;
+        }
         const bool mountPoint = info.st_dev != parent->sourceInfo().st_dev;
 
         UniqueDir stream;
@@ -782,6 +796,10 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     if (to.name.empty()) {
         targetFd = std::move(to.self);
     } else {
+        if (keptInPlace(run, to.parent.get(), to.name)) {
+            result.kept.push_back(target);
+            return result;
+        }
         Opened opened = openTargetFolder(to.parent.get(), to.name.c_str(), fresh);
         if (opened.failed()) {
             failDestination(result, target, opened.error);

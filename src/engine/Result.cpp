@@ -14,6 +14,7 @@ void Result::merge(const Result &other)
     sharingUnavailable = sharingUnavailable || other.sharingUnavailable;
     skipped.insert(skipped.end(), other.skipped.begin(), other.skipped.end());
     failures.insert(failures.end(), other.failures.begin(), other.failures.end());
+    kept.insert(kept.end(), other.kept.begin(), other.kept.end());
     for (const Note &note : other.notes)
         addNote(note.kind, note.filesystem, note.items);
     if (other.destinationFailed && !destinationFailed) {

@@ -616,7 +616,16 @@ INSTANTIATE_TEST_SUITE_P(
         WrongArguments{"PathsWithoutBackup", {"SOURCE", "DESTINATION"},
                        "Nothing to do: give --backup SOURCE DESTINATION or --list."},
         WrongArguments{"ListWithABackup", {"--list", "--backup", "SOURCE", "DESTINATION"},
-                       "--list cannot be combined with --backup."}),
+                       "--list cannot be combined with --backup."},
+        WrongArguments{"VerifyFolderWithoutItsName", {"--verify", "SOURCE", "DESTINATION", "--verify-folder"},
+                       "'--verify-folder' needs a value."},
+        WrongArguments{"VerifyFolderWithABackup", {"--backup", "--verify-folder", "x", "SOURCE", "DESTINATION"},
+                       "--verify-folder goes with --verify or --check."},
+        WrongArguments{"OverwriteWithoutRestore", {"--overwrite", "--backup", "SOURCE", "DESTINATION"},
+                       "--overwrite goes with --restore."},
+        WrongArguments{"CheckWithTwoPaths", {"--check", "SOURCE", "DESTINATION"}, "--check needs a DESTINATION."},
+        WrongArguments{"RestoreWithABackup", {"--restore", "--backup", "SOURCE", "DESTINATION"},
+                       "--backup cannot be combined with --restore."}),
     [](const ::testing::TestParamInfo<WrongArguments> &info) { return info.param.name; });
 
 TEST_F(CommandLine, ListShowsTheRootDriveWithItsRootAndFreeBytesSeparatedByTabs)

@@ -1,6 +1,7 @@
 #include "core/backup/MakeRoom.h"
 
 #include "core/backup/Copier.h"
+#include "core/backup/FingerprintRecord.h"
 #include "core/backup/RunProgress.h"
 
 #include "engine/BackupRemoval.h"
@@ -111,8 +112,14 @@ Removals removeBackups(const std::string &destinationRoot, const std::vector<Rem
                                "; it was left alone.");
         for (const auto &failure : removal.failures)
             problems.push_back(failure.path + ": " + failure.operation + ": " + failure.reason);
-        if (removal.removed)
+        if (removal.removed) {
             done.removed.push_back(backup);
+            // Its fingerprint record goes with it (never through a link).
+            std::error_code ignored;
+            const fs::path record = recordPath(destinationRoot, backup.name);
+            if (fs::symlink_status(record, ignored).type() == fs::file_type::regular)
+                fs::remove(record, ignored);
+        }
     }
     return done;
 }
