@@ -318,12 +318,4 @@ int runRestore(const std::string &backupArgument, const std::string &targetArgum
 #endif
 }
 
-void recordFingerprints(engine::CopyEngine &engine, const std::string &destinationRoot,
-                        const std::string &backupFolder, Console &console)
-{
-    const backup::RecordOutcome outcome = backup::recordBackup(engine, destinationRoot, backupFolder, backup::StopCopy);
-    if (outcome.problem && outcome.problem != "not supported on this system")
-        console.error("No fingerprint record was written for the backup: " + *outcome.problem + ".");
-}
-
 } // namespace drovanta::app

@@ -26,10 +26,4 @@ int runCheck(const std::string &destination, const std::string &folderName, Cons
 int runRestore(const std::string &backup, const std::string &target, bool overwrite, bool dryRun,
                Console &console);
 
-// Writes the fingerprint record of a backup run that finished into
-// `backupFolder`; a record that cannot be written is said, and the run's
-// exit code stays what the copy made it.
-void recordFingerprints(engine::CopyEngine &engine, const std::string &destinationRoot,
-                        const std::string &backupFolder, Console &console);
-
 } // namespace drovanta::app

@@ -308,8 +308,8 @@ int runBackup(const Arguments &arguments, Console &console)
     if (report.refused())
         return exitCodeOf(report); // the copier has said why
 
-    if (!report.stopped() && !report.destinationFailed())
-        recordFingerprints(*services.copyEngine, destinationRoot, backupFolder, console);
+    if (!report.recordProblem().empty())
+        console.error("No fingerprint record was written for the backup: " + report.recordProblem() + ".");
     printReport(console, report);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
     console.error(report.summaryText(elapsed.count()));

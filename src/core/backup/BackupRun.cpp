@@ -1,6 +1,7 @@
 #include "core/backup/BackupRun.h"
 
 #include "core/backup/Copier.h"
+#include "core/backup/FingerprintRecord.h"
 #include "core/backup/RunLog.h"
 #include "core/backup/StopCopy.h"
 
@@ -51,6 +52,18 @@ RunReport &BackupRun::run()
         copy();
         if (m_engineRun != nullptr && !m_report.refused())
             m_report.add(m_display.wait([&] { return m_engineRun->sync(); }));
+    }
+    // The fingerprint of every file written, to check the backup later
+    // without its source; written beside the backups, never inside one.
+    if (m_engineRun != nullptr && !m_report.refused() && !m_report.stopped() && !m_report.destinationFailed()) {
+        RecordOutcome outcome;
+        (void)m_display.wait([&] {
+            outcome = recordBackup(m_engine, destinationRootOf(m_request.backupFolder), m_request.backupFolder,
+                                   StopCopy);
+            return engine::Result{};
+        });
+        if (outcome.problem && *outcome.problem != "not supported on this system")
+            m_report.setRecordProblem(*outcome.problem);
     }
     if (m_request.afterCopy && m_report.allCopied() && !m_report.stopped())
         m_request.afterCopy(m_report);

@@ -231,7 +231,7 @@ bool RunReport::hasDetailsToTell() const
     });
     return refused() || m_stopped || m_result.destinationFailed || !m_result.failures.empty()
         || !m_result.notes.empty() || m_result.sharingUnavailable || m_failedSteps > 0 || expectedLeftOut
-        || (m_logPath.empty() && !m_logProblem.empty()) || !m_removals.empty();
+        || (m_logPath.empty() && !m_logProblem.empty()) || !m_removals.empty() || !m_recordProblem.empty();
 }
 
 std::string RunReport::sharingText() const
@@ -250,6 +250,8 @@ std::string RunReport::detailsText() const
         details = sharing + "\n" + (details.empty() ? "" : "\n") + details;
     if (const std::string removals = removalLines(); !removals.empty())
         details = removals + (details.empty() ? "" : "\n") + details;
+    if (!m_recordProblem.empty())
+        details += "No fingerprint record was written for the backup: " + m_recordProblem + ".\n";
     if (!m_logPath.empty())
         details += "This run is recorded in " + m_logPath + "\n";
     else if (!m_logProblem.empty())

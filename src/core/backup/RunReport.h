@@ -68,6 +68,9 @@ public:
     {
         m_removals.push_back({name, freed, why});
     }
+    // Why no fingerprint record was written for the backup, if it was not.
+    void setRecordProblem(const std::string &problem) { m_recordProblem = problem; }
+    const std::string &recordProblem() const { return m_recordProblem; }
     // "Removed Backup 01-02-2026 to make room (1.2 GB freed)", one line each.
     std::string removalLines() const;
 
@@ -112,6 +115,7 @@ private:
         std::string why;
     };
     std::vector<Removal> m_removals;
+    std::string m_recordProblem;
 };
 
 } // namespace drovanta::backup
