@@ -52,9 +52,11 @@ StopOnSignal::StopOnSignal()
     action.sa_handler = askToStop;
     sigemptyset(&action.sa_mask);
     // The handler only asks, so a second signal should end a run that does
-    // not listen any more. Restarting interrupted calls keeps an interrupt
-    // from turning the file under way into a failed read or write.
-    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    // not listen any more. Interrupted calls are not restarted: a call that
+    // blocks (an open of a named pipe in a state file's place) must give way
+    // to the stop; the copy's own loops go on after an interrupted read or
+    // write.
+    action.sa_flags = SA_RESETHAND;
     for (const int signal : stopSignals)
         ::sigaction(signal, &action, nullptr);
 }

@@ -43,6 +43,12 @@ struct Faults {
     // in case), so that a test can tell that a run lists each folder a
     // bounded number of times.
     std::atomic<std::uint64_t> targetListings{0};
+    // POSIX engine: called after each chunk of a file's data is read (a slow
+    // source), and after all of a file's data is copied, with the attempt
+    // (0, then 1 when the file is copied once more), to change the source
+    // under the copy's feet.
+    std::function<void(const std::string &sourcePath)> chunkRead;
+    std::function<void(const std::string &sourcePath, int attempt)> dataCopied;
 };
 
 // The code the engine reports for the planted errno value: the value itself

@@ -18,7 +18,9 @@ namespace drovanta::engine::posix {
 namespace {
 
 constexpr std::size_t bufferSize = 1 << 20;
-constexpr std::size_t kernelChunk = std::size_t{1} << 30;
+// The most one call moves in the kernel: a stop is looked at between two,
+// so this bounds how long a stop waits on a slow drive.
+constexpr std::size_t kernelChunk = std::size_t{4} << 20;
 // From this size on, a copied file's data starts on its way to the device at
 // once, not only when the kernel gets to it or at the sync that ends a run
 // (or follows a Stop): that sync then has little left to write.
@@ -63,9 +65,14 @@ enum class Step { Done, Fallback, Failed };
 // or the file ends sooner: asking once more only to hear "end of file"
 // would be one more system call per file.
 template<typename Call>
-Step kernelLoop(Call call, std::uint64_t size, std::atomic<bool> &unusable, TransferOutcome &outcome)
+Step kernelLoop(Call call, std::uint64_t size, std::atomic<bool> &unusable, TransferOutcome &outcome,
+                const std::atomic<bool> &stop)
 {
     for (;;) {
+        if (outcome.bytes > 0 && stop.load(std::memory_order_relaxed)) {
+            outcome.stopped = true;
+            return Step::Done;
+        }
         const ssize_t n = call();
         if (n > 0) {
             outcome.bytes += static_cast<std::uint64_t>(n);
@@ -88,11 +95,18 @@ Step kernelLoop(Call call, std::uint64_t size, std::atomic<bool> &unusable, Tran
     }
 }
 
-void readWriteLoop(int source, int target, TransferOutcome &outcome, faults::Faults *planted)
+void readWriteLoop(int source, int target, TransferOutcome &outcome, faults::Faults *planted,
+                   const std::atomic<bool> &stop, const std::string &sourcePath)
 {
     thread_local std::unique_ptr<char[]> buffer{new char[bufferSize]};
     for (;;) {
+        if (stop.load(std::memory_order_relaxed)) {
+            outcome.stopped = true;
+            return;
+        }
         const ssize_t got = ::read(source, buffer.get(), bufferSize);
+        if (planted != nullptr && planted->chunkRead && got > 0)
+            planted->chunkRead(sourcePath);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -132,13 +146,19 @@ void readWriteLoop(int source, int target, TransferOutcome &outcome, faults::Fau
 
 // Copies `length` bytes at `offset` from source to target at the same
 // offset; false with the failure in `outcome`.
-bool copyRegion(int source, int target, off_t offset, off_t length, TransferMethods &methods, TransferOutcome &outcome)
+bool copyRegion(int source, int target, off_t offset, off_t length, TransferMethods &methods, TransferOutcome &outcome,
+                const std::atomic<bool> &stop)
 {
     off_t in = offset;
     off_t out = offset;
     off_t left = length;
     while (left > 0 && !methods.copyRangeUnusable.load(std::memory_order_relaxed)) {
-        const ssize_t n = ::copy_file_range(source, &in, target, &out, static_cast<std::size_t>(left), 0);
+        if (stop.load(std::memory_order_relaxed)) {
+            outcome.stopped = true;
+            return true;
+        }
+        const ssize_t n = ::copy_file_range(source, &in, target, &out,
+                                            std::min(static_cast<std::size_t>(left), kernelChunk), 0);
         if (n > 0) {
             left -= n;
             continue;
@@ -157,6 +177,10 @@ bool copyRegion(int source, int target, off_t offset, off_t length, TransferMeth
     }
     thread_local std::unique_ptr<char[]> buffer{new char[bufferSize]};
     while (left > 0) {
+        if (stop.load(std::memory_order_relaxed)) {
+            outcome.stopped = true;
+            return true;
+        }
         const ssize_t got = ::pread(source, buffer.get(), std::min<std::size_t>(bufferSize, static_cast<std::size_t>(left)), in);
         if (got < 0 && errno == EINTR)
             continue;
@@ -189,7 +213,8 @@ enum class Sparse { Copied, Failed, NotHere };
 // Copies the data regions of a file with holes and sets the copy's length,
 // leaving the holes unwritten. NotHere when the source filesystem cannot
 // tell where its data lies.
-Sparse copyDataRegions(int source, int target, TransferMethods &methods, TransferOutcome &outcome)
+Sparse copyDataRegions(int source, int target, TransferMethods &methods, TransferOutcome &outcome,
+                       const std::atomic<bool> &stop)
 {
     off_t offset = 0;
     for (;;) {
@@ -207,8 +232,10 @@ Sparse copyDataRegions(int source, int target, TransferMethods &methods, Transfe
             outcome.readFailed(errno);
             return Sparse::Failed;
         }
-        if (!copyRegion(source, target, data, hole - data, methods, outcome))
+        if (!copyRegion(source, target, data, hole - data, methods, outcome, stop))
             return Sparse::Failed;
+        if (outcome.stopped)
+            return Sparse::Copied;
         offset = hole;
     }
     const off_t size = ::lseek(source, 0, SEEK_END);
@@ -229,7 +256,7 @@ Sparse copyDataRegions(int source, int target, TransferMethods &methods, Transfe
 namespace {
 
 TransferOutcome copyData(int source, int target, const struct stat &info, bool sameFilesystem,
-                         TransferMethods &methods)
+                         TransferMethods &methods, const std::atomic<bool> &stop, const std::string &sourcePath)
 {
     TransferOutcome outcome;
     faults::Faults *planted = faults::active();
@@ -241,33 +268,33 @@ TransferOutcome copyData(int source, int target, const struct stat &info, bool s
             && tryClone(source, target, methods, outcome))
             return outcome;
         if (info.st_blocks * 512 < info.st_size) {
-            if (copyDataRegions(source, target, methods, outcome) != Sparse::NotHere)
+            if (copyDataRegions(source, target, methods, outcome, stop) != Sparse::NotHere)
                 return outcome;
         }
         if (!methods.copyRangeUnusable.load(std::memory_order_relaxed)) {
             const Step step = kernelLoop(
                 [&] { return ::copy_file_range(source, nullptr, target, nullptr, kernelChunk, 0); },
-                size, methods.copyRangeUnusable, outcome);
+                size, methods.copyRangeUnusable, outcome, stop);
             if (step != Step::Fallback)
                 return outcome;
         }
         if (!methods.sendfileUnusable.load(std::memory_order_relaxed)) {
             const Step step = kernelLoop([&] { return ::sendfile(target, source, nullptr, kernelChunk); },
-                                         size, methods.sendfileUnusable, outcome);
+                                         size, methods.sendfileUnusable, outcome, stop);
             if (step != Step::Fallback)
                 return outcome;
         }
     }
-    readWriteLoop(source, target, outcome, planted);
+    readWriteLoop(source, target, outcome, planted, stop, sourcePath);
     return outcome;
 }
 
 } // namespace
 
 TransferOutcome transferData(int source, int target, const struct stat &info, bool sameFilesystem,
-                             TransferMethods &methods)
+                             TransferMethods &methods, const std::atomic<bool> &stop, const std::string &sourcePath)
 {
-    const TransferOutcome outcome = copyData(source, target, info, sameFilesystem, methods);
+    const TransferOutcome outcome = copyData(source, target, info, sameFilesystem, methods, stop, sourcePath);
     if (!outcome.error && outcome.bytes >= earlyWritebackBytes)
         (void)::sync_file_range(target, 0, 0, SYNC_FILE_RANGE_WRITE); // a hint: the sync checks
     return outcome;

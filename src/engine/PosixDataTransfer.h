@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 namespace drovanta::engine::posix {
 
@@ -21,6 +22,7 @@ struct TransferOutcome {
     std::uint64_t bytes = 0;
     Error error;               // "read" or "write"
     bool sourceFailed = false; // the failure was reading the source (else writing the copy)
+    bool stopped = false;      // a stop request ended it before the end of the file
 
     void readFailed(int code)
     {
@@ -37,7 +39,12 @@ struct TransferOutcome {
 // sendfile, then a read/write loop. A file with holes (fewer blocks than its
 // size needs) has only its data regions copied and keeps its holes where the
 // destination has them.
+//
+// A raised `stop` ends the copy between two chunks of at most a few MiB,
+// with `stopped` set: a stop takes effect within a second also in the
+// middle of a large file. `sourcePath` names the file for planted faults.
 [[nodiscard]] TransferOutcome transferData(int source, int target, const struct stat &info, bool sameFilesystem,
-                                           TransferMethods &methods);
+                                           TransferMethods &methods, const std::atomic<bool> &stop,
+                                           const std::string &sourcePath);
 
 } // namespace drovanta::engine::posix

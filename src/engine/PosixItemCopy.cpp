@@ -100,13 +100,20 @@ bool isUpToDate(const RunContext &run, const struct stat &source, const struct s
     return S_ISREG(target.st_mode) && isUnchanged(run, source, target) && sameModeAndOwner(run, source, target);
 }
 
+bool isBackupOf(const RunContext &run, int sourceFolderFd, const std::string &name, const struct stat &source,
+                int copyFolderFd, const std::string &copyName, const struct stat &copy)
+{
+    return isUpToDate(run, source, copy)
+        && (!run.destination.holdsAttributes || sameAttributes(sourceFolderFd, name, copyFolderFd, copyName));
+}
+
 bool isShareable(const RunContext &run, int sourceFolderFd, const std::string &name, const struct stat &source,
                  int previousFd, const std::string &previousName, dev_t targetDevice)
 {
     struct stat earlier {};
     return previousFd >= 0 && ::fstatat(previousFd, previousName.c_str(), &earlier, AT_SYMLINK_NOFOLLOW) == 0
-        && earlier.st_dev == targetDevice && isUpToDate(run, source, earlier)
-        && (!run.destination.holdsAttributes || sameAttributes(sourceFolderFd, name, previousFd, previousName));
+        && earlier.st_dev == targetDevice && !(earlier.st_dev == source.st_dev && earlier.st_ino == source.st_ino)
+        && isBackupOf(run, sourceFolderFd, name, source, previousFd, previousName, earlier);
 }
 
 namespace {
@@ -168,8 +175,10 @@ private:
             return false;
         // The copy may be a file shared with an earlier backup: one that
         // differs in anything is written anew, never changed in place.
+        // Extended attributes and access control lists count too: a change
+        // of those alone gives the copy a new file with them.
         if (S_ISREG(source.st_mode))
-            return isUpToDate(m_run, source, target);
+            return isBackupOf(m_run, m_folder.sourceFd(), m_name, source, m_folder.targetFd(), m_targetName, target);
         if (!S_ISLNK(target.st_mode) || !isUnchanged(m_run, source, target))
             return false;
         std::string sourceText;
@@ -340,12 +349,31 @@ private:
                 sourceSide = true;
             }
         }
-        if (!error) {
+        // A file that changes while it is copied would leave a mix of old
+        // and new data under its name: it is copied once more, and when it
+        // changes again its copy is kept and the item reported.
+        bool changed = false;
+        for (int attempt = 0; !error && attempt < 2; ++attempt) {
+            if (attempt > 0 && !restart(source.get(), target.fd(), info, error))
+                break;
             const TransferOutcome outcome = transferData(source.get(), target.fd(), info,
-                                                         info.st_dev == m_folder.targetDevice(), m_run.methods);
+                                                         info.st_dev == m_folder.targetDevice(), m_run.methods,
+                                                         m_run.stopFlag(), m_sourcePath);
             error = outcome.error;
             sourceSide = outcome.sourceFailed;
             bytes = outcome.bytes;
+            if (outcome.stopped) {
+                // The file in hand is dropped unnamed; an earlier copy stays.
+                m_result.stopped = true;
+                return;
+            }
+            if (faults::Faults *planted = faults::active(); planted != nullptr && planted->dataCopied)
+                planted->dataCopied(m_sourcePath, attempt);
+            struct stat after {};
+            changed = !error && ::fstat(source.get(), &after) == 0 && !sameContentStamp(info, after);
+            if (!changed)
+                break;
+            info = after;
         }
         if (!error)
             error = applyMetadata(m_run, source.get(), target.fd(), info, m_folder.inheritsAcls(), modeSet);
@@ -359,6 +387,32 @@ private:
         ++m_result.files;
         m_result.bytes += bytes;
         m_run.progress.fileCopied(m_sourcePath, bytes);
+        if (changed)
+            m_run.failWithReason(m_result, m_sourcePath, {EAGAIN, "copy"}, changedWhileCopiedReason);
+    }
+
+    // Whether a file's size, modification time and change time are the same:
+    // nothing wrote to it in between.
+    static bool sameContentStamp(const struct stat &before, const struct stat &after)
+    {
+        return before.st_size == after.st_size && before.st_mtim.tv_sec == after.st_mtim.tv_sec
+            && before.st_mtim.tv_nsec == after.st_mtim.tv_nsec && before.st_ctim.tv_sec == after.st_ctim.tv_sec
+            && before.st_ctim.tv_nsec == after.st_ctim.tv_nsec;
+    }
+
+    // Empties the copy and rewinds both files for another attempt, taking
+    // the source's information anew; false (with `error`) when it cannot.
+    static bool restart(int source, int target, struct stat &info, Error &error)
+    {
+        if (::ftruncate(target, 0) != 0 || ::lseek(target, 0, SEEK_SET) != 0) {
+            error = lastError("write");
+            return false;
+        }
+        if (::lseek(source, 0, SEEK_SET) != 0 || ::fstat(source, &info) != 0) {
+            error = lastError("read");
+            return false;
+        }
+        return true;
     }
 
     // Tells the names waiting for a file's first copy where it is, or that

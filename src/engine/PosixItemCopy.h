@@ -24,10 +24,15 @@ void copyItemAs(RunContext &run, const Folder &folder, const std::string &name, 
 // backup: a regular file of the same size, modification time (at the
 // destination's precision), permissions and owner. It is left alone.
 [[nodiscard]] bool isUpToDate(const RunContext &run, const struct stat &source, const struct stat &target);
+// The same, and `copyName` in folder `copyFolderFd` also has the extended
+// attributes and access control lists of `name` in `sourceFolderFd`.
+[[nodiscard]] bool isBackupOf(const RunContext &run, int sourceFolderFd, const std::string &name,
+                              const struct stat &source, int copyFolderFd, const std::string &copyName,
+                              const struct stat &copy);
 // Whether `previousName` in the earlier backup folder `previousFd` can be
 // shared instead of copied: a regular file on the copy's filesystem
-// (`targetDevice`) that is up to date as above and has the same extended
-// attributes and access control lists.
+// (`targetDevice`) that is a backup of it as above, and not the source file
+// itself (a tampered earlier backup could hold the live file under its name).
 [[nodiscard]] bool isShareable(const RunContext &run, int sourceFolderFd, const std::string &name,
                                const struct stat &source, int previousFd, const std::string &previousName,
                                dev_t targetDevice);

@@ -106,7 +106,7 @@ public:
                 continue; // a later name: a link to the first one's copy
             struct stat copy {};
             if (m_params.skipUnchanged && today >= 0 && ::fstatat(today, name, &copy, AT_SYMLINK_NOFOLLOW) == 0
-                && isUpToDate(m_run, info, copy))
+                && isBackupOf(m_run, folder, name, info, today, name, copy))
                 continue;
             if (isShareable(m_run, folder, name, info, level.folders[Earlier].get(), name, m_destination))
                 continue;

@@ -59,6 +59,8 @@ public:
         return m_halted.load(std::memory_order_relaxed) || m_stop.load(std::memory_order_relaxed);
     }
     [[nodiscard]] bool stopRequested() const { return m_stop.load(std::memory_order_relaxed); }
+    // The stop request itself, for loops that look at it while they work.
+    [[nodiscard]] const std::atomic<bool> &stopFlag() const { return m_stop; }
     [[nodiscard]] bool destinationFailed() const { return m_halted.load(std::memory_order_relaxed); }
 
     // Records a failed step in `into`. A fatal error on the target side
