@@ -270,6 +270,20 @@ TEST_F(CommandLine, ADestinationWithLessRoomThanTheSourceHoldsIsRefusedWithTheWi
     EXPECT_FALSE(fs::exists(small.path() + "/" + todaysBackupName()));
 }
 
+TEST_F(CommandLine, MntItselfWithNothingMountedIsRefusedAsNotMounted)
+{
+    struct stat root {}, mnt {};
+    if (::stat("/", &root) != 0 || ::stat("/mnt", &mnt) != 0 || root.st_dev != mnt.st_dev)
+        GTEST_SKIP() << "a filesystem is mounted at /mnt here, or there is no /mnt";
+    writeFile(m_source + "/notes.txt", "notes");
+
+    const Finished result = run({"--backup", m_source, "/mnt"});
+
+    EXPECT_EQ(result.exitCode, 2) << result.errors;
+    EXPECT_NE(result.errors.find("The destination '/mnt' is not mounted"), std::string::npos) << result.errors;
+    EXPECT_FALSE(fs::exists("/mnt/" + todaysBackupName()));
+}
+
 TEST_F(CommandLine, ADestinationBelowMntOnTheSystemDiskIsRefusedAsNotMounted)
 {
     // A drive's mount point without its drive: a folder on the root filesystem.

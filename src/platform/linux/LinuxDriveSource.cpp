@@ -188,8 +188,10 @@ bool LinuxDriveSource::stillMounted(const std::string &letter, const std::string
 
 bool LinuxDriveSource::awaitsMount(const std::string &folder) const
 {
+    // The mount bases themselves too: "mount /dev/sdb1 /mnt" is the usual
+    // one-off, and /mnt with nothing mounted is a folder of the system disk.
     for (const char *place : {"/media", "/run/media", "/mnt"}) {
-        if (isBelow(folder, place) && sameDevice(folder, "/"))
+        if ((folder == place || isBelow(folder, place)) && sameDevice(folder, "/"))
             return true;
     }
     std::vector<MountEntry> mounts;
