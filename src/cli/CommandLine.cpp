@@ -19,6 +19,7 @@
 #include "platform/Application.h"
 #include "platform/Clock.h"
 #include "platform/DriveSource.h"
+#include "platform/FileOperations.h"
 #include "platform/FolderFacts.h"
 #include "platform/Services.h"
 
@@ -181,6 +182,9 @@ int runBackup(const std::string &sourceArgument, const std::string &destinationA
         // A destination inside the source would be copied into itself.
         if (folders.backupReaches(source, destination))
             return refuse("Source must not be the same as destination.", sourceRoot, backupFolder);
+        // Every item would fail on a destination the user cannot write to.
+        if (const auto problem = services.files->writeProblem(backupFolder))
+            return refuse(*problem, sourceRoot, backupFolder);
         // Nothing on the source's filesystem holds more than its used bytes:
         // when those fit, the source's own count (a walk of the whole tree)
         // is needed only as the 100 % of the progress lines.

@@ -24,6 +24,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <ostream>
 #include <regex>
 #include <sstream>
@@ -332,24 +333,59 @@ TEST_F(CommandLine, AnItemTheDestinationCannotTakeIsNamedAndTheRunEndsWithOneWit
     EXPECT_EQ(engine::testing::readFile(backupFolder() + "/Docs/other.txt"), "other");
 }
 
-TEST_F(CommandLine, ADestinationThatFailsDuringTheRunEndsWithThree)
+// Whether the destination already holds today's backup folder: a new one
+// cannot be created, an existing one cannot take a new item.
+struct Unwritable {
+    const char *name;
+    bool folderExists;
+};
+
+void PrintTo(const Unwritable &unwritable, std::ostream *out)
 {
-    LoopVolume volume(8);
-    if (!volume.mounted())
-        GTEST_SKIP() << "a read-only destination needs a loop-mounted volume: " << volume.error();
-    fs::create_directory(m_source + "/Docs");
-    writeFile(m_source + "/Docs/report.txt", "report");
-    const std::string folder = volume.path() + "/" + todaysBackupName();
-    fs::create_directory(folder);
-    ASSERT_EQ(::mount(nullptr, volume.path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
-        << std::strerror(errno);
-
-    const Finished result = run({"--backup", m_source, volume.path()});
-
-    EXPECT_EQ(result.exitCode, 3) << result.errors;
-    EXPECT_EQ(result.output, "");
-    EXPECT_NE(result.errors.find("destination failed"), std::string::npos) << result.errors;
+    *out << unwritable.name;
 }
+
+class UnwritableDestination : public CommandLine, public ::testing::WithParamInterface<Unwritable> {};
+
+TEST_P(UnwritableDestination, IsRefusedBeforeAnythingStartsInOneLineWithTheSystemsReasonAndTwo)
+{
+    // An ordinary user meets a folder without write permission; root writes
+    // there anyway and needs a read-only filesystem.
+    std::optional<LoopVolume> volume;
+    std::string destination = m_destination;
+    std::string reason = "Permission denied";
+    if (::geteuid() == 0) {
+        volume.emplace(8);
+        if (!volume->mounted())
+            GTEST_SKIP() << "root needs a read-only loop-mounted volume: " << volume->error();
+        destination = volume->path();
+        reason = "Read-only file system";
+    }
+    writeFile(m_source + "/notes.txt", "notes");
+    const std::string folder = destination + "/" + todaysBackupName();
+    if (GetParam().folderExists)
+        fs::create_directory(folder);
+    if (volume)
+        ASSERT_EQ(::mount(nullptr, destination.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
+            << std::strerror(errno);
+    else
+        fs::permissions(destination, fs::perms::owner_write, fs::perm_options::remove);
+
+    const Finished result = run({"--backup", m_source, destination});
+    if (!volume)
+        fs::permissions(destination, fs::perms::owner_write, fs::perm_options::add);
+
+    EXPECT_EQ(result.exitCode, 2);
+    const std::string failed = GetParam().folderExists ? "Cannot write into folder '" : "Cannot create folder '";
+    EXPECT_EQ(result.errors, "drovanta: " + failed + folder + "': " + reason + "\n");
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(fs::exists(folder), GetParam().folderExists);
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLine, UnwritableDestination,
+                         ::testing::Values(Unwritable{"NewBackupFolder", false},
+                                           Unwritable{"TodaysBackupFolder", true}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(CommandLine, ADrivePulledMidRunFailsTheDestinationAndNothingLandsUnderItsMountPoint)
 {

@@ -3,6 +3,7 @@
 
 #include "core/backup/RoomCheck.h"
 #include "core/backup/StopCopy.h"
+#include "core/shell/ErrorBox.h"
 #include "engine/CopyEngine.h"
 #include "engine/FaultInjection.h"
 #include "platform/StdFolderFacts.h"
@@ -490,6 +491,42 @@ TEST_F(BackupCommandTest, ABackupFolderThatIsALinkIsRefusedWithABoxAndWhatItPoin
     EXPECT_NE(texts[1].find("Nothing was copied"), std::string::npos) << texts[1];
     EXPECT_TRUE(engine.calls.empty());
     EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+TEST_F(BackupCommandTest, ADestinationThatCannotBeWrittenShowsTheFailedFolderCreationsBoxAndStartsNothing)
+{
+    // The system's answer stands in for a read-only drive, which root could
+    // write to anyway.
+    class ReadOnly final : public drovanta::platform::FileOperations {
+    public:
+        std::unique_ptr<drovanta::platform::Folder> getFolder(const std::string &path) const override
+        {
+            return real.getFolder(path);
+        }
+        void createFolder(const std::string &path) const override { real.createFolder(path); }
+        std::unique_ptr<drovanta::platform::FolderLock> lockFolder(const std::string &path) const override
+        {
+            return real.lockFolder(path);
+        }
+        std::optional<std::string> writeProblem(const std::string &path) const override
+        {
+            return "Cannot create folder '" + path + "': Read-only file system";
+        }
+        drovanta::platform::StdFileOperations real;
+    } readOnly;
+    drovanta::platform::services().files = &readOnly;
+    loadDrives(50, 1000);
+
+    form->PushButton1_Click();
+
+    ASSERT_EQ(fakes.messageBoxes.shown.size(), 1u) << "no \"Done.\" after a refused press";
+    const auto &box = fakes.messageBoxes.shown[0];
+    EXPECT_EQ(box.caption, "Application Error");
+    EXPECT_EQ(box.text, drovanta::shell::errorReportText("Cannot create folder '" + backupFolder.string() +
+                                                             "': Read-only file system",
+                                                         "in Drovanta2021/08/31.Copy.FS_CopyXToY ", 106));
+    EXPECT_TRUE(engine.calls.empty());
+    EXPECT_FALSE(fs::exists(backupFolder));
 }
 
 // The real engine on a large top-level folder "A" whose files are slow to

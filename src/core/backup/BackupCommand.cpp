@@ -15,6 +15,7 @@
 
 #include "platform/Clock.h"
 #include "platform/DriveSource.h"
+#include "platform/FileOperations.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 
@@ -82,6 +83,22 @@ void StartBackup(const drives::DrivePanel &sourcePanel, const drives::DrivePanel
         on.run(134, [&] {
             refuse(sourcePanel, destinationPanel,
                    "The drive '" + *gone + "' is no longer available. Press Refresh and choose again.");
+        });
+        return;
+    }
+    // Every item would fail on a destination the user cannot write to: the
+    // press starts nothing and shows the box of a failed creation of the
+    // backup folder, which is what the run would have met first.
+    std::optional<std::string> unwritable;
+    if (!on.run(140, [&] {
+            unwritable = platform::services().files->writeProblem(
+                drives::backupFolderPath(drives::recordField(destination, 0), platform::services().clock->today()));
+        }))
+        return;
+    if (unwritable) {
+        on.run(142, [&] {
+            shell::showErrorBox(*unwritable, "in Drovanta2021/08/31.Copy.FS_CopyXToY ", 106);
+            recordRefusal(sourcePanel.path().text(), destinationPanel.path().text(), *unwritable);
         });
         return;
     }
