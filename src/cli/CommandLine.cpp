@@ -9,6 +9,7 @@
 #include "core/backup/BackupRun.h"
 #include "core/backup/CopyDisplay.h"
 #include "core/backup/RoomCheck.h"
+#include "core/backup/RunLog.h"
 #include "core/backup/RunReport.h"
 #include "core/backup/StopCopy.h"
 
@@ -239,15 +240,8 @@ int usageError(Console &console, const std::string &problem)
 
 int exitCodeOf(const backup::RunReport &report)
 {
-    if (report.refused())
-        return ExitCode::refused;
-    if (report.stopped())
-        return ExitCode::stopped;
-    if (report.destinationFailed())
-        return ExitCode::destinationFailed;
-    if (!report.allCopied())
-        return ExitCode::someNotCopied;
-    return ExitCode::allCopied;
+    // The report's own, which the run log records for every run.
+    return report.exitCode();
 }
 
 int runCommandLine(const std::vector<std::string> &argv, bool hasWindow)
@@ -273,6 +267,7 @@ int runCommandLine(const std::vector<std::string> &argv, bool hasWindow)
     }
     if (arguments.list)
         return listDrives(console);
+    backup::setCommandLineOptions(given);
     return runBackup(arguments.positionals[0], arguments.positionals[1], arguments.quiet, arguments.full, console);
 }
 

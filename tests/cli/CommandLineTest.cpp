@@ -9,6 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -412,6 +419,98 @@ TEST_F(CommandLine, ADrivePulledMidRunFailsTheDestinationAndNothingLandsUnderIts
     std::ifstream log(m_scratch.path() + "/home/.local/state/drovanta/runs.log");
     const std::string logged((std::istreambuf_iterator<char>(log)), {});
     EXPECT_NE(logged.find("\nEnded: the destination failed\n"), std::string::npos) << logged;
+}
+
+// --- the run log -------------------------------------------------------------
+
+class RunLog : public CommandLine {
+protected:
+    std::string stateFolder() const { return m_scratch.path() + "/home/.local/state/drovanta"; }
+    std::string read(const std::string &name) const
+    {
+        std::ifstream file(stateFolder() + "/" + name, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(file)), {});
+    }
+};
+
+TEST_F(RunLog, ARefusedAndAFailedRunAreRecordedWithTheirExitCodesInBothFilesAndTheFailuresSortedByPath)
+{
+    const std::string missing = m_work / "unplugged";
+    const std::vector<std::string> refusedArguments{"--quiet", "--backup", m_source, missing};
+    ASSERT_EQ(run(refusedArguments).exitCode, 2);
+    // Two items the destination cannot take: earlier folders of today stand
+    // where the files go.
+    fs::create_directory(m_source + "/Docs");
+    for (const char *name : {"z.txt", "a.txt", "m.txt"}) {
+        writeFile(m_source + "/Docs/" + name, name);
+        if (std::string(name) != "m.txt")
+            fs::create_directories(backupFolder() + "/Docs/" + name + "/kept");
+    }
+    const std::vector<std::string> failedArguments{"--backup", m_source, m_destination};
+    ASSERT_EQ(run(failedArguments).exitCode, 1);
+
+    const std::string log = read("runs.log");
+    EXPECT_NE(log.find("\nEnded: refused: The destination '" + missing +
+                       "' does not exist or is not a folder.\nExit code: 2\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("\nVersion: " DROVANTA_VERSION "\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\nOptions: --quiet --backup " + m_source + " " + missing + "\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\nExit code: 1\nSummary: "), std::string::npos) << log;
+    const std::string a = backupFolder() + "/Docs/a.txt", z = backupFolder() + "/Docs/z.txt";
+    ASSERT_NE(log.find(z + ": "), std::string::npos) << log;
+    EXPECT_LT(log.find(a + ": "), log.find(z + ": ")) << log;
+
+    const QStringList lines = QString::fromStdString(read("runs.jsonl")).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    const QStringList fields{u"start"_qs,   u"end"_qs,          u"version"_qs,  u"user"_qs,
+                             u"startedFrom"_qs, u"options"_qs,  u"source"_qs,   u"backupFolder"_qs,
+                             u"exitCode"_qs, u"ending"_qs,      u"summary"_qs,  u"notes"_qs,
+                             u"failures"_qs, u"notCopiedByDesign"_qs};
+    std::vector<QJsonObject> runs;
+    for (const QString &line : lines) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8(), &error);
+        ASSERT_TRUE(document.isObject()) << error.errorString().toStdString() << ": " << line.toStdString();
+        QStringList keys = document.object().keys();
+        EXPECT_EQ(QSet<QString>(keys.begin(), keys.end()), QSet<QString>(fields.begin(), fields.end()))
+            << line.toStdString();
+        runs.push_back(document.object());
+    }
+    const auto options = [](const QJsonObject &run) {
+        std::vector<std::string> given;
+        for (const auto &option : run[u"options"_qs].toArray())
+            given.push_back(option.toString().toStdString());
+        return given;
+    };
+    EXPECT_EQ(runs[0][u"exitCode"_qs].toInt(-1), 2);
+    EXPECT_EQ(options(runs[0]), refusedArguments);
+    EXPECT_EQ(runs[0][u"version"_qs].toString(), QStringLiteral(DROVANTA_VERSION));
+    EXPECT_FALSE(runs[0][u"user"_qs].toString().isEmpty());
+    EXPECT_EQ(runs[1][u"exitCode"_qs].toInt(-1), 1);
+    EXPECT_EQ(options(runs[1]), failedArguments);
+    EXPECT_EQ(runs[1][u"backupFolder"_qs].toString().toStdString(), backupFolder());
+    std::vector<std::string> failed;
+    for (const auto &failure : runs[1][u"failures"_qs].toArray())
+        failed.push_back(failure.toObject()[u"path"_qs].toString().toStdString());
+    EXPECT_EQ(failed, (std::vector<std::string>{a, z}));
+}
+
+TEST_F(RunLog, AFileThatWouldPassTheCapBecomesTheDotOneFileAndANewOneStarts)
+{
+    fs::create_directories(stateFolder());
+    const std::string filler(1024 * 1024 - 10, '#');
+    for (const char *name : {"runs.log", "runs.jsonl"})
+        writeFile(stateFolder() + "/" + name, filler);
+
+    ASSERT_EQ(run({"--backup", m_source, m_work / "unplugged"}).exitCode, 2);
+
+    for (const std::string name : {"runs.log", "runs.jsonl"}) {
+        EXPECT_EQ(read(name + ".1"), filler) << name;
+        const std::string fresh = read(name);
+        EXPECT_EQ(fresh.find('#'), std::string::npos) << name;
+        EXPECT_NE(fresh.find("unplugged"), std::string::npos) << name << ": " << fresh;
+    }
 }
 
 // --- the backup folder ---------------------------------------------------------
