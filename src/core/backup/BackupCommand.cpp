@@ -168,7 +168,7 @@ void StartBackup(const drives::DrivePanel &sourcePanel, const drives::DrivePanel
         run.run();
         // The user may have turned to other work during a long run.
         if (!window.isActive())
-            announceEnd(report);
+            announceEnd(report, run.request().backupFolder);
     });
     on.run(114, [&] { window.showBusy(false); });
     on.run(126, [&] { display.setProgressValue(0); });

@@ -1,5 +1,7 @@
 #include "core/backup/RunLog.h"
 
+#include "core/backup/RunProgress.h"
+
 #include "platform/Services.h"
 #include "platform/StateFolder.h"
 
@@ -184,6 +186,7 @@ RunRecord runRecord(const RunReport &report, const std::string &source, const st
     record.ending = endingText(report);
     record.summary = report.summaryText(elapsed.count());
     record.notes = noteLines(report);
+    record.notes.insert(record.notes.end(), report.runNotes().begin(), report.runNotes().end());
     record.failures = report.sortedFailures();
     record.notCopiedByDesign = report.notCopiedByDesignLines();
     return record;
@@ -265,17 +268,35 @@ std::unique_ptr<platform::SleepBlock> keepAwake(const std::string &why)
     return desktop ? desktop->preventSleep(why) : nullptr;
 }
 
-void announceEnd(const RunReport &report)
+std::string announcementTitle(const RunReport &report)
+{
+    if (report.refused() || report.destinationFailed())
+        return "Backup failed";
+    if (report.stopped())
+        return "Backup stopped";
+    return "Backup finished";
+}
+
+std::string announcementText(const RunReport &report, const std::string &backupFolder)
+{
+    const engine::Result &result = report.result();
+    std::string text = std::to_string(result.files) + (result.files == 1 ? " file (" : " files (") +
+        byteSizeText(result.bytes) + ") copied to " + backupFolder + ".";
+    if (report.refused())
+        text = "Nothing was copied to " + backupFolder + ": " + report.refusal();
+    if (report.destinationFailed())
+        text += "\nThe destination failed: " + result.destinationFailure.reason + ".";
+    if (const auto failed = result.failures.size(); failed > 0)
+        text += "\n" + std::to_string(failed) + (failed == 1 ? " item" : " items") + " could not be copied.";
+    return text;
+}
+
+void announceEnd(const RunReport &report, const std::string &backupFolder)
 {
     platform::Desktop *desktop = platform::services().desktop;
     if (!desktop)
         return;
-    const std::string closing = report.closingText();
-    const auto lineEnd = closing.find('\n');
-    std::string more;
-    if (const auto paragraph = closing.find("\n\n"); paragraph != std::string::npos)
-        more = closing.substr(paragraph + 2, closing.find("\n\n", paragraph + 2) - paragraph - 2);
-    desktop->announce(closing.substr(0, lineEnd), more);
+    desktop->announce({announcementTitle(report), announcementText(report, backupFolder), backupFolder});
 }
 
 } // namespace drovanta::backup

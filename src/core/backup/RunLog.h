@@ -63,8 +63,14 @@ void recordRun(RunReport &report, const std::string &source, const std::string &
 // cannot, or no desktop service is installed).
 [[nodiscard]] std::unique_ptr<platform::SleepBlock> keepAwake(const std::string &why);
 
-// Announces the end of a run on the desktop with the closing message's first
-// line (and its second paragraph, which says what went wrong, if any).
-void announceEnd(const RunReport &report);
+// The notification at the end of a run: "Backup finished", "Backup
+// stopped" or "Backup failed", then what was copied where and what went
+// wrong.
+std::string announcementTitle(const RunReport &report);
+std::string announcementText(const RunReport &report, const std::string &backupFolder);
+
+// Announces the end of a run on the desktop, with an "Open folder" action
+// for the backup folder.
+void announceEnd(const RunReport &report, const std::string &backupFolder);
 
 } // namespace drovanta::backup

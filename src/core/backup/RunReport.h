@@ -83,6 +83,10 @@ public:
         m_logPath = path;
         m_logProblem = reason;
     }
+    // Something about the run itself worth a line in the run log (the
+    // machine could only be kept from idle suspend, not from sleep).
+    void addRunNote(const std::string &note) { m_runNotes.push_back(note); }
+    const std::vector<std::string> &runNotes() const { return m_runNotes; }
     // Steps of the run itself (not items) that failed, each reported in the
     // error box as it happened.
     void addFailedSteps(int count) { m_failedSteps += count; }
@@ -107,6 +111,7 @@ private:
     std::string m_logPath;
     std::string m_logProblem;
     std::string m_sharedWith;
+    std::vector<std::string> m_runNotes;
 };
 
 } // namespace drovanta::backup
