@@ -12,6 +12,7 @@
 #include "core/backup/MakeRoom.h"
 #include "core/backup/RoomCheck.h"
 #include "core/backup/RunProgress.h"
+#include "core/backup/RunLog.h"
 #include "core/backup/RunReport.h"
 #include "core/backup/StopCopy.h"
 #include "core/drives/DriveRecord.h"
@@ -22,6 +23,7 @@
 #include "platform/Application.h"
 #include "platform/Clock.h"
 #include "platform/DriveSource.h"
+#include "platform/FileOperations.h"
 #include "platform/FolderFacts.h"
 #include "platform/Services.h"
 
@@ -234,6 +236,9 @@ int runBackup(const Arguments &arguments, Console &console)
         // A destination inside the source would be copied into itself.
         if (folders.backupReaches(source, destination))
             return refuse("Source must not be the same as destination.", sourceRoot, backupFolder);
+        // Every item would fail on a destination the user cannot write to.
+        if (const auto problem = services.files->writeProblem(backupFolder))
+            return refuse(*problem, sourceRoot, backupFolder);
         // Nothing on the source's filesystem holds more than its used bytes:
         // when those fit, the source's own count (a walk of the whole tree)
         // is needed only as the 100 % of the progress lines.
@@ -335,15 +340,8 @@ int usageError(Console &console, const std::string &problem)
 
 int exitCodeOf(const backup::RunReport &report)
 {
-    if (report.refused())
-        return ExitCode::refused;
-    if (report.stopped())
-        return ExitCode::stopped;
-    if (report.destinationFailed())
-        return ExitCode::destinationFailed;
-    if (!report.allCopied())
-        return ExitCode::someNotCopied;
-    return ExitCode::allCopied;
+    // The report's own, which the run log records for every run.
+    return report.exitCode();
 }
 
 int runCommandLine(const std::vector<std::string> &argv, bool hasWindow)
@@ -369,6 +367,7 @@ int runCommandLine(const std::vector<std::string> &argv, bool hasWindow)
     }
     if (arguments.list)
         return listDrives(console);
+    backup::setCommandLineOptions(given);
     if (arguments.verify)
         return runVerify(arguments.positionals[0], arguments.positionals[1], arguments.verifyFolder, console);
     if (arguments.check)

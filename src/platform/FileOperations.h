@@ -3,6 +3,7 @@
 #include "platform/Failure.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,13 @@ public:
     // another process holds it. A lock taken again in this process while one
     // is held shares that one (a run nested inside another).
     virtual std::unique_ptr<FolderLock> lockFolder(const std::string &path) const = 0;
+    // Why a run could not write the backup folder at `path`, in the system's
+    // words: its creation fails, or, where it exists, the creation of an item
+    // in it. Tried for real and undone, since only the filesystem knows (a
+    // read-only mount, access lists, a share's own rules). nullopt when it
+    // can be written, and when something other than a folder stands there
+    // (the backup folder's taking says what).
+    virtual std::optional<std::string> writeProblem(const std::string &path) const = 0;
 
 protected:
     ~FileOperations() = default;

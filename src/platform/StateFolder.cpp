@@ -1,9 +1,17 @@
 #include "platform/StateFolder.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+
+#ifndef _WIN32
+#include <pwd.h>
+#include <unistd.h>
+
+#include <vector>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -32,7 +40,7 @@ std::string userStateFolder()
 #endif
 }
 
-std::string appendToStateFile(const std::string &name, const std::string &text, std::string &reason)
+std::string appendToStateFile(const std::string &name, const std::string &text, std::string &reason, std::uintmax_t cap)
 {
     const std::string folder = userStateFolder();
     if (folder.empty()) {
@@ -46,6 +54,13 @@ std::string appendToStateFile(const std::string &name, const std::string &text, 
         return {};
     }
     const std::string path = (fs::path(folder) / name).string();
+    const std::uintmax_t size = fs::file_size(path, ec);
+    if (!ec && size > 0 && text.size() > cap - std::min(cap, size)) {
+        // The rename replaces an older ".1" on POSIX, not on Windows.
+        const std::string previous = path + ".1";
+        fs::remove(previous, ec);
+        fs::rename(path, previous, ec);
+    }
     std::ofstream file(path, std::ios::binary | std::ios::app);
     file << text;
     file.flush();
@@ -54,6 +69,22 @@ std::string appendToStateFile(const std::string &name, const std::string &text, 
         return {};
     }
     return path;
+}
+
+std::string userName()
+{
+#ifdef _WIN32
+    return environment("USERNAME");
+#else
+    // The account itself: a scheduler's environment may lack USER, and su
+    // may leave another user's there.
+    passwd entry {};
+    passwd *found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_name)
+        return found->pw_name;
+    return environment("USER");
+#endif
 }
 
 } // namespace drovanta::platform

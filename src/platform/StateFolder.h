@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace drovanta::platform {
@@ -10,7 +11,14 @@ namespace drovanta::platform {
 [[nodiscard]] std::string userStateFolder();
 
 // Appends `text` to the file `name` in the state folder, creating both when
-// missing. Returns the file's path, or an empty path with `reason` set.
-[[nodiscard]] std::string appendToStateFile(const std::string &name, const std::string &text, std::string &reason);
+// missing. When the file would grow past `cap` bytes it becomes "name.1"
+// (replacing an older one) and `text` starts a new file. Returns the file's
+// path, or an empty path with `reason` set.
+[[nodiscard]] std::string appendToStateFile(const std::string &name, const std::string &text, std::string &reason,
+                                            std::uintmax_t cap = UINTMAX_MAX);
+
+// The name of the user the program runs as (empty when the system does not
+// say).
+[[nodiscard]] std::string userName();
 
 } // namespace drovanta::platform

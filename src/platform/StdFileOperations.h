@@ -12,6 +12,7 @@ public:
     std::unique_ptr<Folder> getFolder(const std::string &path) const override;
     void createFolder(const std::string &path) const override;
     std::unique_ptr<FolderLock> lockFolder(const std::string &path) const override;
+    std::optional<std::string> writeProblem(const std::string &path) const override;
 };
 
 } // namespace drovanta::platform

@@ -1,5 +1,7 @@
 #include "ui/Form1.h"
 
+#include "ui/Accessibility.h"
+
 #include "ui/DriveList.h"
 #include "ui/SkinFramework.h"
 #include "ui/TextProgressBar.h"
@@ -100,6 +102,7 @@ Form1::Form1()
     Q_ASSERT(!theInstance);
     theInstance = this;
     backup::setFrontEndCopyDisplay(&windowCopyDisplay());
+    installAccessibility();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -189,9 +192,13 @@ void Form1::createControls()
     Text2->setAccessibleName(QStringLiteral("Backup folder path"));
 
     // The two path holders lie below the client area and are never seen, so
-    // the keyboard never takes the user there.
-    Text1->setFocusPolicy(Qt::NoFocus);
-    Text2->setFocusPolicy(Qt::NoFocus);
+    // neither the keyboard nor a screen reader takes the user there, and
+    // nothing but the program writes them.
+    for (QLineEdit *holder : {Text1, Text2}) {
+        holder->setFocusPolicy(Qt::NoFocus);
+        holder->setReadOnly(true);
+        hideFromScreenReaders(holder);
+    }
     ProgressBar1->setFocusPolicy(Qt::NoFocus);
     setTabOrder(PushButton1, Combo1);
     setTabOrder(Combo1, Combo2);

@@ -9,6 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -25,6 +32,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <ostream>
 #include <regex>
 #include <sstream>
@@ -348,24 +356,59 @@ TEST_F(CommandLine, AnItemTheDestinationCannotTakeIsNamedAndTheRunEndsWithOneWit
     EXPECT_EQ(engine::testing::readFile(backupFolder() + "/Docs/other.txt"), "other");
 }
 
-TEST_F(CommandLine, ADestinationThatFailsDuringTheRunEndsWithThree)
+// Whether the destination already holds today's backup folder: a new one
+// cannot be created, an existing one cannot take a new item.
+struct Unwritable {
+    const char *name;
+    bool folderExists;
+};
+
+void PrintTo(const Unwritable &unwritable, std::ostream *out)
 {
-    LoopVolume volume(8);
-    if (!volume.mounted())
-        GTEST_SKIP() << "a read-only destination needs a loop-mounted volume: " << volume.error();
-    fs::create_directory(m_source + "/Docs");
-    writeFile(m_source + "/Docs/report.txt", "report");
-    const std::string folder = volume.path() + "/" + todaysBackupName();
-    fs::create_directory(folder);
-    ASSERT_EQ(::mount(nullptr, volume.path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
-        << std::strerror(errno);
-
-    const Finished result = run({"--backup", m_source, volume.path()});
-
-    EXPECT_EQ(result.exitCode, 3) << result.errors;
-    EXPECT_EQ(result.output, "");
-    EXPECT_NE(result.errors.find("destination failed"), std::string::npos) << result.errors;
+    *out << unwritable.name;
 }
+
+class UnwritableDestination : public CommandLine, public ::testing::WithParamInterface<Unwritable> {};
+
+TEST_P(UnwritableDestination, IsRefusedBeforeAnythingStartsInOneLineWithTheSystemsReasonAndTwo)
+{
+    // An ordinary user meets a folder without write permission; root writes
+    // there anyway and needs a read-only filesystem.
+    std::optional<LoopVolume> volume;
+    std::string destination = m_destination;
+    std::string reason = "Permission denied";
+    if (::geteuid() == 0) {
+        volume.emplace(8);
+        if (!volume->mounted())
+            GTEST_SKIP() << "root needs a read-only loop-mounted volume: " << volume->error();
+        destination = volume->path();
+        reason = "Read-only file system";
+    }
+    writeFile(m_source + "/notes.txt", "notes");
+    const std::string folder = destination + "/" + todaysBackupName();
+    if (GetParam().folderExists)
+        fs::create_directory(folder);
+    if (volume)
+        ASSERT_EQ(::mount(nullptr, destination.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
+            << std::strerror(errno);
+    else
+        fs::permissions(destination, fs::perms::owner_write, fs::perm_options::remove);
+
+    const Finished result = run({"--backup", m_source, destination});
+    if (!volume)
+        fs::permissions(destination, fs::perms::owner_write, fs::perm_options::add);
+
+    EXPECT_EQ(result.exitCode, 2);
+    const std::string failed = GetParam().folderExists ? "Cannot write into folder '" : "Cannot create folder '";
+    EXPECT_EQ(result.errors, "drovanta: " + failed + folder + "': " + reason + "\n");
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(fs::exists(folder), GetParam().folderExists);
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLine, UnwritableDestination,
+                         ::testing::Values(Unwritable{"NewBackupFolder", false},
+                                           Unwritable{"TodaysBackupFolder", true}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(CommandLine, ADrivePulledMidRunFailsTheDestinationAndNothingLandsUnderItsMountPoint)
 {
@@ -478,6 +521,98 @@ TEST_F(CommandLine, ThinningRemovesAfterTheBackupExactlyWhatItsDryRunListed)
         EXPECT_NE(fs::exists(m_destination + "/" + name), std::binary_search(wouldGo.begin(), wouldGo.end(), name))
             << name;
     EXPECT_TRUE(fs::exists(backupFolder() + "/notes.txt"));
+}
+
+// --- the run log -------------------------------------------------------------
+
+class RunLog : public CommandLine {
+protected:
+    std::string stateFolder() const { return m_scratch.path() + "/home/.local/state/drovanta"; }
+    std::string read(const std::string &name) const
+    {
+        std::ifstream file(stateFolder() + "/" + name, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(file)), {});
+    }
+};
+
+TEST_F(RunLog, ARefusedAndAFailedRunAreRecordedWithTheirExitCodesInBothFilesAndTheFailuresSortedByPath)
+{
+    const std::string missing = m_work / "unplugged";
+    const std::vector<std::string> refusedArguments{"--quiet", "--backup", m_source, missing};
+    ASSERT_EQ(run(refusedArguments).exitCode, 2);
+    // Two items the destination cannot take: earlier folders of today stand
+    // where the files go.
+    fs::create_directory(m_source + "/Docs");
+    for (const char *name : {"z.txt", "a.txt", "m.txt"}) {
+        writeFile(m_source + "/Docs/" + name, name);
+        if (std::string(name) != "m.txt")
+            fs::create_directories(backupFolder() + "/Docs/" + name + "/kept");
+    }
+    const std::vector<std::string> failedArguments{"--backup", m_source, m_destination};
+    ASSERT_EQ(run(failedArguments).exitCode, 1);
+
+    const std::string log = read("runs.log");
+    EXPECT_NE(log.find("\nEnded: refused: The destination '" + missing +
+                       "' does not exist or is not a folder.\nExit code: 2\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("\nVersion: " DROVANTA_VERSION "\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\nOptions: --quiet --backup " + m_source + " " + missing + "\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\nExit code: 1\nSummary: "), std::string::npos) << log;
+    const std::string a = backupFolder() + "/Docs/a.txt", z = backupFolder() + "/Docs/z.txt";
+    ASSERT_NE(log.find(z + ": "), std::string::npos) << log;
+    EXPECT_LT(log.find(a + ": "), log.find(z + ": ")) << log;
+
+    const QStringList lines = QString::fromStdString(read("runs.jsonl")).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    const QStringList fields{u"start"_qs,   u"end"_qs,          u"version"_qs,  u"user"_qs,
+                             u"startedFrom"_qs, u"options"_qs,  u"source"_qs,   u"backupFolder"_qs,
+                             u"exitCode"_qs, u"ending"_qs,      u"summary"_qs,  u"notes"_qs,
+                             u"failures"_qs, u"notCopiedByDesign"_qs};
+    std::vector<QJsonObject> runs;
+    for (const QString &line : lines) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8(), &error);
+        ASSERT_TRUE(document.isObject()) << error.errorString().toStdString() << ": " << line.toStdString();
+        QStringList keys = document.object().keys();
+        EXPECT_EQ(QSet<QString>(keys.begin(), keys.end()), QSet<QString>(fields.begin(), fields.end()))
+            << line.toStdString();
+        runs.push_back(document.object());
+    }
+    const auto options = [](const QJsonObject &run) {
+        std::vector<std::string> given;
+        for (const auto &option : run[u"options"_qs].toArray())
+            given.push_back(option.toString().toStdString());
+        return given;
+    };
+    EXPECT_EQ(runs[0][u"exitCode"_qs].toInt(-1), 2);
+    EXPECT_EQ(options(runs[0]), refusedArguments);
+    EXPECT_EQ(runs[0][u"version"_qs].toString(), QStringLiteral(DROVANTA_VERSION));
+    EXPECT_FALSE(runs[0][u"user"_qs].toString().isEmpty());
+    EXPECT_EQ(runs[1][u"exitCode"_qs].toInt(-1), 1);
+    EXPECT_EQ(options(runs[1]), failedArguments);
+    EXPECT_EQ(runs[1][u"backupFolder"_qs].toString().toStdString(), backupFolder());
+    std::vector<std::string> failed;
+    for (const auto &failure : runs[1][u"failures"_qs].toArray())
+        failed.push_back(failure.toObject()[u"path"_qs].toString().toStdString());
+    EXPECT_EQ(failed, (std::vector<std::string>{a, z}));
+}
+
+TEST_F(RunLog, AFileThatWouldPassTheCapBecomesTheDotOneFileAndANewOneStarts)
+{
+    fs::create_directories(stateFolder());
+    const std::string filler(1024 * 1024 - 10, '#');
+    for (const char *name : {"runs.log", "runs.jsonl"})
+        writeFile(stateFolder() + "/" + name, filler);
+
+    ASSERT_EQ(run({"--backup", m_source, m_work / "unplugged"}).exitCode, 2);
+
+    for (const std::string name : {"runs.log", "runs.jsonl"}) {
+        EXPECT_EQ(read(name + ".1"), filler) << name;
+        const std::string fresh = read(name);
+        EXPECT_EQ(fresh.find('#'), std::string::npos) << name;
+        EXPECT_NE(fresh.find("unplugged"), std::string::npos) << name << ": " << fresh;
+    }
 }
 
 // --- the backup folder ---------------------------------------------------------

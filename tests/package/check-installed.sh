@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the build into a temporary prefix and checks what a distribution
-# ships from it: the program, the desktop entry and the AppStream metainfo
+# ships from it: the program, the command line without Qt, the desktop entry and the AppStream metainfo
 # (each passing its validator), the icon in every size and a manual page that
 # renders without warnings. Ends with 77 (skipped) when a validator is missing.
 #   check-installed.sh CMAKE BUILD_FOLDER
@@ -27,7 +27,7 @@ fail() {
     status=1
 }
 
-for file in bin/drovanta share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
+for file in bin/drovanta bin/drovanta-cli share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
     share/icons/hicolor/scalable/apps/drovanta.svg share/man/man1/drovanta.1 share/doc/drovanta/LICENSE; do
     [ -f "$prefix/$file" ] || fail "$file is not installed"
 done
@@ -38,6 +38,14 @@ for size in 16 24 32 48 64 128 256; do
     expected=$(printf '%08x%08x' "$size" "$size")
     [ "$dimensions" = "$expected" ] || fail "no ${size}x${size} PNG icon"
 done
+
+# A server installs the command line without a desktop: no Qt library may
+# come with it.
+if command -v ldd >/dev/null 2>&1 && [ -f "$prefix/bin/drovanta-cli" ]; then
+    libraries=$(ldd "$prefix/bin/drovanta-cli" 2>&1) || fail "ldd drovanta-cli: $libraries"
+    qt=$(printf '%s\n' "$libraries" | grep -i 'libQt' || true)
+    [ -z "$qt" ] || fail "drovanta-cli links Qt: $qt"
+fi
 
 desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop-file-validate"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"

@@ -541,7 +541,9 @@ TEST_F(PointerTest, EachCodeShowsItsPointerOverTheWindowAndEveryControl)
 {
     const std::vector<QWidget *> everywhere{form.get(), form->Frame1, form->Combo1, form->PushButton2,
                                             form->PushButton1, form->ProgressBar1, form->Text1, form->Text2};
-    ASSERT_EQ(form->Text1->cursor().shape(), Qt::IBeamCursor) << "a text box brings a pointer of its own";
+    // An editable text box would bring an I-beam of its own; the path
+    // holders are read-only and bring none, but the codes must reach them
+    // all the same.
 
     form->setMousePointer(Hourglass);
     for (QWidget *widget : everywhere)

@@ -3,6 +3,7 @@
 
 #include "core/backup/RoomCheck.h"
 #include "core/backup/StopCopy.h"
+#include "core/shell/ErrorBox.h"
 #include "engine/CopyEngine.h"
 #include "engine/FaultInjection.h"
 #include "platform/StdFolderFacts.h"
@@ -389,21 +390,45 @@ class FakeDesktop final : public drovanta::platform::Desktop {
 public:
     class Block final : public drovanta::platform::SleepBlock {
     public:
-        explicit Block(int &held) : m_held(held) { ++m_held; }
+        Block(int &held, std::string limitation) : m_held(held), m_limitation(std::move(limitation)) { ++m_held; }
         ~Block() override { --m_held; }
+        std::string limitation() const override { return m_limitation; }
 
     private:
         int &m_held;
+        std::string m_limitation;
     };
     std::unique_ptr<drovanta::platform::SleepBlock> preventSleep(const std::string &) override
     {
-        return std::make_unique<Block>(held);
+        return std::make_unique<Block>(held, limitation);
     }
-    void announce(const std::string &title, const std::string &text) override { announced.push_back(title + "|" + text); }
+    void announce(const drovanta::platform::Announcement &announcement) override
+    {
+        announced.push_back(announcement.title + "|" + announcement.text + "|" + announcement.folder);
+    }
 
     int held = 0;
+    std::string limitation;
     std::vector<std::string> announced;
 };
+
+TEST_F(BackupCommandTest, ASleepBlockThatHoldsOffOnlyIdleSuspendIsNotedOnceInTheRunsLogEntry)
+{
+    FakeDesktop desktop;
+    desktop.limitation = "only idle suspend was held off.";
+    drovanta::platform::services().desktop = &desktop;
+    loadDrives(50, 1000);
+
+    form->PushButton1_Click();
+    drovanta::platform::services().desktop = nullptr;
+
+    std::ifstream log(qEnvironmentVariable("XDG_STATE_HOME").toStdString() + "/drovanta/runs.log");
+    const std::string logged((std::istreambuf_iterator<char>(log)), {});
+    const std::string entry = logged.substr(logged.rfind("Backup from "));
+    const auto first = entry.find("\nonly idle suspend was held off.\n");
+    EXPECT_NE(first, std::string::npos) << entry;
+    EXPECT_EQ(entry.find("only idle suspend", first + 2), std::string::npos) << entry;
+}
 
 TEST_F(BackupCommandTest, SleepIsHeldOffDuringARunAndItsEndIsAnnouncedToAUserLookingElsewhere)
 {
@@ -418,7 +443,9 @@ TEST_F(BackupCommandTest, SleepIsHeldOffDuringARunAndItsEndIsAnnouncedToAUserLoo
 
     EXPECT_EQ(heldDuringCopies, (std::vector<int>{1, 1, 1}));
     EXPECT_EQ(desktop.held, 0);
-    EXPECT_EQ(desktop.announced, (std::vector<std::string>{"Done.|"}));
+    // The fake engine counts one file, that of the drive's root, and no bytes.
+    EXPECT_EQ(desktop.announced, (std::vector<std::string>{"Backup finished|1 file (0 bytes) copied to " +
+                                                           backupFolder.string() + ".|" + backupFolder.string()}));
 }
 
 TEST_F(BackupCommandTest, StopDuringARunEndsItBetweenItemsAndStillSaysDone)
@@ -547,6 +574,42 @@ TEST_F(BackupCommandTest, ABackupFolderThatIsALinkIsRefusedWithABoxAndWhatItPoin
     EXPECT_NE(texts[1].find("Nothing was copied"), std::string::npos) << texts[1];
     EXPECT_TRUE(engine.calls.empty());
     EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+TEST_F(BackupCommandTest, ADestinationThatCannotBeWrittenShowsTheFailedFolderCreationsBoxAndStartsNothing)
+{
+    // The system's answer stands in for a read-only drive, which root could
+    // write to anyway.
+    class ReadOnly final : public drovanta::platform::FileOperations {
+    public:
+        std::unique_ptr<drovanta::platform::Folder> getFolder(const std::string &path) const override
+        {
+            return real.getFolder(path);
+        }
+        void createFolder(const std::string &path) const override { real.createFolder(path); }
+        std::unique_ptr<drovanta::platform::FolderLock> lockFolder(const std::string &path) const override
+        {
+            return real.lockFolder(path);
+        }
+        std::optional<std::string> writeProblem(const std::string &path) const override
+        {
+            return "Cannot create folder '" + path + "': Read-only file system";
+        }
+        drovanta::platform::StdFileOperations real;
+    } readOnly;
+    drovanta::platform::services().files = &readOnly;
+    loadDrives(50, 1000);
+
+    form->PushButton1_Click();
+
+    ASSERT_EQ(fakes.messageBoxes.shown.size(), 1u) << "no \"Done.\" after a refused press";
+    const auto &box = fakes.messageBoxes.shown[0];
+    EXPECT_EQ(box.caption, "Application Error");
+    EXPECT_EQ(box.text, drovanta::shell::errorReportText("Cannot create folder '" + backupFolder.string() +
+                                                             "': Read-only file system",
+                                                         "in Drovanta2021/08/31.Copy.FS_CopyXToY ", 106));
+    EXPECT_TRUE(engine.calls.empty());
+    EXPECT_FALSE(fs::exists(backupFolder));
 }
 
 // The real engine on a large top-level folder "A" whose files are slow to

@@ -184,6 +184,10 @@ TEST_F(CopierTest, ABackupFolderAnotherRunIsWritingToRefusesTheRun)
         {
             return nullptr;
         }
+        std::optional<std::string> writeProblem(const std::string &path) const override
+        {
+            return real.writeProblem(path);
+        }
         drovanta::platform::StdFileOperations real;
     } held;
     drovanta::platform::services().files = &held;

@@ -18,6 +18,7 @@
 #include "platform/Clock.h"
 #include "platform/DriveSource.h"
 #include "platform/Failure.h"
+#include "platform/FileOperations.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 
@@ -99,6 +100,22 @@ void StartBackup(const drives::DrivePanel &sourcePanel, const drives::DrivePanel
         on.run(134, [&] {
             refuse(sourcePanel, destinationPanel,
                    "The drive '" + *gone + "' is no longer available. Press Refresh and choose again.");
+        });
+        return;
+    }
+    // Every item would fail on a destination the user cannot write to: the
+    // press starts nothing and shows the box of a failed creation of the
+    // backup folder, which is what the run would have met first.
+    std::optional<std::string> unwritable;
+    if (!on.run(140, [&] {
+            unwritable = platform::services().files->writeProblem(
+                drives::backupFolderPath(drives::recordField(destination, 0), platform::services().clock->today()));
+        }))
+        return;
+    if (unwritable) {
+        on.run(142, [&] {
+            shell::showErrorBox(*unwritable, "in Drovanta2021/08/31.Copy.FS_CopyXToY ", 106);
+            recordRefusal(sourcePanel.path().text(), destinationPanel.path().text(), *unwritable);
         });
         return;
     }
@@ -222,7 +239,7 @@ void StartBackup(const drives::DrivePanel &sourcePanel, const drives::DrivePanel
         run.run();
         // The user may have turned to other work during a long run.
         if (!window.isActive())
-            announceEnd(report);
+            announceEnd(report, run.request().backupFolder);
     });
     on.run(114, [&] { window.showBusy(false); });
     on.run(126, [&] { display.setProgressValue(0); });

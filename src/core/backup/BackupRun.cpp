@@ -49,6 +49,8 @@ RunReport &BackupRun::run()
     const auto started = std::chrono::system_clock::now();
     {
         const auto awake = keepAwake("Backing up " + m_request.sourceRoot);
+        if (awake && !awake->limitation().empty())
+            m_report.addRunNote(awake->limitation());
         copy();
         if (m_engineRun != nullptr && !m_report.refused())
             m_report.add(m_display.wait([&] { return m_engineRun->sync(); }));

@@ -1,24 +1,46 @@
 #include "core/backup/RunLog.h"
 
+#include "core/backup/RunProgress.h"
+
 #include "platform/Services.h"
 #include "platform/StateFolder.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <ctime>
+#include <sstream>
 
 namespace drovanta::backup {
 namespace {
 
-std::string timeText(std::chrono::system_clock::time_point when)
+std::vector<std::string> commandLineOptions;
+bool startedFromCommandLine = false;
+
+std::tm brokenDown(std::chrono::system_clock::time_point when, bool utc)
 {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm local {};
+    std::tm parts {};
 #ifdef _WIN32
-    localtime_s(&local, &seconds);
+    if (utc)
+        gmtime_s(&parts, &seconds);
+    else
+        localtime_s(&parts, &seconds);
 #else
-    localtime_r(&seconds, &local);
+    if (utc)
+        gmtime_r(&seconds, &parts);
+    else
+        localtime_r(&seconds, &parts);
 #endif
+    return parts;
+}
+
+// Local time for people; UTC in ISO 8601 for scripts, which then need no
+// time zone to compare runs.
+std::string timeText(std::chrono::system_clock::time_point when, bool utc = false)
+{
+    const std::tm parts = brokenDown(when, utc);
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    std::strftime(text, sizeof text, utc ? "%Y-%m-%dT%H:%M:%SZ" : "%Y-%m-%d %H:%M:%S", &parts);
     return text;
 }
 
@@ -35,31 +57,215 @@ std::string endingText(const RunReport &report)
     return "finished; everything was copied";
 }
 
+// The closing message beyond its "Done.", one entry per line.
+std::vector<std::string> noteLines(const RunReport &report)
+{
+    std::vector<std::string> lines;
+    const std::string closing = report.closingText();
+    const auto first = closing.find("\n\n");
+    if (first == std::string::npos)
+        return lines;
+    std::size_t at = first + 2;
+    while (at <= closing.size()) {
+        const auto end = std::min(closing.find('\n', at), closing.size());
+        if (end > at)
+            lines.push_back(closing.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+// An argument as a shell would take it back: quoted when it holds anything
+// but plain characters.
+std::string shellWord(const std::string &word)
+{
+    const bool plain = !word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                               "0123456789-_./:=,+@%") == std::string::npos;
+    if (plain)
+        return word;
+    std::string quoted = "'";
+    for (const char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// The length of the UTF-8 sequence at `at`, or 0 when the bytes there are
+// not one.
+std::size_t utf8Length(const std::string &text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    std::uint32_t point = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        point = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        point = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        point = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size())
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80)
+            return 0;
+        point = (point << 6) | (byte(at + i) & 0x3F);
+    }
+    const bool overlong = (length == 3 && point < 0x800) || (length == 4 && point < 0x10000);
+    const bool surrogate = point >= 0xD800 && point <= 0xDFFF;
+    return overlong || surrogate || point > 0x10FFFF ? 0 : length;
+}
+
+std::string jsonString(const std::string &text)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string json = "\"";
+    for (std::size_t at = 0; at < text.size();) {
+        const auto c = static_cast<unsigned char>(text[at]);
+        if (c >= 0x80) {
+            if (const std::size_t length = utf8Length(text, at)) {
+                json.append(text, at, length);
+                at += length;
+            } else {
+                json += std::string("\\\\x") + hex[c >> 4] + hex[c & 0xF];
+                ++at;
+            }
+            continue;
+        }
+        if (c == '"' || c == '\\')
+            json += std::string("\\") + static_cast<char>(c);
+        else if (c == '\n')
+            json += "\\n";
+        else if (c == '\t')
+            json += "\\t";
+        else if (c == '\r')
+            json += "\\r";
+        else if (c < 0x20 || c == 0x7F)
+            json += std::string("\\u00") + hex[c >> 4] + hex[c & 0xF];
+        else
+            json += static_cast<char>(c);
+        ++at;
+    }
+    return json + "\"";
+}
+
+std::string jsonStrings(const std::vector<std::string> &texts)
+{
+    std::string json = "[";
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        json += (i > 0 ? "," : "") + jsonString(texts[i]);
+    return json + "]";
+}
+
 } // namespace
 
-std::string runLogEntry(const RunReport &report, const std::string &source, const std::string &backupFolder,
-                        std::chrono::system_clock::time_point started, std::chrono::system_clock::time_point ended)
+void setCommandLineOptions(std::vector<std::string> arguments)
+{
+    commandLineOptions = std::move(arguments);
+    startedFromCommandLine = true;
+}
+
+RunRecord runRecord(const RunReport &report, const std::string &source, const std::string &backupFolder,
+                    std::chrono::system_clock::time_point started, std::chrono::system_clock::time_point ended)
 {
     const std::chrono::duration<double> elapsed = ended - started;
-    std::string entry = "Backup from " + timeText(started) + " to " + timeText(ended) + "\n";
-    entry += "Source: " + source + "\n";
-    entry += "Backup folder: " + backupFolder + "\n";
-    entry += "Ended: " + endingText(report) + "\n";
-    entry += report.summaryText(elapsed.count()) + "\n";
-    std::string closing = report.closingText();
-    if (const auto first = closing.find("\n\n"); first != std::string::npos)
-        entry += closing.substr(first + 2) + "\n";
-    entry += report.removalLines();
-    entry += report.failureLines();
+    RunRecord record;
+    record.started = started;
+    record.ended = ended;
+    record.version = DROVANTA_VERSION;
+    record.user = platform::userName();
+    record.fromWindow = !startedFromCommandLine;
+    record.options = commandLineOptions;
+    record.source = source;
+    record.backupFolder = backupFolder;
+    record.exitCode = report.exitCode();
+    record.ending = endingText(report);
+    record.summary = report.summaryText(elapsed.count());
+    record.notes = noteLines(report);
+    record.notes.insert(record.notes.end(), report.runNotes().begin(), report.runNotes().end());
+    // Old backups removed for the run, each with what it freed.
+    std::istringstream removals(report.removalLines());
+    for (std::string line; std::getline(removals, line);)
+        record.notes.push_back(line);
+    if (!report.recordProblem().empty())
+        record.notes.push_back("No fingerprint record was written for the backup: " + report.recordProblem() + ".");
+    record.failures = report.sortedFailures();
+    record.notCopiedByDesign = report.notCopiedByDesignLines();
+    return record;
+}
+
+std::string runLogEntry(const RunRecord &record)
+{
+    std::string entry = "Backup from " + timeText(record.started) + " to " + timeText(record.ended) + "\n";
+    entry += "Version: " + record.version + "\n";
+    entry += "User: " + record.user + "\n";
+    if (record.fromWindow) {
+        entry += "Started from: the window\n";
+    } else {
+        entry += "Started from: the command line\nOptions:";
+        for (const auto &option : record.options)
+            entry += " " + shellWord(option);
+        entry += "\n";
+    }
+    entry += "Source: " + record.source + "\n";
+    entry += "Backup folder: " + record.backupFolder + "\n";
+    entry += "Ended: " + record.ending + "\n";
+    entry += "Exit code: " + std::to_string(record.exitCode) + "\n";
+    entry += record.summary + "\n";
+    for (const auto &note : record.notes)
+        entry += note + "\n";
+    if (!record.failures.empty()) {
+        entry += "Failed:\n";
+        for (const auto &failure : record.failures)
+            entry += failure.path + ": " + (failure.operation.empty() ? "" : failure.operation + ": ") + failure.reason +
+                "\n";
+    }
+    if (!record.notCopiedByDesign.empty()) {
+        entry += "Not copied by design:\n";
+        for (const auto &line : record.notCopiedByDesign)
+            entry += line + "\n";
+    }
     return entry + "\n";
+}
+
+std::string runJsonLine(const RunRecord &record)
+{
+    std::string json = "{\"start\":" + jsonString(timeText(record.started, true));
+    json += ",\"end\":" + jsonString(timeText(record.ended, true));
+    json += ",\"version\":" + jsonString(record.version);
+    json += ",\"user\":" + jsonString(record.user);
+    json += ",\"startedFrom\":" + jsonString(record.fromWindow ? "window" : "command line");
+    json += ",\"options\":" + jsonStrings(record.options);
+    json += ",\"source\":" + jsonString(record.source);
+    json += ",\"backupFolder\":" + jsonString(record.backupFolder);
+    json += ",\"exitCode\":" + std::to_string(record.exitCode);
+    json += ",\"ending\":" + jsonString(record.ending);
+    json += ",\"summary\":" + jsonString(record.summary);
+    json += ",\"notes\":" + jsonStrings(record.notes);
+    json += ",\"failures\":[";
+    for (std::size_t i = 0; i < record.failures.size(); ++i) {
+        const auto &failure = record.failures[i];
+        json += std::string(i > 0 ? "," : "") + "{\"path\":" + jsonString(failure.path) +
+            ",\"operation\":" + jsonString(failure.operation) + ",\"reason\":" + jsonString(failure.reason) + "}";
+    }
+    json += "],\"notCopiedByDesign\":" + jsonStrings(record.notCopiedByDesign);
+    return json + "}\n";
 }
 
 void recordRun(RunReport &report, const std::string &source, const std::string &backupFolder,
                std::chrono::system_clock::time_point started)
 {
-    const std::string entry = runLogEntry(report, source, backupFolder, started, std::chrono::system_clock::now());
+    const RunRecord record = runRecord(report, source, backupFolder, started, std::chrono::system_clock::now());
     std::string reason;
-    const std::string path = platform::appendToStateFile("runs.log", entry, reason);
+    const std::string path = platform::appendToStateFile("runs.log", runLogEntry(record), reason, runLogCap);
+    // The twin for scripts; a failure here is one the text log has met too.
+    std::string jsonReason;
+    (void)platform::appendToStateFile("runs.jsonl", runJsonLine(record), jsonReason, runLogCap);
     report.setLogPath(path, reason);
 }
 
@@ -69,17 +275,35 @@ std::unique_ptr<platform::SleepBlock> keepAwake(const std::string &why)
     return desktop ? desktop->preventSleep(why) : nullptr;
 }
 
-void announceEnd(const RunReport &report)
+std::string announcementTitle(const RunReport &report)
+{
+    if (report.refused() || report.destinationFailed())
+        return "Backup failed";
+    if (report.stopped())
+        return "Backup stopped";
+    return "Backup finished";
+}
+
+std::string announcementText(const RunReport &report, const std::string &backupFolder)
+{
+    const engine::Result &result = report.result();
+    std::string text = std::to_string(result.files) + (result.files == 1 ? " file (" : " files (") +
+        byteSizeText(result.bytes) + ") copied to " + backupFolder + ".";
+    if (report.refused())
+        text = "Nothing was copied to " + backupFolder + ": " + report.refusal();
+    if (report.destinationFailed())
+        text += "\nThe destination failed: " + result.destinationFailure.reason + ".";
+    if (const auto failed = result.failures.size(); failed > 0)
+        text += "\n" + std::to_string(failed) + (failed == 1 ? " item" : " items") + " could not be copied.";
+    return text;
+}
+
+void announceEnd(const RunReport &report, const std::string &backupFolder)
 {
     platform::Desktop *desktop = platform::services().desktop;
     if (!desktop)
         return;
-    const std::string closing = report.closingText();
-    const auto lineEnd = closing.find('\n');
-    std::string more;
-    if (const auto paragraph = closing.find("\n\n"); paragraph != std::string::npos)
-        more = closing.substr(paragraph + 2, closing.find("\n\n", paragraph + 2) - paragraph - 2);
-    desktop->announce(closing.substr(0, lineEnd), more);
+    desktop->announce({announcementTitle(report), announcementText(report, backupFolder), backupFolder});
 }
 
 } // namespace drovanta::backup

@@ -5,20 +5,57 @@
 #include "platform/Desktop.h"
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace drovanta::backup {
 
-// One run as the run log keeps it: when it started and ended, what was
-// backed up where, what it copied, every item that failed with its reason,
-// and how it ended.
-std::string runLogEntry(const RunReport &report, const std::string &source, const std::string &backupFolder,
-                        std::chrono::system_clock::time_point started, std::chrono::system_clock::time_point ended);
+// One run as the run log keeps it, the same fields in both of its files.
+struct RunRecord {
+    std::chrono::system_clock::time_point started;
+    std::chrono::system_clock::time_point ended;
+    std::string version;              // the program's version
+    std::string user;                 // who ran it
+    bool fromWindow = true;           // started from the window, else from the command line
+    std::vector<std::string> options; // the command line's arguments as given (none for the window)
+    std::string source;
+    std::string backupFolder;
+    int exitCode = 0;                      // the command line's exit code for the run, also for the window's runs
+    std::string ending;                    // "refused: <reason>", "stopped", "finished; ..."
+    std::string summary;                   // the summary line of the run
+    std::vector<std::string> notes;        // what the closing message says beyond "Done.", line by line
+    std::vector<engine::ItemFailure> failures; // the items that could not be copied, sorted by path
+    std::vector<std::string> notCopiedByDesign;
+};
 
-// Appends the run to "runs.log" in the user's state folder (never inside the
-// backup) and tells the report where it is. A log that cannot be written
-// costs the run nothing; the report says why instead.
+// The record of a run that ended at `ended`, from its report.
+RunRecord runRecord(const RunReport &report, const std::string &source, const std::string &backupFolder,
+                    std::chrono::system_clock::time_point started, std::chrono::system_clock::time_point ended);
+
+// The run as "runs.log" holds it: a paragraph of "Field: value" lines for
+// people, ended by a blank line.
+std::string runLogEntry(const RunRecord &record);
+
+// The run as "runs.jsonl" holds it: one JSON object on one line, for scripts
+// and monitoring. Bytes of a path that are not UTF-8 are written as the
+// messages show them ("\xE9" as four characters).
+std::string runJsonLine(const RunRecord &record);
+
+// Each log file starts afresh past this size, keeping the previous one as
+// "runs.log.1" (and "runs.jsonl.1"): a drive with thousands of unreadable
+// files would otherwise grow the log by its list every night, forever.
+inline constexpr std::uintmax_t runLogCap = 1024 * 1024;
+
+// How the runs of this process were started, for the run log: the command
+// line passes its arguments as given; without this call they count as the
+// window's.
+void setCommandLineOptions(std::vector<std::string> arguments);
+
+// Appends the run to "runs.log" and "runs.jsonl" in the user's state folder
+// (never inside the backup) and tells the report where it is. A log that
+// cannot be written costs the run nothing; the report says why instead.
 void recordRun(RunReport &report, const std::string &source, const std::string &backupFolder,
                std::chrono::system_clock::time_point started);
 
@@ -26,8 +63,14 @@ void recordRun(RunReport &report, const std::string &source, const std::string &
 // cannot, or no desktop service is installed).
 [[nodiscard]] std::unique_ptr<platform::SleepBlock> keepAwake(const std::string &why);
 
-// Announces the end of a run on the desktop with the closing message's first
-// line (and its second paragraph, which says what went wrong, if any).
-void announceEnd(const RunReport &report);
+// The notification at the end of a run: "Backup finished", "Backup
+// stopped" or "Backup failed", then what was copied where and what went
+// wrong.
+std::string announcementTitle(const RunReport &report);
+std::string announcementText(const RunReport &report, const std::string &backupFolder);
+
+// Announces the end of a run on the desktop, with an "Open folder" action
+// for the backup folder.
+void announceEnd(const RunReport &report, const std::string &backupFolder);
 
 } // namespace drovanta::backup

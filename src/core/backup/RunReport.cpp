@@ -203,14 +203,14 @@ std::string RunReport::failureLines() const
         details += "Refused: " + m_refusal + "\n";
     if (m_result.destinationFailed)
         details += "Destination failed: " + describe(m_result.destinationFailure) + "\n";
-    for (const auto &failure : m_result.failures)
+    for (const auto &failure : sortedFailures())
         details += describe(failure) + "\n";
     if (!m_result.skipped.empty()) {
         if (!details.empty())
             details += "\n";
         details += "Not copied by design:\n";
-        for (const auto &item : m_result.skipped)
-            details += skippedLine(item) + "\n";
+        for (const auto &line : notCopiedByDesignLines())
+            details += line + "\n";
     }
     return details;
 }
@@ -221,6 +221,35 @@ std::string RunReport::removalLines() const
     for (const auto &removal : m_removals)
         lines += "Removed " + removal.name + " " + removal.why + " (" + byteSizeText(removal.freed) + " freed)\n";
     return lines;
+}
+
+std::vector<engine::ItemFailure> RunReport::sortedFailures() const
+{
+    std::vector<engine::ItemFailure> failures = m_result.failures;
+    std::stable_sort(failures.begin(), failures.end(),
+                     [](const auto &a, const auto &b) { return a.path < b.path; });
+    return failures;
+}
+
+std::vector<std::string> RunReport::notCopiedByDesignLines() const
+{
+    std::vector<engine::SkippedItem> skipped = m_result.skipped;
+    std::stable_sort(skipped.begin(), skipped.end(), [](const auto &a, const auto &b) { return a.path < b.path; });
+    std::vector<std::string> lines;
+    for (const auto &item : skipped)
+        lines.push_back(skippedLine(item));
+    return lines;
+}
+
+int RunReport::exitCode() const
+{
+    if (refused())
+        return 2;
+    if (m_stopped)
+        return 130;
+    if (m_result.destinationFailed)
+        return 3;
+    return allCopied() ? 0 : 1;
 }
 
 bool RunReport::hasDetailsToTell() const

@@ -56,8 +56,18 @@ public:
     // many items failed or were left out by design.
     std::string summaryText(double seconds) const;
     // One line per item that could not be copied (its path and the reason),
-    // then the items not copied by design. Empty when there is none.
+    // then the items not copied by design, each sorted by path (the engine
+    // finds them in whatever order its workers meet them). Empty when there
+    // is none.
     std::string failureLines() const;
+    // The items that could not be copied, sorted by path.
+    std::vector<engine::ItemFailure> sortedFailures() const;
+    // One line per item not copied by design, with why, sorted by path.
+    std::vector<std::string> notCopiedByDesignLines() const;
+    // The command line's exit code for this run: 0 everything copied, 1 some
+    // items or steps failed, 2 refused, 3 the destination failed, 130
+    // stopped. The run log records it for the window's runs too.
+    int exitCode() const;
     // The closing message's details: the failure lines, then under "Not
     // copied by design:" one line per item left out on purpose with why (and
     // what to do instead), then where the run is recorded.
@@ -85,6 +95,10 @@ public:
         m_logPath = path;
         m_logProblem = reason;
     }
+    // Something about the run itself worth a line in the run log (the
+    // machine could only be kept from idle suspend, not from sleep).
+    void addRunNote(const std::string &note) { m_runNotes.push_back(note); }
+    const std::vector<std::string> &runNotes() const { return m_runNotes; }
     // Steps of the run itself (not items) that failed, each reported in the
     // error box as it happened.
     void addFailedSteps(int count) { m_failedSteps += count; }
@@ -116,6 +130,7 @@ private:
     };
     std::vector<Removal> m_removals;
     std::string m_recordProblem;
+    std::vector<std::string> m_runNotes;
 };
 
 } // namespace drovanta::backup

@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace drovanta::platform {
 namespace {
@@ -82,6 +84,25 @@ std::unique_ptr<FolderLock> StdFileOperations::lockFolder(const std::string &pat
             return nullptr;
         throw Failure(describe("Cannot lock folder", path, error));
     });
+}
+
+std::optional<std::string> StdFileOperations::writeProblem(const std::string &path) const
+{
+    struct stat facts {};
+    const bool exists = ::lstat(path.c_str(), &facts) == 0;
+    if (exists && !S_ISDIR(facts.st_mode))
+        return std::nullopt;
+    // A folder of a unique name where the run would create its first item:
+    // two runs checking at once never meet, and the backup folder itself is
+    // never created and removed under a run that has just taken it.
+    std::string folder = exists ? path : std::filesystem::path(path).parent_path().string();
+    if (folder.empty())
+        folder = ".";
+    std::string probe = folder + (folder.ends_with('/') ? "" : "/") + ".drovanta-write-check-XXXXXX";
+    if (::mkdtemp(probe.data()) == nullptr)
+        return describe(exists ? "Cannot write into folder" : "Cannot create folder", path, errno);
+    ::rmdir(probe.c_str());
+    return std::nullopt;
 }
 
 } // namespace drovanta::platform

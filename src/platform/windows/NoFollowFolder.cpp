@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -109,6 +110,27 @@ std::unique_ptr<FolderLock> StdFileOperations::lockFolder(const std::string &pat
             ::CloseHandle(owned);
         });
     });
+}
+
+std::optional<std::string> StdFileOperations::writeProblem(const std::string &path) const
+{
+    const std::wstring name = wide(path);
+    const DWORD attributes = ::GetFileAttributesW(name.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)))
+        return std::nullopt;
+    // A folder of a unique name where the run would create its first item:
+    // two runs checking at once never meet, and the backup folder itself is
+    // never created and removed under a run that has just taken it.
+    std::wstring probe = exists ? name : std::filesystem::path(name).parent_path().wstring();
+    if (!probe.empty() && probe.back() != L'\\' && probe.back() != L'/')
+        probe += L'\\';
+    probe += L".drovanta-write-check-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+        std::to_wstring(::GetTickCount64());
+    if (!::CreateDirectoryW(probe.c_str(), nullptr))
+        return describe(exists ? "Cannot write into folder" : "Cannot create folder", path, ::GetLastError());
+    ::RemoveDirectoryW(probe.c_str());
+    return std::nullopt;
 }
 
 } // namespace drovanta::platform
