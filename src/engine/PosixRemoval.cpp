@@ -38,6 +38,10 @@ struct Visit {
     std::function<void(const std::string &path, const char *operation, int code)> failure;
     // Called on each folder entered, with its descriptor, before its listing.
     std::function<void(int fd, const struct stat &info)> entering;
+    // `item` needs each item's information; without it, an entry whose type
+    // the listing tells gets none (a removal needs only the names, as a
+    // stat per file would cost it a third of its time).
+    bool itemInfo = true;
 };
 
 struct Level {
@@ -71,6 +75,14 @@ void walkBeneath(UniqueFd top, const std::string &topPath, const Visit &visit)
             if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
                 continue;
             struct stat info {};
+            if (!visit.itemInfo && entry->d_type != DT_UNKNOWN) {
+                if (entry->d_type == DT_DIR) {
+                    level.folders.emplace_back(entry->d_name); // a mount shows once it is opened
+                } else if (!visit.item(level.fd.get(), entry->d_name, info)) {
+                    visit.failure(pathOf(levels.size() - 1, entry->d_name), visit.operation, errno);
+                }
+                continue;
+            }
             if (::fstatat(level.fd.get(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
                 visit.failure(pathOf(levels.size() - 1, entry->d_name), "read information", errno);
                 continue;
@@ -236,6 +248,7 @@ FolderRemoval removeFolder(const std::string &root, const std::string &name, con
             (void)::fchmod(fd, (own.st_mode & 07777) | 0700);
     };
     visit.operation = "remove";
+    visit.itemInfo = false;
     visit.item = [](int parentFd, const char *item, const struct stat &) {
         return ::unlinkat(parentFd, item, 0) == 0;
     };
