@@ -84,3 +84,29 @@ TEST(Thinning, NeverRemovesTodaysOrTheLatestEarlierBackup)
     ASSERT_EQ(removed.size(), 1u);
     EXPECT_EQ(removed[0].name, "Backup 01-05-2026");
 }
+
+TEST(OldBackups, WhenEvenAllEarlierBackupsWouldNotFreeEnoughNoneIsProposed)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "no backup is removed on Windows yet";
+#endif
+    const fs::path root = fs::temp_directory_path() /
+        ("drovanta-room-" + std::to_string(steady_clock::now().time_since_epoch().count()));
+    for (const char *name : {"Backup 01-01-2026", "Backup 01-02-2026", "Backup 12-09-2026"}) {
+        fs::create_directories(root / name);
+        std::ofstream(root / name / "data.bin") << std::string(50'000, 'd');
+    }
+    const year_month_day today = 2026y / December / 9;
+
+    const auto tooMuch = drovanta::backup::planRoom(root.string(), today, 10'000'000, 1'000'000);
+    const auto enough = drovanta::backup::planRoom(root.string(), today, 1'040'000, 1'000'000);
+
+    EXPECT_FALSE(tooMuch.enough);
+    EXPECT_TRUE(tooMuch.removed.empty());
+    EXPECT_EQ(tooMuch.candidates, 2u) << "today's backup is never one";
+    ASSERT_TRUE(enough.enough);
+    ASSERT_EQ(enough.removed.size(), 1u);
+    EXPECT_EQ(enough.removed[0].name, "Backup 01-01-2026");
+    EXPECT_TRUE(fs::exists(root / "Backup 01-01-2026" / "data.bin")) << "a plan removes nothing";
+    fs::remove_all(root);
+}
