@@ -442,11 +442,31 @@ TEST_F(CommandLine, AFullDestinationNamesWhatMakeRoomWouldRemoveAndMakeRoomRemov
     LoopVolume volume(32);
     if (!volume.mounted())
         GTEST_SKIP() << "a full destination needs a loop-mounted volume: " << volume.error();
+    // Four days of backups: a file of each day's own, and one they all share.
     for (int day = 1; day <= 4; ++day) {
         const std::string old = volume.path() + "/Backup 11-0" + std::to_string(day) + "-2026";
         fs::create_directory(old);
         writeFile(old + "/old.bin", engine::testing::randomBytes(5 << 20, static_cast<unsigned>(day)));
+        if (day == 1)
+            writeFile(old + "/shared.bin", engine::testing::randomBytes(1 << 20, 5));
+        else
+            fs::create_hard_link(volume.path() + "/Backup 11-01-2026/shared.bin", old + "/shared.bin");
     }
+    const auto snapshot = [&] {
+        std::string facts;
+        for (int day = 2; day <= 4; ++day) {
+            for (const char *name : {"/old.bin", "/shared.bin"}) {
+                const std::string path = volume.path() + "/Backup 11-0" + std::to_string(day) + "-2026" + name;
+                struct stat info {};
+                if (::stat(path.c_str(), &info) != 0)
+                    return std::string("missing ") + path;
+                facts += path + " " + std::to_string(info.st_mode) + " " + std::to_string(info.st_mtim.tv_sec) + " " +
+                    std::to_string(info.st_size) + " " + std::to_string(std::hash<std::string>{}(readFile(path))) + "\n";
+            }
+        }
+        return facts;
+    };
+    const std::string before = snapshot();
     // Two megabytes more than there is room for: the oldest backup's five make it fit.
     struct statvfs space {};
     ASSERT_EQ(::statvfs(volume.path().c_str(), &space), 0);
@@ -468,8 +488,8 @@ TEST_F(CommandLine, AFullDestinationNamesWhatMakeRoomWouldRemoveAndMakeRoomRemov
     EXPECT_EQ(madeRoom.exitCode, 0) << madeRoom.errors;
     EXPECT_NE(madeRoom.errors.find("Removed Backup 11-01-2026 to make room ("), std::string::npos) << madeRoom.errors;
     EXPECT_FALSE(fs::exists(oldest));
-    for (int day = 2; day <= 4; ++day)
-        EXPECT_TRUE(fs::exists(volume.path() + "/Backup 11-0" + std::to_string(day) + "-2026/old.bin")) << day;
+    EXPECT_EQ(snapshot(), before) << "the remaining backups are left exactly as they were";
+    EXPECT_EQ(fs::hard_link_count(volume.path() + "/Backup 11-02-2026/shared.bin"), 3u);
     EXPECT_EQ(readFile(volume.path() + "/" + todaysBackupName() + "/new.bin"), readFile(m_source + "/new.bin"));
     std::ifstream log(m_scratch.path() + "/home/.local/state/drovanta/runs.log");
     const std::string logged((std::istreambuf_iterator<char>(log)), {});
