@@ -47,6 +47,12 @@ RunReport &BackupRun::run()
         return m_report;
     m_ran = true;
     const auto started = std::chrono::system_clock::now();
+    // A removal of an old backup that an earlier run could not finish is
+    // finished first.
+    (void)m_display.wait([&] {
+        finishInterruptedRemovals(destinationRootOf(m_request.backupFolder));
+        return engine::Result{};
+    });
     {
         const auto awake = keepAwake("Backing up " + m_request.sourceRoot);
         if (awake && !awake->limitation().empty())
