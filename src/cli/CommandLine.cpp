@@ -152,6 +152,8 @@ void printReport(Console &console, const backup::RunReport &report)
     // end with where the run is recorded.
     if (!report.failureLines().empty())
         console.error(report.detailsText());
+    else if (const std::string problem = report.logProblem(); !problem.empty()) // the details say it otherwise
+        console.error("This run could not be recorded: " + problem);
 }
 
 std::chrono::year_month_day dateOf(const platform::LocalDate &date)

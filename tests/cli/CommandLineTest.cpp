@@ -618,6 +618,17 @@ TEST_F(RunLog, ARefusedAndAFailedRunAreRecordedWithTheirExitCodesInBothFilesAndT
     EXPECT_EQ(failed, (std::vector<std::string>{a, z}));
 }
 
+TEST_F(RunLog, ALogThatCannotBeWrittenIsSaidOnceWithItsReasonAfterAGoodRun)
+{
+    fs::create_directories(stateFolder() + "/runs.log"); // a folder where the log goes
+    writeFile(m_source + "/notes.txt", "notes");
+
+    const Finished result = run({"--quiet", "--backup", m_source, m_destination});
+
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_EQ(occurrences(result.errors, "This run could not be recorded: "), 1u) << result.errors;
+}
+
 TEST_F(RunLog, AFileThatWouldPassTheCapBecomesTheDotOneFileAndANewOneStarts)
 {
     fs::create_directories(stateFolder());

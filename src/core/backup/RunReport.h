@@ -89,6 +89,8 @@ public:
     // expected were left out by design. The system's own bookkeeping in a
     // drive's root is left out silently.
     bool hasDetailsToTell() const;
+    // Why the run log could not be written; empty when it was.
+    std::string logProblem() const { return m_logPath.empty() ? m_logProblem : std::string(); }
     // Where the run log was written; or, with an empty path, why it was not.
     void setLogPath(const std::string &path, const std::string &reason)
     {
