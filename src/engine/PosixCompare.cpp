@@ -51,19 +51,6 @@ std::string kindName(mode_t mode)
     return "a special file";
 }
 
-std::string linkText(int folderFd, const std::string &name)
-{
-    std::vector<char> buffer(4096);
-    for (;;) {
-        const ssize_t n = ::readlinkat(folderFd, name.c_str(), buffer.data(), buffer.size());
-        if (n < 0)
-            return {};
-        if (static_cast<std::size_t>(n) < buffer.size())
-            return std::string(buffer.data(), static_cast<std::size_t>(n));
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 class TreeComparison final {
 public:
     TreeComparison(const CompareParams &params, const std::atomic<bool> &stop, Comparison &out)

@@ -57,19 +57,6 @@ Error locate(const std::string &root, const std::string &path, Spot &spot)
     return {};
 }
 
-std::string linkText(int folderFd, const std::string &name)
-{
-    std::vector<char> buffer(4096);
-    for (;;) {
-        const ssize_t n = ::readlinkat(folderFd, name.c_str(), buffer.data(), buffer.size());
-        if (n < 0)
-            return {};
-        if (static_cast<std::size_t>(n) < buffer.size())
-            return std::string(buffer.data(), static_cast<std::size_t>(n));
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 class Plan final {
 public:
     Plan(RunContext &run, const std::atomic<bool> &stop, RestorePlan &out) : m_run(run), m_stop(stop), m_out(out) {}

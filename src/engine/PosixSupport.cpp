@@ -20,6 +20,7 @@
 #include <random>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace drovanta::engine::posix {
 
@@ -262,6 +263,19 @@ void raiseDescriptorLimit()
     if (limit.rlim_cur < target) {
         limit.rlim_cur = target;
         (void)::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+std::string linkText(int folderFd, const std::string &name)
+{
+    std::vector<char> buffer(4096);
+    for (;;) {
+        const ssize_t n = ::readlinkat(folderFd, name.c_str(), buffer.data(), buffer.size());
+        if (n < 0)
+            return {};
+        if (static_cast<std::size_t>(n) < buffer.size())
+            return std::string(buffer.data(), static_cast<std::size_t>(n));
+        buffer.resize(buffer.size() * 2);
     }
 }
 

@@ -95,6 +95,10 @@ private:
 // own ("list folder" when it cannot be made).
 [[nodiscard]] Outcome<UniqueDir> openListing(int folderFd);
 
+// The target of the link `name` in folder `folderFd`, whatever its length;
+// empty when it cannot be read.
+[[nodiscard]] std::string linkText(int folderFd, const std::string &name);
+
 // The system's text for an errno value.
 [[nodiscard]] std::string errorText(int code);
 

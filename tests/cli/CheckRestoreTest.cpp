@@ -34,16 +34,6 @@ using engine::testing::statOf;
 using engine::testing::TempFolder;
 using engine::testing::writeFileWithMode;
 
-std::string todaysBackupName()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local {};
-    ::localtime_r(&now, &local);
-    char name[32];
-    std::strftime(name, sizeof name, "Backup %m-%d-%Y", &local);
-    return name;
-}
-
 // Changes one byte of `path` in place and gives it back its times, as
 // decay (or a program writing into the file) leaves it: same size, same
 // modification time.

@@ -50,16 +50,6 @@ using engine::testing::temporaryFiles;
 using engine::testing::writeFile;
 using engine::testing::writeFileWithMode;
 
-std::string todaysBackupName()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local {};
-    ::localtime_r(&now, &local);
-    char name[32];
-    std::strftime(name, sizeof name, "Backup %m-%d-%Y", &local);
-    return name;
-}
-
 std::size_t filesUnder(const std::string &root)
 {
     std::size_t count = 0;

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -193,6 +194,16 @@ Finished runOnTerminal(const std::string &scratch, const std::vector<std::string
     ::close(terminal);
     const int code = run.wait();
     return {code, run.output(), received};
+}
+
+std::string todaysBackupName()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    ::localtime_r(&now, &local);
+    char name[32];
+    std::strftime(name, sizeof name, "Backup %m-%d-%Y", &local);
+    return name;
 }
 
 } // namespace drovanta::cli::testing

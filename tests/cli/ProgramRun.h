@@ -54,4 +54,7 @@ Finished runProgram(const std::string &scratch, const std::vector<std::string> &
 // `errors` is everything the terminal received.
 Finished runOnTerminal(const std::string &scratch, const std::vector<std::string> &arguments, unsigned short columns);
 
+// The name of today's backup folder, as the program makes it: "Backup mm-dd-yyyy".
+std::string todaysBackupName();
+
 } // namespace drovanta::cli::testing
