@@ -18,7 +18,6 @@
 #include "core/drives/DriveRecord.h"
 #include "core/shell/ErrorBox.h"
 
-#include "engine/BackupRemoval.h"
 
 #include "platform/Application.h"
 #include "platform/Clock.h"
@@ -156,34 +155,13 @@ void printReport(Console &console, const backup::RunReport &report)
         console.error("This run could not be recorded: " + problem);
 }
 
-std::chrono::year_month_day dateOf(const platform::LocalDate &date)
-{
-    return std::chrono::year_month_day{std::chrono::year{date.year},
-                                       std::chrono::month{static_cast<unsigned>(date.month)},
-                                       std::chrono::day{static_cast<unsigned>(date.day)}};
-}
-
 // The old backups that thinning removes after today's backup, with what each
 // frees, in the order they go.
 std::vector<backup::RemovedBackup> thinning(const std::string &destination, std::chrono::year_month_day today,
                                             const Arguments &arguments)
 {
-    std::vector<backup::DatedBackup> backups = backup::datedBackups(destination);
-    const bool hasToday = std::any_of(backups.begin(), backups.end(), [&](const auto &b) { return b.date == today; });
-    if (!hasToday) // a dry run: as if today's backup had been made
-        backups.push_back({"", today});
-    std::vector<std::string> names;
-    for (const auto &backup : backup::thinnedOut(backups, today, std::max(arguments.keepDaily, 0),
-                                                 std::max(arguments.keepWeekly, 0), std::max(arguments.keepMonthly, 0)))
-        names.push_back(backup.name);
-    const std::vector<std::uint64_t> freed = engine::bytesFreedByRemoving(destination, names);
-    std::vector<backup::RemovedBackup> removed;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const std::uint64_t upTo = i < freed.size() ? freed[i] : 0;
-        const std::uint64_t before = i > 0 && i - 1 < freed.size() ? freed[i - 1] : 0;
-        removed.push_back({names[i], upTo - before});
-    }
-    return removed;
+    return backup::thinning(destination, today, std::max(arguments.keepDaily, 0), std::max(arguments.keepWeekly, 0),
+                            std::max(arguments.keepMonthly, 0));
 }
 
 // Removes old backups, saying each on the error stream; returns those gone.
@@ -222,7 +200,7 @@ int runBackup(const Arguments &arguments, Console &console)
     const std::string destinationRoot = rootText(destination);
     const std::string backupFolder =
         destinationRoot + "Backup " + drives::dateText(services.clock->today());
-    const std::chrono::year_month_day today = dateOf(services.clock->today());
+    const std::chrono::year_month_day today = backup::calendarDate(services.clock->today());
     std::uint64_t sourceBytes = 0;
     std::vector<backup::RemovedBackup> removed;
     try {

@@ -1,5 +1,6 @@
 // Old backup folders measured and removed beneath the destination root.
 #include "engine/BackupRemoval.h"
+#include "engine/FreedTally.h"
 #include "engine/PosixSupport.h"
 
 #include <dirent.h>
@@ -10,7 +11,6 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <utility>
 
 namespace drovanta::engine {
@@ -160,33 +160,19 @@ std::vector<std::uint64_t> bytesFreedByRemoving(const std::string &root, const s
     struct stat rootInfo {};
     if (rootFolder.failed() || ::fstat(rootFolder.value.get(), &rootInfo) != 0)
         return {};
-    // Files with several names: how many of them lie in the folders, and the
-    // last of those folders to go. The file is freed once all have gone.
-    struct Names {
-        nlink_t seen = 0;
-        nlink_t links = 0;
-        std::size_t last = 0;
-        std::uint64_t bytes = 0;
-    };
-    std::map<std::pair<dev_t, ino_t>, Names> linked;
-    std::vector<std::uint64_t> freed(names.size(), 0);
+    FreedTally<std::pair<dev_t, ino_t>> freed(names.size());
     for (std::size_t index = 0; index < names.size(); ++index) {
         UniqueFd folder(::openat(rootFolder.value.get(), names[index].c_str(),
                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat info {};
         if (!folder.valid() || ::fstat(folder.get(), &info) != 0 || info.st_dev != rootInfo.st_dev)
             continue;
-        freed[index] += blocksOf(info);
+        freed.add(index, blocksOf(info));
         const auto count = [&](const struct stat &item) {
-            if (item.st_nlink <= 1 || S_ISDIR(item.st_mode)) {
-                freed[index] += blocksOf(item);
-                return;
-            }
-            Names &entry = linked[{item.st_dev, item.st_ino}];
-            ++entry.seen;
-            entry.links = item.st_nlink;
-            entry.last = index;
-            entry.bytes = blocksOf(item);
+            if (item.st_nlink <= 1 || S_ISDIR(item.st_mode))
+                freed.add(index, blocksOf(item));
+            else
+                freed.addName({item.st_dev, item.st_ino}, item.st_nlink, index, blocksOf(item));
         };
         Visit visit;
         visit.item = [&](int, const char *, const struct stat &item) {
@@ -201,13 +187,7 @@ std::vector<std::uint64_t> bytesFreedByRemoving(const std::string &root, const s
         visit.failure = [](const std::string &, const char *, int) {};
         walkBeneath(std::move(folder), root + "/" + names[index], visit);
     }
-    for (const auto &[key, entry] : linked) {
-        if (entry.seen >= entry.links)
-            freed[entry.last] += entry.bytes;
-    }
-    for (std::size_t index = 1; index < freed.size(); ++index)
-        freed[index] += freed[index - 1];
-    return freed;
+    return freed.cumulative();
 }
 
 FolderRemoval removeFolder(const std::string &root, const std::string &name, const std::string &removingName)

@@ -2,13 +2,13 @@
 // destination root: links and junctions are removed as themselves, never
 // followed, and a volume mounted inside is left alone.
 #include "engine/BackupRemoval.h"
+#include "engine/FreedTally.h"
 #include "engine/LongPath.h"
 #include "engine/WindowsSupport.h"
 #include "platform/windows/WideText.h"
 
 #include <windows.h>
 
-#include <map>
 #include <utility>
 
 namespace drovanta::engine {
@@ -70,19 +70,12 @@ std::vector<std::uint64_t> bytesFreedByRemoving(const std::string &root, const s
     const DWORD rootAttributes = ::GetFileAttributesW(toExtendedPath(base).c_str());
     if (rootAttributes == INVALID_FILE_ATTRIBUTES || !(rootAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return {};
-    struct Names {
-        DWORD seen = 0;
-        DWORD links = 0;
-        std::size_t last = 0;
-        std::uint64_t bytes = 0;
-    };
-    std::map<std::pair<DWORD, std::uint64_t>, Names> linked;
-    std::vector<std::uint64_t> freed(names.size(), 0);
+    FreedTally<std::pair<DWORD, std::uint64_t>> freed(names.size());
     for (std::size_t index = 0; index < names.size(); ++index) {
         const std::wstring top = join(base, platform::wideText(names[index]));
         if (!isRealFolder(::GetFileAttributesW(toExtendedPath(top).c_str())))
             continue;
-        freed[index] += folderBlock;
+        freed.add(index, folderBlock);
         std::vector<std::wstring> pending{top};
         while (!pending.empty()) {
             const std::wstring folder = std::move(pending.back());
@@ -93,7 +86,7 @@ std::vector<std::uint64_t> bytesFreedByRemoving(const std::string &root, const s
             for (const Entry &entry : entries) {
                 const std::wstring path = join(folder, entry.name);
                 if (isRealFolder(entry.attributes)) {
-                    freed[index] += folderBlock;
+                    freed.add(index, folderBlock);
                     pending.push_back(path);
                     continue;
                 }
@@ -103,26 +96,16 @@ std::vector<std::uint64_t> bytesFreedByRemoving(const std::string &root, const s
                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
                 BY_HANDLE_FILE_INFORMATION info{};
-                if (!file.valid() || !::GetFileInformationByHandle(file.get(), &info) || info.nNumberOfLinks <= 1) {
-                    freed[index] += entry.size;
-                    continue;
-                }
-                Names &names_ = linked[{info.dwVolumeSerialNumber,
-                                        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow}];
-                ++names_.seen;
-                names_.links = info.nNumberOfLinks;
-                names_.last = index;
-                names_.bytes = entry.size;
+                if (!file.valid() || !::GetFileInformationByHandle(file.get(), &info) || info.nNumberOfLinks <= 1)
+                    freed.add(index, entry.size);
+                else
+                    freed.addName({info.dwVolumeSerialNumber,
+                                   (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow},
+                                  info.nNumberOfLinks, index, entry.size);
             }
         }
     }
-    for (const auto &[key, entry] : linked) {
-        if (entry.seen >= entry.links)
-            freed[entry.last] += entry.bytes;
-    }
-    for (std::size_t index = 1; index < freed.size(); ++index)
-        freed[index] += freed[index - 1];
-    return freed;
+    return freed.cumulative();
 }
 
 FolderRemoval removeFolder(const std::string &root, const std::string &name, const std::string &removingName)

@@ -161,10 +161,7 @@ void StartBackup(const drives::DrivePanel &sourcePanel, const drives::DrivePanel
     if (tooLittleRoom) {
         const std::string letter = drives::recordField(destination, 0);
         const std::string destinationRoot = drives::rootPath(letter);
-        const auto today = platform::services().clock->today();
-        const std::chrono::year_month_day date{std::chrono::year{today.year},
-                                               std::chrono::month{static_cast<unsigned>(today.month)},
-                                               std::chrono::day{static_cast<unsigned>(today.day)}};
+        const std::chrono::year_month_day date = calendarDate(platform::services().clock->today());
         RoomPlan plan;
         if (!on.run(140, [&] {
                 const Busy busy(window);

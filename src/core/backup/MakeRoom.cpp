@@ -42,6 +42,12 @@ std::optional<year_month_day> backupDate(const std::string &name)
     return date;
 }
 
+year_month_day calendarDate(const platform::LocalDate &date)
+{
+    return year_month_day{year{date.year}, month{static_cast<unsigned>(date.month)},
+                          day{static_cast<unsigned>(date.day)}};
+}
+
 std::vector<DatedBackup> datedBackups(const std::string &destinationRoot)
 {
     std::vector<DatedBackup> backups;
@@ -58,6 +64,21 @@ std::vector<DatedBackup> datedBackups(const std::string &destinationRoot)
     return backups;
 }
 
+namespace {
+
+// `names`, in the order they would be removed, each with what its removal
+// frees after those before it; empty when that cannot be measured.
+std::vector<RemovedBackup> withFreedBytes(const std::string &destinationRoot, const std::vector<std::string> &names)
+{
+    const std::vector<std::uint64_t> freed = engine::bytesFreedByRemoving(destinationRoot, names);
+    std::vector<RemovedBackup> backups;
+    for (std::size_t i = 0; i < freed.size() && i < names.size(); ++i)
+        backups.push_back({names[i], freed[i] - (i == 0 ? 0 : freed[i - 1])});
+    return backups;
+}
+
+} // namespace
+
 RoomPlan planRoom(const std::string &destinationRoot, year_month_day today, std::uint64_t needed,
                   std::uint64_t available)
 {
@@ -70,20 +91,34 @@ RoomPlan planRoom(const std::string &destinationRoot, year_month_day today, std:
     plan.candidates = names.size();
     if (names.empty() || available >= needed)
         return plan;
-    const std::vector<std::uint64_t> freed = engine::bytesFreedByRemoving(destinationRoot, names);
-    if (freed.size() != names.size())
+    const std::vector<RemovedBackup> oldestFirst = withFreedBytes(destinationRoot, names);
+    if (oldestFirst.size() != names.size())
         return plan;
-    plan.freedByAll = freed.back();
-    for (std::size_t count = 0; count < names.size(); ++count) {
-        plan.removed.push_back({names[count], freed[count] - (count == 0 ? 0 : freed[count - 1])});
-        if (available + freed[count] >= needed) {
-            plan.enough = true;
-            plan.freed = freed[count];
-            return plan;
+    for (const auto &backup : oldestFirst) {
+        plan.freedByAll += backup.freed;
+        if (!plan.enough) {
+            plan.removed.push_back(backup);
+            plan.freed += backup.freed;
+            plan.enough = available + plan.freed >= needed;
         }
     }
-    plan.removed.clear();
+    if (!plan.enough) {
+        plan.removed.clear();
+        plan.freed = 0;
+    }
     return plan;
+}
+
+std::vector<RemovedBackup> thinning(const std::string &destinationRoot, year_month_day today, int daily, int weekly,
+                                    int monthly)
+{
+    std::vector<DatedBackup> backups = datedBackups(destinationRoot);
+    if (std::none_of(backups.begin(), backups.end(), [&](const auto &backup) { return backup.date == today; }))
+        backups.push_back({"", today}); // a dry run: as if today's backup had been made
+    std::vector<std::string> names;
+    for (const auto &backup : thinnedOut(backups, today, daily, weekly, monthly))
+        names.push_back(backup.name);
+    return withFreedBytes(destinationRoot, names);
 }
 
 Removals removeBackups(const std::string &destinationRoot, const std::vector<RemovedBackup> &backups)

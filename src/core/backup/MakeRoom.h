@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Clock.h"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -20,6 +22,9 @@ struct DatedBackup {
 // The date in a backup folder's name: exactly "Backup mm-dd-yyyy" with a date
 // that exists. Nothing for any other name.
 [[nodiscard]] std::optional<std::chrono::year_month_day> backupDate(const std::string &name);
+
+// A day of the platform's clock as a calendar date.
+[[nodiscard]] std::chrono::year_month_day calendarDate(const platform::LocalDate &date);
 
 // The backup folders in `destinationRoot`, oldest first: real folders (never
 // a link or a file) named exactly as above. Nothing else there is ever a
@@ -68,6 +73,12 @@ void finishInterruptedRemovals(const std::string &destinationRoot);
 [[nodiscard]] std::vector<DatedBackup> thinnedOut(const std::vector<DatedBackup> &backups,
                                                   std::chrono::year_month_day today, int daily, int weekly,
                                                   int monthly);
+
+// What thinning `destinationRoot` removes after today's backup (as if it
+// had been made, for a dry run), each with what it frees, in the order
+// they go. A rule of 0 keeps nothing by itself.
+[[nodiscard]] std::vector<RemovedBackup> thinning(const std::string &destinationRoot, std::chrono::year_month_day today,
+                                                  int daily, int weekly, int monthly);
 
 // "Removing the 2 oldest backups (Backup 01-02-2026, Backup 01-03-2026) frees 4.4 GB."
 [[nodiscard]] std::string removalText(const RoomPlan &plan);
