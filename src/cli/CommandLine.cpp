@@ -18,7 +18,6 @@
 #include "core/drives/DriveRecord.h"
 #include "core/shell/ErrorBox.h"
 
-
 #include "platform/Application.h"
 #include "platform/Clock.h"
 #include "platform/DriveSource.h"

@@ -28,6 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using drovanta::testing::LoopVolume;
+using engine::testing::aclGrantingReadTo1234;
 using engine::testing::compareTrees;
 using engine::testing::readFile;
 using engine::testing::statOf;
@@ -379,20 +380,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Overlap{"TargetInsideTheBackupOfAnItem", "BACKUP/photo.jpg", "BACKUP/docs/inside"},
                       Overlap{"BackupInsideTheTarget", "BACKUP/docs", "BACKUP/.."}),
     [](const ::testing::TestParamInfo<Overlap> &info) { return info.param.name; });
-
-// A POSIX ACL as the kernel stores it: the owner rw, user 1234 r, the group r, no one else.
-std::string aclGrantingReadTo1234()
-{
-    struct Entry {
-        std::uint16_t tag, perm;
-        std::uint32_t id;
-    };
-    const Entry entries[] = {{0x01, 6, ~0u}, {0x02, 4, 1234}, {0x04, 4, ~0u}, {0x10, 4, ~0u}, {0x20, 0, ~0u}};
-    std::string value(4, '\0');
-    value[0] = 2; // version
-    value.append(reinterpret_cast<const char *>(entries), sizeof entries);
-    return value;
-}
 
 // Everything a drive holds, on ext4 as root: the restore is the same tree.
 TEST(RestoreEveryKind, IntoAnEmptyFolderGivesAFaithfulCopy)

@@ -38,20 +38,6 @@ void writeSparseFile(const std::string &path, off_t size, const std::string &dat
     ::close(fd);
 }
 
-// A POSIX ACL as the kernel stores it: the owner rw, user 1234 r, the group r, no one else.
-std::string aclGrantingReadTo1234()
-{
-    struct Entry {
-        std::uint16_t tag, perm;
-        std::uint32_t id;
-    };
-    const Entry entries[] = {{0x01, 6, ~0u}, {0x02, 4, 1234}, {0x04, 4, ~0u}, {0x10, 4, ~0u}, {0x20, 0, ~0u}};
-    std::string value(4, '\0');
-    value[0] = 2; // version
-    value.append(reinterpret_cast<const char *>(entries), sizeof entries);
-    return value;
-}
-
 bool setAttribute(const std::string &path, const std::string &name, const std::string &value)
 {
     return ::lsetxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0) == 0;

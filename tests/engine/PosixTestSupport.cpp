@@ -3,6 +3,7 @@
 
 #include "engine/SystemItems.h"
 
+#include <cstdint>
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -398,6 +399,20 @@ bool canMount()
         return false;
     ::umount(probe.path().c_str());
     return true;
+}
+
+// A POSIX ACL as the kernel stores it: the owner rw, user 1234 r, the group r, no one else.
+std::string aclGrantingReadTo1234()
+{
+    struct Entry {
+        std::uint16_t tag, perm;
+        std::uint32_t id;
+    };
+    const Entry entries[] = {{0x01, 6, ~0u}, {0x02, 4, 1234}, {0x04, 4, ~0u}, {0x10, 4, ~0u}, {0x20, 0, ~0u}};
+    std::string value(4, '\0');
+    value[0] = 2; // version
+    value.append(reinterpret_cast<const char *>(entries), sizeof entries);
+    return value;
 }
 
 } // namespace drovanta::engine::testing
