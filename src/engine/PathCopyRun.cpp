@@ -91,4 +91,11 @@ std::unique_ptr<CopyRun> CopyEngine::beginRun(const RunPlaces &places)
     return std::make_unique<PathCopyRun>(*this, places);
 }
 
+void CopyRun::expectFiles(const std::vector<Params> &, ProgressSink &, const std::atomic<bool> &) {}
+
+Result CopyRun::settleFiles()
+{
+    return {};
+}
+
 } // namespace drovanta::engine

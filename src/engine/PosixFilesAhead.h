@@ -1,0 +1,83 @@
+#pragma once
+
+#include "engine/CopyEngine.h"
+#include "engine/PosixRunContext.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace drovanta::engine::posix {
+
+class RunShared;
+
+// The files lying directly in a drive's root, copied into a backup run's
+// folder ahead of the calls that name them one by one (CopyRun::expectFiles).
+// One after the other, each call would wait for its own file's cold read,
+// and open and probe again what every file of that folder shares: here the
+// source root and the backup folder are opened once, and up to
+// Params::workers files are under way, never more than `lookAhead` past the
+// file the caller waits for. Each call still gets its own file's result.
+class FilesAhead final {
+public:
+    // Files past the one waited for that may be started.
+    static constexpr std::size_t lookAhead = 64;
+
+    // Null when these files cannot be copied ahead (not all in the run's
+    // source root and backup folder, or the root cannot be opened): each
+    // call then copies its file when it comes.
+    [[nodiscard]] static std::unique_ptr<FilesAhead> start(RunShared &shared, const std::vector<Params> &files,
+                                                           ProgressSink &progress, const std::atomic<bool> &stop);
+    FilesAhead(const FilesAhead &) = delete;
+    FilesAhead &operator=(const FilesAhead &) = delete;
+    ~FilesAhead();
+
+    // Whether `params` names one of the files, not yet handed back.
+    [[nodiscard]] bool holds(const Params &params) const;
+    // The result of that file's copy, once it is done (started now when no
+    // worker has come to it yet).
+    [[nodiscard]] Result claim(const Params &params);
+    // Starts nothing more, waits for the files under way, and gives what was
+    // done for files that were never claimed (the caller stopped asking: a
+    // stop, or a failed destination).
+    [[nodiscard]] Result settle();
+
+private:
+    struct Slot {
+        std::string name;
+        std::string source;
+        Result result;
+        enum class State { Waiting, Busy, Done } state = State::Waiting;
+        bool claimed = false;
+        bool clash = false;   // its name differs only in case from one already in the backup folder
+        bool nameFree = true; // the backup folder holds nothing of this name
+    };
+
+    FilesAhead(RunShared &shared, const Params &params, ProgressSink &progress, const std::atomic<bool> &stop);
+    void work();
+    void copy(Slot &slot);
+
+    RunShared &m_shared;
+    const Params m_params;
+    RunContext m_run;
+    std::unique_ptr<Folder> m_freshNames;
+    std::unique_ptr<Folder> m_takenNames;
+    std::vector<Slot> m_slots;
+    std::unordered_map<std::string, std::size_t> m_bySource;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::size_t m_next = 0;    // the next slot a worker looks at
+    std::size_t m_waitedFor = 0;
+    bool m_closing = false;
+    std::atomic<std::int64_t> m_lastGoneCheckNs{0};
+    std::vector<std::thread> m_workers;
+};
+
+} // namespace drovanta::engine::posix
