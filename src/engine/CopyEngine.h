@@ -231,8 +231,8 @@ public:
     [[nodiscard]] Result copyFile(const Params &params, ProgressSink &progress,
                                   const std::atomic<bool> &stop) override;
     [[nodiscard]] std::optional<std::uint64_t> measure(const Params &params, const std::atomic<bool> &stop) override;
-#ifndef _WIN32
     [[nodiscard]] std::unique_ptr<CopyRun> beginRun(const RunPlaces &places) override;
+#ifndef _WIN32
     [[nodiscard]] Comparison compare(const CompareParams &params, const std::atomic<bool> &stop) override;
     [[nodiscard]] RestorePlan planRestore(const Params &params, const std::atomic<bool> &stop) override;
     [[nodiscard]] Fingerprints fingerprint(const FingerprintParams &params, const std::atomic<bool> &stop) override;

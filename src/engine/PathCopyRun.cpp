@@ -1,8 +1,23 @@
 // A backup run for engines that keep no state of their own between calls:
 // each call finds its places again by path.
-#include "engine/CopyEngine.h"
+#include "engine/PathCopyRun.h"
 
 namespace drovanta::engine {
+
+Params placedInRun(const Params &params, const RunPlaces &places)
+{
+    Params placed = params;
+    placed.targetRoot = places.targetRoot;
+    placed.previousTarget.clear();
+    if (!places.previousFolder.empty()) {
+        placed.previousTarget = places.previousFolder;
+        const std::string &folder = places.backupFolder;
+        if (params.target.size() > folder.size() && params.target.starts_with(folder))
+            placed.previousTarget += params.target.substr(folder.size());
+    }
+    return placed;
+}
+
 namespace {
 
 class PathCopyRun final : public CopyRun {
@@ -31,21 +46,7 @@ public:
     }
 
 private:
-    // The run's roots; the earlier backup's item of the same name as the
-    // target below the backup folder.
-    Params withPlaces(const Params &params) const
-    {
-        Params placed = params;
-        placed.targetRoot = m_places.targetRoot;
-        placed.previousTarget.clear();
-        if (!m_places.previousFolder.empty()) {
-            placed.previousTarget = m_places.previousFolder;
-            const std::string &folder = m_places.backupFolder;
-            if (params.target.size() > folder.size() && params.target.starts_with(folder))
-                placed.previousTarget += params.target.substr(folder.size());
-        }
-        return placed;
-    }
+    Params withPlaces(const Params &params) const { return placedInRun(params, m_places); }
 
     CopyEngine &m_engine;
     RunPlaces m_places;

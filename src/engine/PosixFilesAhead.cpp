@@ -129,6 +129,7 @@ std::unique_ptr<FilesAhead> FilesAhead::start(RunShared &shared, const std::vect
         if (ahead->m_bySource.emplace(slot.source, ahead->m_slots.size()).second)
             ahead->m_slots.push_back(std::move(slot));
     }
+    ahead->m_states = std::make_unique<std::atomic<int>[]>(ahead->m_slots.size());
     const std::size_t workers = std::clamp<std::size_t>(files.front().workers, 1, ahead->m_slots.size());
     try {
         for (std::size_t i = 0; i < workers; ++i)
@@ -141,15 +142,7 @@ std::unique_ptr<FilesAhead> FilesAhead::start(RunShared &shared, const std::vect
 
 FilesAhead::~FilesAhead()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_closing = true;
-    }
-    m_changed.notify_all();
-    for (auto &worker : m_workers) {
-        if (worker.joinable())
-            worker.join();
-    }
+    (void)settle();
 }
 
 bool FilesAhead::holds(const Params &params) const
@@ -161,23 +154,37 @@ bool FilesAhead::holds(const Params &params) const
 
 void FilesAhead::work()
 {
-    std::unique_lock lock(m_mutex);
     for (;;) {
-        while (m_next < m_slots.size() && m_slots[m_next].state != Slot::State::Waiting)
-            ++m_next;
-        if (m_closing || m_next >= m_slots.size())
+        std::size_t index = m_next.load();
+        if (index >= m_slots.size() || m_closing.load())
             return;
-        if (m_next > m_waitedFor + lookAhead) {
-            m_changed.wait(lock);
+        // No further than lookAhead past the file the caller waits for: a
+        // worker sleeps without a file, and each file the caller comes to
+        // wakes one.
+        if (index > m_waitedFor.load() + lookAhead) {
+            std::unique_lock lock(m_sleep);
+            ++m_roomWaiters;
+            while (m_next.load() > m_waitedFor.load() + lookAhead && m_next.load() < m_slots.size()
+                   && !m_closing.load())
+                m_room.wait(lock);
+            --m_roomWaiters;
             continue;
         }
-        Slot &slot = m_slots[m_next++];
-        slot.state = Slot::State::Busy;
-        lock.unlock();
-        copy(slot);
-        lock.lock();
-        slot.state = Slot::State::Done;
-        m_changed.notify_all();
+        if (m_next.compare_exchange_weak(index, index + 1))
+            take(index);
+    }
+}
+
+void FilesAhead::take(std::size_t index)
+{
+    int waiting = Waiting;
+    if (!m_states[index].compare_exchange_strong(waiting, Busy))
+        return;
+    copy(m_slots[index]);
+    m_states[index].store(Done);
+    if (m_waiting.load() == index) {
+        std::lock_guard lock(m_sleep);
+        m_done.notify_one();
     }
 }
 
@@ -210,22 +217,29 @@ void FilesAhead::copy(Slot &slot)
 
 Result FilesAhead::claim(const Params &params)
 {
-    Slot &slot = m_slots[m_bySource.at(normalized(params.source))];
-    std::unique_lock lock(m_mutex);
-    m_waitedFor = std::max(m_waitedFor, static_cast<std::size_t>(&slot - m_slots.data()));
-    m_changed.notify_all();
-    if (slot.state == Slot::State::Waiting) {
-        slot.state = Slot::State::Busy;
-        lock.unlock();
-        copy(slot);
-        lock.lock();
-        slot.state = Slot::State::Done;
-        m_changed.notify_all();
+    const std::size_t index = m_bySource.at(normalized(params.source));
+    if (const std::size_t before = m_waitedFor.load(); index > before) {
+        m_waitedFor.store(index);
+        if (const std::size_t sleeping = m_roomWaiters.load(); sleeping > 0) {
+            std::lock_guard lock(m_sleep);
+            if (index - before >= sleeping) {
+                m_room.notify_all();
+            } else {
+                for (std::size_t woken = 0; woken < index - before; ++woken)
+                    m_room.notify_one();
+            }
+        }
     }
-    m_changed.wait(lock, [&] { return slot.state == Slot::State::Done; });
+    take(index); // no worker has come to it yet
+    if (m_states[index].load() != Done) {
+        std::unique_lock lock(m_sleep);
+        m_waiting.store(index);
+        m_done.wait(lock, [&] { return m_states[index].load() == Done; });
+        m_waiting.store(SIZE_MAX);
+    }
+    Slot &slot = m_slots[index];
     slot.claimed = true;
     Result result = std::move(slot.result);
-    lock.unlock();
     m_run.collect(result);
     return result;
 }
@@ -233,20 +247,24 @@ Result FilesAhead::claim(const Params &params)
 Result FilesAhead::settle()
 {
     {
-        std::lock_guard lock(m_mutex);
-        m_closing = true;
+        std::lock_guard lock(m_sleep);
+        m_closing.store(true);
+        m_room.notify_all();
     }
-    m_changed.notify_all();
-    for (auto &worker : m_workers)
-        worker.join();
+    for (auto &worker : m_workers) {
+        if (worker.joinable())
+            worker.join();
+    }
     m_workers.clear();
     Result rest;
-    for (Slot &slot : m_slots) {
-        if (slot.state == Slot::State::Done && !slot.claimed) {
+    for (std::size_t index = 0; index < m_slots.size(); ++index) {
+        Slot &slot = m_slots[index];
+        const int state = m_states[index].load();
+        if (state == Done && !slot.claimed) {
             slot.claimed = true;
             rest.merge(slot.result);
         }
-        rest.stopped = rest.stopped || (slot.state == Slot::State::Waiting && m_run.stopRequested());
+        rest.stopped = rest.stopped || (state == Waiting && m_run.stopRequested());
     }
     m_run.collect(rest);
     return rest;

@@ -5,8 +5,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <cstdint>
 #include <cstddef>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -54,14 +55,16 @@ private:
         std::string name;
         std::string source;
         Result result;
-        enum class State { Waiting, Busy, Done } state = State::Waiting;
         bool claimed = false;
         bool clash = false;   // its name differs only in case from one already in the backup folder
         bool nameFree = true; // the backup folder holds nothing of this name
     };
+    enum State : int { Waiting, Busy, Done };
 
     FilesAhead(RunShared &shared, const Params &params, ProgressSink &progress, const std::atomic<bool> &stop);
     void work();
+    // Copies the slot's file unless another thread has taken it.
+    void take(std::size_t index);
     void copy(Slot &slot);
 
     RunShared &m_shared;
@@ -71,11 +74,18 @@ private:
     std::unique_ptr<Folder> m_takenNames;
     std::vector<Slot> m_slots;
     std::unordered_map<std::string, std::size_t> m_bySource;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::size_t m_next = 0;    // the next slot a worker looks at
-    std::size_t m_waitedFor = 0;
-    bool m_closing = false;
+    // Handing a file over takes no lock: a thread sleeps (and is woken under
+    // the mutex) only when it has to wait, so that 16 workers do not contend
+    // per file.
+    std::unique_ptr<std::atomic<int>[]> m_states; // a State per slot
+    std::atomic<std::size_t> m_next{0};           // the next slot for a worker
+    std::atomic<std::size_t> m_waitedFor{0};      // the slot the caller asked for last
+    std::atomic<std::size_t> m_waiting{SIZE_MAX}; // the slot the caller sleeps on
+    std::atomic<std::size_t> m_roomWaiters{0};    // workers sleeping lookAhead past it
+    std::atomic<bool> m_closing{false};
+    std::mutex m_sleep;
+    std::condition_variable m_done;
+    std::condition_variable m_room;
     std::atomic<std::int64_t> m_lastGoneCheckNs{0};
     std::vector<std::thread> m_workers;
 };

@@ -311,14 +311,14 @@ bool openTarget(RunContext &run, Folder &folder, const Place &to, const std::wst
 
 } // namespace
 
-Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop)
+Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop, HardLinks *runLinks)
 {
     Result result;
     const std::wstring source = normalized(params.source);
     const std::wstring target = normalized(params.target);
     if (endsBeforeStart(params, utf8Text(source), utf8Text(baseName(source)), stop, result))
         return result;
-    RunContext run{params, progress, stop};
+    RunContext run{params, progress, stop, runLinks};
     auto root = std::make_shared<Folder>(run, source, target);
 
     // The source as it is now: a folder that has become a link or junction
@@ -365,7 +365,7 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     return result;
 }
 
-Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop)
+Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop, HardLinks *runLinks)
 {
     Result result;
     const std::wstring source = normalized(params.source);
@@ -395,7 +395,7 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     // The target is the backup folder itself: made when missing, never
     // replaced, never followed.
     Place to;
-    RunContext run{params, progress, stop};
+    RunContext run{params, progress, stop, runLinks};
     auto folder = std::make_shared<Folder>(run, from.parent, target);
     if (const Error error = openPlace(normalized(params.targetRoot), target, targetFolderAccess, to)) {
         failDestination(result, target, error);
