@@ -24,6 +24,8 @@
 #include "platform/FolderFacts.h"
 #include "platform/Services.h"
 
+#include "DrovantaVersion.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>

@@ -7,6 +7,8 @@
 
 #include "platform/StdFileOperations.h"
 
+#include "DrovantaVersion.h"
+
 #include <gtest/gtest.h>
 
 #include <QJsonArray>

@@ -5,6 +5,8 @@
 #include "platform/Services.h"
 #include "platform/StateFolder.h"
 
+#include "DrovantaVersion.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <ctime>
