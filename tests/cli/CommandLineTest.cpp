@@ -619,6 +619,31 @@ TEST_F(RunLog, ALogThatCannotBeWrittenIsSaidOnceWithItsReasonAfterAGoodRun)
     EXPECT_EQ(occurrences(result.errors, "This run could not be recorded: "), 1u) << result.errors;
 }
 
+TEST_F(RunLog, ANameHoldingALineBreakStaysOnItsLineEscapedInBothFiles)
+{
+    const std::string source = m_work / "two\nlines";
+    fs::create_directories(source + "/Docs");
+    writeFile(source + "/Docs/bad\nname.txt", "x");
+    // Something in the way of the file in the backup: the item fails.
+    fs::create_directories(backupFolder() + "/Docs/bad\nname.txt/kept");
+
+    ASSERT_EQ(run({"--backup", source, m_destination}).exitCode, 1);
+
+    const std::string log = read("runs.log");
+    EXPECT_NE(log.find("\nSource: " + m_work.path() + "/two\\x0Alines"), std::string::npos) << log;
+    EXPECT_NE(log.find("\n" + backupFolder() + "/Docs/bad\\x0Aname.txt: "), std::string::npos) << log;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_FALSE(line.starts_with("lines") || line.starts_with("name.txt")) << log;
+    const QStringList jsonLines = QString::fromStdString(read("runs.jsonl")).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(jsonLines.size(), 1) << read("runs.jsonl");
+    const QJsonObject logged = QJsonDocument::fromJson(jsonLines[0].toUtf8()).object();
+    EXPECT_TRUE(logged[u"source"_qs].toString().toStdString().starts_with(source)) << jsonLines[0].toStdString();
+    const QJsonArray failures = logged[u"failures"_qs].toArray();
+    ASSERT_EQ(failures.size(), 1);
+    EXPECT_EQ(failures[0].toObject()[u"path"_qs].toString().toStdString(), backupFolder() + "/Docs/bad\nname.txt");
+}
+
 TEST_F(RunLog, AFileThatWouldPassTheCapBecomesTheDotOneFileAndANewOneStarts)
 {
     fs::create_directories(stateFolder());
