@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -617,6 +618,86 @@ TEST_F(RunLog, ALogThatCannotBeWrittenIsSaidOnceWithItsReasonAfterAGoodRun)
 
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_EQ(occurrences(result.errors, "This run could not be recorded: "), 1u) << result.errors;
+}
+
+// Whoever can write beside the log (or the user, fooled) may put a link there:
+// as root the run would write through it onto any file.
+TEST_F(RunLog, SomethingOtherThanTheUsersOwnFolderAndFilesIsLeftAloneAndTheRunSaysSo)
+{
+    writeFile(m_source + "/notes.txt", "notes");
+    const std::string target = m_work / "target";
+    writeFileWithMode(target, "precious", 0644, 1'400'000'000, 0);
+    const std::string targetFolder = m_work / "target-folder";
+    fs::create_directory(targetFolder);
+    const auto facts = [](const std::string &path) {
+        const struct stat info = engine::testing::statOf(path);
+        return std::to_string(info.st_mode) + " " + std::to_string(info.st_uid) + " " +
+            std::to_string(info.st_size) + " " + std::to_string(info.st_mtim.tv_sec) + "." +
+            std::to_string(info.st_mtim.tv_nsec) + " " + (S_ISREG(info.st_mode) ? readFile(path) : "");
+    };
+    const std::string before = facts(target) + facts(targetFolder);
+    struct Case {
+        std::string name;
+        std::string shown; // the path the message names
+        std::string kind;
+        std::function<void()> plant;
+    };
+    std::vector<Case> cases{
+        {"the log a link", stateFolder() + "/runs.log", "a link",
+         [&] { fs::create_symlink(target, stateFolder() + "/runs.log"); }},
+        {"its twin a link", stateFolder() + "/runs.jsonl", "a link",
+         [&] { fs::create_symlink(target, stateFolder() + "/runs.jsonl"); }},
+        {"the state folder a link", stateFolder(), "a link", [&] {
+             fs::remove(stateFolder());
+             fs::create_directory_symlink(targetFolder, stateFolder());
+         }},
+    };
+    if (::geteuid() == 0)
+        cases.push_back({"the log another user's", stateFolder() + "/runs.log", "another user's file", [&] {
+                             writeFile(stateFolder() + "/runs.log", "");
+                             ASSERT_EQ(::chown((stateFolder() + "/runs.log").c_str(), 65534, 65534), 0);
+                         }});
+    for (const auto &[name, shown, kind, plant] : cases) {
+        fs::create_directories(stateFolder());
+        plant();
+
+        const Finished result = run({"--quiet", "--backup", m_source, m_destination});
+
+        EXPECT_EQ(result.exitCode, 0) << name << ": " << result.errors;
+        EXPECT_EQ(occurrences(result.errors, "This run could not be recorded: '" + shown + "' is not "), 1u)
+            << name << ": " << result.errors;
+        EXPECT_NE(result.errors.find("(it is " + kind + ")"), std::string::npos) << name << ": " << result.errors;
+        EXPECT_EQ(facts(target) + facts(targetFolder), before) << name;
+        EXPECT_TRUE(fs::is_empty(targetFolder)) << name;
+        fs::remove_all(stateFolder()); // the link, not what it points to
+    }
+}
+
+TEST_F(RunLog, ANamedPipeAsTheLogNeitherHoldsTheRunUpNorIsWrittenAndTheRunSaysSo)
+{
+    writeFile(m_source + "/notes.txt", "notes");
+    fs::create_directories(stateFolder());
+    const std::string pipe = stateFolder() + "/runs.log";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+
+    ProgramRun program(m_scratch.path(), {"--quiet", "--backup", m_source, m_destination});
+    const bool ended = program.endsWithin(std::chrono::seconds(20));
+    if (!ended) {
+        // A reader on the other end lets a waiting writer go on, so that the
+        // test fails instead of hanging; whatever arrives is read away.
+        const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+        char buffer[4096];
+        while (!program.endsWithin(std::chrono::milliseconds(100)))
+            (void)!::read(reader, buffer, sizeof buffer);
+        ::close(reader);
+    }
+
+    EXPECT_TRUE(ended) << "the run waited on the named pipe";
+    EXPECT_EQ(program.wait(), 0) << program.errors();
+    EXPECT_NE(program.errors().find("This run could not be recorded: '" + pipe +
+                                    "' is not a plain file of yours (it is a named pipe)"),
+              std::string::npos)
+        << program.errors();
 }
 
 TEST_F(RunLog, ANameHoldingALineBreakStaysOnItsLineEscapedInBothFiles)

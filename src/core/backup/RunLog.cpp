@@ -235,10 +235,15 @@ void recordRun(RunReport &report, const std::string &source, const std::string &
     const RunRecord record = runRecord(report, source, backupFolder, started, std::chrono::system_clock::now());
     std::string reason;
     const std::string path = platform::appendToStateFile("runs.log", runLogEntry(record), reason, runLogCap);
-    // The twin for scripts; a failure here is one the text log has met too.
+    // The twin for scripts. Either file that cannot be written (a link or a
+    // named pipe may stand for one alone) is the run's log not written.
     std::string jsonReason;
-    (void)platform::appendToStateFile("runs.jsonl", runJsonLine(record), jsonReason, runLogCap);
-    report.setLogPath(path, reason);
+    const bool twinWritten =
+        !platform::appendToStateFile("runs.jsonl", runJsonLine(record), jsonReason, runLogCap).empty();
+    if (!path.empty() && !twinWritten)
+        report.setLogPath({}, jsonReason);
+    else
+        report.setLogPath(path, reason);
 }
 
 std::unique_ptr<platform::SleepBlock> keepAwake(const std::string &why)

@@ -3,6 +3,7 @@
 #include "platform/HeldFolders.h"
 #include "platform/OwnedHandle.h"
 #include "platform/StdFileOperations.h"
+#include "platform/linux/FileKind.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,21 +21,6 @@ namespace {
 std::string describe(const std::string &what, const std::string &path, int error)
 {
     return what + " '" + path + "': " + std::strerror(error);
-}
-
-std::string kindOf(mode_t mode)
-{
-    if (S_ISLNK(mode))
-        return "a link";
-    if (S_ISREG(mode))
-        return "a file";
-    if (S_ISBLK(mode) || S_ISCHR(mode))
-        return "a device";
-    if (S_ISFIFO(mode))
-        return "a named pipe";
-    if (S_ISSOCK(mode))
-        return "a socket";
-    return "something else";
 }
 
 // Throws NotAFolder when `path` names something other than a real folder;
