@@ -17,9 +17,11 @@
 #include <QStringList>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -743,6 +745,58 @@ TEST_F(RunLog, AFileThatWouldPassTheCapBecomesTheDotOneFileAndANewOneStarts)
 }
 
 // --- the backup folder ---------------------------------------------------------
+
+// The run's lock can be held only by someone who may write: a user who can
+// merely read the backups cannot keep the administrator's run out.
+TEST_F(CommandLine, AUserWhoCanOnlyReadTheBackupsCannotKeepARunOut)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "another user's attempt needs root, to become that user";
+    writeFile(m_source + "/notes.txt", "notes");
+    ASSERT_EQ(backup().exitCode, 0);
+    for (const std::string &folder : {m_work.path(), m_destination})
+        fs::permissions(folder, fs::perms(0755));
+    const std::string lockFile = m_destination + "/.drovanta/" + todaysBackupName() + ".lock";
+    int ready[2], release[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t attacker = ::fork();
+    ASSERT_GE(attacker, 0);
+    if (attacker == 0) {
+        ::close(ready[0]);
+        ::close(release[1]);
+        // Everything a reader can lock: the folder itself, and the lock file
+        // for reading, were it readable.
+        char held[2] = {'n', 'n'};
+        if (::setresgid(65534, 65534, 65534) == 0 && ::setresuid(65534, 65534, 65534) == 0) {
+            const int folder = ::open(backupFolder().c_str(), O_RDONLY | O_DIRECTORY);
+            if (folder >= 0 && ::flock(folder, LOCK_EX | LOCK_NB) == 0)
+                held[0] = 'y';
+            const int file = ::open(lockFile.c_str(), O_RDONLY);
+            struct flock shared {};
+            shared.l_type = F_RDLCK;
+            if (file >= 0 && ::fcntl(file, F_OFD_SETLK, &shared) == 0)
+                held[1] = 'y';
+        }
+        (void)!::write(ready[1], held, 2);
+        (void)!::read(release[0], held, 1); // until the test closes its end
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release[0]);
+    char held[2] = {};
+    ASSERT_EQ(::read(ready[0], held, 2), 2);
+
+    const Finished second = backup();
+
+    ::close(release[1]);
+    ::waitpid(attacker, nullptr, 0);
+    ::close(ready[0]);
+    ASSERT_EQ(held[0], 'y') << "the reader could not even lock the folder itself: nothing was tried";
+    EXPECT_EQ(held[1], 'n') << "the reader holds the lock file";
+    EXPECT_EQ(second.exitCode, 0) << second.errors;
+}
+
 
 TEST_F(CommandLine, SomethingOtherThanAFolderAtTheBackupFoldersPlaceIsRefusedWithTwoAndLeftAlone)
 {
