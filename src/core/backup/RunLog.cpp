@@ -1,6 +1,7 @@
 #include "core/backup/RunLog.h"
 
 #include "core/backup/RunProgress.h"
+#include "core/shell/PrintableText.h"
 
 #include "platform/Services.h"
 #include "platform/StateFolder.h"
@@ -91,38 +92,6 @@ std::string shellWord(const std::string &word)
     return quoted + "'";
 }
 
-// The length of the UTF-8 sequence at `at`, or 0 when the bytes there are
-// not one.
-std::size_t utf8Length(const std::string &text, std::size_t at)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = 0;
-    std::uint32_t point = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        point = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        point = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        point = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size())
-        return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80)
-            return 0;
-        point = (point << 6) | (byte(at + i) & 0x3F);
-    }
-    const bool overlong = (length == 3 && point < 0x800) || (length == 4 && point < 0x10000);
-    const bool surrogate = point >= 0xD800 && point <= 0xDFFF;
-    return overlong || surrogate || point > 0x10FFFF ? 0 : length;
-}
-
 std::string jsonString(const std::string &text)
 {
     static const char hex[] = "0123456789ABCDEF";
@@ -130,7 +99,7 @@ std::string jsonString(const std::string &text)
     for (std::size_t at = 0; at < text.size();) {
         const auto c = static_cast<unsigned char>(text[at]);
         if (c >= 0x80) {
-            if (const std::size_t length = utf8Length(text, at)) {
+            if (const std::size_t length = shell::utf8SequenceLength(text, at)) {
                 json.append(text, at, length);
                 at += length;
             } else {
@@ -203,34 +172,37 @@ RunRecord runRecord(const RunReport &report, const std::string &source, const st
 
 std::string runLogEntry(const RunRecord &record)
 {
+    // Every field stays on its line, whatever a name holds.
+    const auto field = [](const std::string &text) { return shell::printableLine(text); };
     std::string entry = "Backup from " + timeText(record.started) + " to " + timeText(record.ended) + "\n";
-    entry += "Version: " + record.version + "\n";
-    entry += "User: " + record.user + "\n";
+    entry += "Version: " + field(record.version) + "\n";
+    entry += "User: " + field(record.user) + "\n";
     if (record.fromWindow) {
         entry += "Started from: the window\n";
     } else {
         entry += "Started from: the command line\nOptions:";
         for (const auto &option : record.options)
-            entry += " " + shellWord(option);
+            entry += " " + field(shellWord(option));
         entry += "\n";
     }
-    entry += "Source: " + record.source + "\n";
-    entry += "Backup folder: " + record.backupFolder + "\n";
-    entry += "Ended: " + record.ending + "\n";
+    entry += "Source: " + field(record.source) + "\n";
+    entry += "Backup folder: " + field(record.backupFolder) + "\n";
+    entry += "Ended: " + field(record.ending) + "\n";
     entry += "Exit code: " + std::to_string(record.exitCode) + "\n";
-    entry += record.summary + "\n";
+    entry += field(record.summary) + "\n";
     for (const auto &note : record.notes)
-        entry += note + "\n";
+        entry += field(note) + "\n";
     if (!record.failures.empty()) {
         entry += "Failed:\n";
         for (const auto &failure : record.failures)
-            entry += failure.path + ": " + (failure.operation.empty() ? "" : failure.operation + ": ") + failure.reason +
+            entry += field(failure.path + ": " + (failure.operation.empty() ? "" : failure.operation + ": ") +
+                           failure.reason) +
                 "\n";
     }
     if (!record.notCopiedByDesign.empty()) {
         entry += "Not copied by design:\n";
         for (const auto &line : record.notCopiedByDesign)
-            entry += line + "\n";
+            entry += field(line) + "\n";
     }
     return entry + "\n";
 }
@@ -265,10 +237,15 @@ void recordRun(RunReport &report, const std::string &source, const std::string &
     const RunRecord record = runRecord(report, source, backupFolder, started, std::chrono::system_clock::now());
     std::string reason;
     const std::string path = platform::appendToStateFile("runs.log", runLogEntry(record), reason, runLogCap);
-    // The twin for scripts; a failure here is one the text log has met too.
+    // The twin for scripts. Either file that cannot be written (a link or a
+    // named pipe may stand for one alone) is the run's log not written.
     std::string jsonReason;
-    (void)platform::appendToStateFile("runs.jsonl", runJsonLine(record), jsonReason, runLogCap);
-    report.setLogPath(path, reason);
+    const bool twinWritten =
+        !platform::appendToStateFile("runs.jsonl", runJsonLine(record), jsonReason, runLogCap).empty();
+    if (!path.empty() && !twinWritten)
+        report.setLogPath({}, jsonReason);
+    else
+        report.setLogPath(path, reason);
 }
 
 std::unique_ptr<platform::SleepBlock> keepAwake(const std::string &why)

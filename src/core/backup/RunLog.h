@@ -35,12 +35,15 @@ RunRecord runRecord(const RunReport &report, const std::string &source, const st
                     std::chrono::system_clock::time_point started, std::chrono::system_clock::time_point ended);
 
 // The run as "runs.log" holds it: a paragraph of "Field: value" lines for
-// people, ended by a blank line.
+// people, ended by a blank line. A value never spans lines: control
+// characters and bytes that are not UTF-8 in a name are written as the
+// messages show them ("\x0A" for a line break, "\xE9").
 std::string runLogEntry(const RunRecord &record);
 
 // The run as "runs.jsonl" holds it: one JSON object on one line, for scripts
-// and monitoring. Bytes of a path that are not UTF-8 are written as the
-// messages show them ("\xE9" as four characters).
+// and monitoring. Control characters are JSON escapes ("\n", "\u001B");
+// bytes of a path that are not UTF-8 are written as the messages show them
+// ("\xE9" as four characters).
 std::string runJsonLine(const RunRecord &record);
 
 // Each log file starts afresh past this size, keeping the previous one as
