@@ -72,8 +72,24 @@ std::int64_t nowNs()
 
 FilesAhead::FilesAhead(RunShared &shared, const Params &params, ProgressSink &progress, const std::atomic<bool> &stop)
     : m_shared(shared), m_params(params),
-      m_run(m_params, progress, stop, shared.hardLinks, [&shared] { return shared.gone(); }, shared.umask)
+      m_progress(*this, progress),
+      m_run(m_params, m_progress, stop, shared.hardLinks, [&shared] { return shared.gone(); }, shared.umask)
 {
+}
+
+void FilesAhead::HeldProgress::fileCopied(const std::string &sourcePath, std::uint64_t bytes)
+{
+    const auto found = m_ahead.m_bySource.find(sourcePath);
+    if (found == m_ahead.m_bySource.end() || found->second < m_ahead.m_waitedFor.load())
+        m_progress.fileCopied(sourcePath, bytes);
+    else
+        m_ahead.m_heldBytes[found->second].fetch_add(bytes);
+}
+
+void FilesAhead::HeldProgress::release(std::size_t index)
+{
+    if (const std::uint64_t held = m_ahead.m_heldBytes[index].exchange(0); held > 0)
+        m_progress.fileCopied(m_ahead.m_slots[index].source, held);
 }
 
 std::unique_ptr<FilesAhead> FilesAhead::start(RunShared &shared, const std::vector<Params> &files,
@@ -130,6 +146,7 @@ std::unique_ptr<FilesAhead> FilesAhead::start(RunShared &shared, const std::vect
             ahead->m_slots.push_back(std::move(slot));
     }
     ahead->m_states = std::make_unique<std::atomic<int>[]>(ahead->m_slots.size());
+    ahead->m_heldBytes = std::make_unique<std::atomic<std::uint64_t>[]>(ahead->m_slots.size());
     const std::size_t workers = std::clamp<std::size_t>(files.front().workers, 1, ahead->m_slots.size());
     try {
         for (std::size_t i = 0; i < workers; ++i)
@@ -161,10 +178,10 @@ void FilesAhead::work()
         // No further than lookAhead past the file the caller waits for: a
         // worker sleeps without a file, and each file the caller comes to
         // wakes one.
-        if (index > m_waitedFor.load() + lookAhead) {
+        if (index >= m_waitedFor.load() + lookAhead) {
             std::unique_lock lock(m_sleep);
             ++m_roomWaiters;
-            while (m_next.load() > m_waitedFor.load() + lookAhead && m_next.load() < m_slots.size()
+            while (m_next.load() >= m_waitedFor.load() + lookAhead && m_next.load() < m_slots.size()
                    && !m_closing.load())
                 m_room.wait(lock);
             --m_roomWaiters;
@@ -218,18 +235,19 @@ void FilesAhead::copy(Slot &slot)
 Result FilesAhead::claim(const Params &params)
 {
     const std::size_t index = m_bySource.at(normalized(params.source));
-    if (const std::size_t before = m_waitedFor.load(); index > before) {
-        m_waitedFor.store(index);
+    if (const std::size_t before = m_waitedFor.load(); index + 1 > before) {
+        m_waitedFor.store(index + 1);
         if (const std::size_t sleeping = m_roomWaiters.load(); sleeping > 0) {
             std::lock_guard lock(m_sleep);
-            if (index - before >= sleeping) {
+            if (index + 1 - before >= sleeping) {
                 m_room.notify_all();
             } else {
-                for (std::size_t woken = 0; woken < index - before; ++woken)
+                for (std::size_t woken = 0; woken < index + 1 - before; ++woken)
                     m_room.notify_one();
             }
         }
     }
+    m_progress.release(index);
     take(index); // no worker has come to it yet
     if (m_states[index].load() != Done) {
         std::unique_lock lock(m_sleep);
@@ -237,6 +255,7 @@ Result FilesAhead::claim(const Params &params)
         m_done.wait(lock, [&] { return m_states[index].load() == Done; });
         m_waiting.store(SIZE_MAX);
     }
+    m_progress.release(index);
     Slot &slot = m_slots[index];
     slot.claimed = true;
     Result result = std::move(slot.result);
@@ -263,6 +282,7 @@ Result FilesAhead::settle()
         if (state == Done && !slot.claimed) {
             slot.claimed = true;
             rest.merge(slot.result);
+            m_progress.release(index);
         }
         rest.stopped = rest.stopped || (state == Waiting && m_run.stopRequested());
     }

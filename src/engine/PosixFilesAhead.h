@@ -67,8 +67,24 @@ private:
     void take(std::size_t index);
     void copy(Slot &slot);
 
+    // The bytes of a file copied ahead count once the caller comes to it:
+    // until then the progress names an earlier file, and its share of the
+    // bytes must not run past that file's.
+    class HeldProgress final : public ProgressSink {
+    public:
+        HeldProgress(FilesAhead &ahead, ProgressSink &progress) : m_ahead(ahead), m_progress(progress) {}
+        void fileCopied(const std::string &sourcePath, std::uint64_t bytes) override;
+        // Passes on what the file in `index` has held back so far.
+        void release(std::size_t index);
+
+    private:
+        FilesAhead &m_ahead;
+        ProgressSink &m_progress;
+    };
+
     RunShared &m_shared;
     const Params m_params;
+    HeldProgress m_progress;
     RunContext m_run;
     std::unique_ptr<Folder> m_freshNames;
     std::unique_ptr<Folder> m_takenNames;
@@ -78,8 +94,9 @@ private:
     // the mutex) only when it has to wait, so that 16 workers do not contend
     // per file.
     std::unique_ptr<std::atomic<int>[]> m_states; // a State per slot
+    std::unique_ptr<std::atomic<std::uint64_t>[]> m_heldBytes; // per slot, by HeldProgress
     std::atomic<std::size_t> m_next{0};           // the next slot for a worker
-    std::atomic<std::size_t> m_waitedFor{0};      // the slot the caller asked for last
+    std::atomic<std::size_t> m_waitedFor{0};      // one past the slot the caller asked for last
     std::atomic<std::size_t> m_waiting{SIZE_MAX}; // the slot the caller sleeps on
     std::atomic<std::size_t> m_roomWaiters{0};    // workers sleeping lookAhead past it
     std::atomic<bool> m_closing{false};
