@@ -137,24 +137,12 @@ std::string FolderPath::build(bool target) const
     return path;
 }
 
-Folder::Folder(RunContext &run, UniqueDir listing, UniqueFd target, std::shared_ptr<FolderPath> path,
-               const struct stat &sourceInfo, bool fresh)
-    : Folder(run, std::move(listing), UniqueFd(), std::move(target), std::move(path), sourceInfo, fresh)
-{
-}
-
 Folder::Folder(RunContext &run, UniqueFd source, UniqueFd target, std::shared_ptr<FolderPath> path,
                const struct stat &sourceInfo, bool fresh)
-    : Folder(run, UniqueDir(), std::move(source), std::move(target), std::move(path), sourceInfo, fresh)
+    : m_run(run), m_source(std::move(source)), m_target(std::move(target)), m_path(std::move(path)),
+      m_sourceInfo(sourceInfo), m_fresh(fresh)
 {
-}
-
-Folder::Folder(RunContext &run, UniqueDir listing, UniqueFd source, UniqueFd target, std::shared_ptr<FolderPath> path,
-               const struct stat &sourceInfo, bool fresh)
-    : m_run(run), m_stream(std::move(listing)), m_ownedSource(std::move(source)),
-      m_sourceFd(m_stream.valid() ? m_stream.fd() : m_ownedSource.get()), m_target(std::move(target)),
-      m_path(std::move(path)), m_sourceInfo(sourceInfo), m_fresh(fresh)
-{
+    m_run.openFolders.fetch_add(1, std::memory_order_relaxed);
     struct stat info {};
     if (::fstat(m_target.get(), &info) == 0) {
         m_targetDevice = info.st_dev;
@@ -166,17 +154,29 @@ Folder::Folder(RunContext &run, UniqueDir listing, UniqueFd source, UniqueFd tar
         && ::fgetxattr(m_target.get(), "system.posix_acl_default", nullptr, 0) > 0;
 }
 
+// A folder made by mkdir gets its default access control list and its
+// folding of case from the folder it is made in, which keeps its own until
+// it is complete, after everything in it is made.
+Folder::Folder(RunContext &run, UniqueFd source, UniqueFd target, std::shared_ptr<FolderPath> path,
+               const struct stat &sourceInfo, const Folder &madeIn)
+    : m_run(run), m_source(std::move(source)), m_target(std::move(target)), m_path(std::move(path)),
+      m_sourceInfo(sourceInfo), m_targetDevice(madeIn.m_targetDevice), m_fresh(true),
+      m_inheritsAcls(madeIn.m_inheritsAcls), m_foldsCase(madeIn.m_foldsCase)
+{
+    m_run.openFolders.fetch_add(1, std::memory_order_relaxed);
+}
+
+Folder::~Folder()
+{
+    m_run.openFolders.fetch_sub(1, std::memory_order_relaxed);
+}
+
 void Folder::setPrevious(UniqueFd previous)
 {
     struct stat info {};
     if (previous.valid() && ::fstat(previous.get(), &info) == 0 && S_ISDIR(info.st_mode)
         && info.st_dev == m_targetDevice && info.st_ino != m_targetInode)
         m_previous = std::move(previous);
-}
-
-bool Folder::claimName(const std::string &name)
-{
-    return m_claimedNames.insert(foldedName(name)).second;
 }
 
 void Folder::complete(Result &into)
@@ -187,12 +187,13 @@ void Folder::complete(Result &into)
     if (faults::Faults *planted = faults::active(); planted != nullptr && planted->folderMetadataError)
         error = {planted->folderMetadataError(targetPath()), "set times"};
     if (!error)
-        error = applyFolderMetadata(m_run, m_sourceFd, m_target.get(), m_sourceInfo, m_inheritsAcls);
+        error = applyFolderMetadata(m_run, m_source.get(), m_target.get(), m_sourceInfo, m_inheritsAcls, m_fresh);
     if (error)
         m_run.fail(into, targetPath(), error, true);
 }
 
-Error applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source, bool inheritsAcls)
+Error applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source, bool inheritsAcls,
+                          bool fresh)
 {
     // A folder of an earlier backup usually has all of this already; leaving
     // it alone spares the destination a metadata write per folder. Access
@@ -200,7 +201,7 @@ Error applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const str
     // them on both sides; modification times are compared at the precision
     // the destination keeps.
     struct stat current {};
-    if (::fstat(targetFd, &current) == 0 && (!run.asRoot || (current.st_uid == source.st_uid && current.st_gid == source.st_gid))
+    if (!fresh && ::fstat(targetFd, &current) == 0 && (!run.asRoot || (current.st_uid == source.st_uid && current.st_gid == source.st_gid))
         && (current.st_mode & 07777) == (source.st_mode & 07777) && sameModificationTime(source.st_mtim, current.st_mtim, run.granularityNs))
         return {};
     return applyMetadata(run, sourceFd, targetFd, source, inheritsAcls);

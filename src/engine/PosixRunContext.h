@@ -18,7 +18,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_set>
 
 namespace drovanta::engine::posix {
 
@@ -52,6 +51,8 @@ public:
     Destination destination; // learnt once the target folder is open
     HardLinks &hardLinks;
     const std::function<bool()> destinationGone;
+    // Folders of the run open now (two or three descriptors each).
+    std::atomic<std::size_t> openFolders{0};
 
     // No new item should be started: stop raised or destination failed.
     [[nodiscard]] bool cutShort() const
@@ -115,38 +116,39 @@ private:
     std::string m_target; // at the top only
 };
 
-// A source folder and its copy, shared by the walk and every queued item
-// inside it; letting go of it only closes its descriptors. The walk holds it
-// while it lists the folder and each queued item while it waits: whoever is
-// done last (itemDone() says who) completes it, as everything inside has
-// then been written.
+// A source folder and its copy, shared by the walk that lists it and every
+// entry of it handed to the workers; letting go of it only closes its
+// descriptors. The walk holds it while it lists the folder and each entry
+// while it waits or is copied: whoever is done last (itemDone() says who)
+// completes it, as everything inside has then been written.
 class Folder final {
 public:
-    // `listing` is the source folder as the walk lists it.
-    Folder(RunContext &run, UniqueDir listing, UniqueFd target, std::shared_ptr<FolderPath> path,
-           const struct stat &sourceInfo, bool fresh);
-    // A source folder that is not listed (the walk has read it already, or
-    // one item is copied from it).
+    // A folder whose copy may hold anything: the copy is looked at for
+    // what new items in it get from it (a default access control list,
+    // names that fold case).
     Folder(RunContext &run, UniqueFd source, UniqueFd target, std::shared_ptr<FolderPath> path,
            const struct stat &sourceInfo, bool fresh);
+    // A folder whose copy this run has just made in `madeIn`'s copy: it is
+    // on the same device and new items in it get what they would get in
+    // `madeIn`'s.
+    Folder(RunContext &run, UniqueFd source, UniqueFd target, std::shared_ptr<FolderPath> path,
+           const struct stat &sourceInfo, const Folder &madeIn);
     Folder(const Folder &) = delete;
     Folder &operator=(const Folder &) = delete;
-    ~Folder() = default;
+    ~Folder();
 
-    [[nodiscard]] int sourceFd() const { return m_sourceFd; }
+    [[nodiscard]] int sourceFd() const { return m_source.get(); }
     [[nodiscard]] int targetFd() const { return m_target.get(); }
     // The same folder in the earlier backup, or -1: nothing to share below.
     [[nodiscard]] int previousFd() const { return m_previous.get(); }
     // Takes the earlier backup's folder, kept only when it lies on the
     // copy's filesystem (a second name cannot be given across two).
     void setPrevious(UniqueFd previous);
-    [[nodiscard]] DIR *stream() const { return m_stream.get(); }
     [[nodiscard]] std::string sourcePath() const { return m_path->source(); }
     [[nodiscard]] std::string targetPath() const { return m_path->target(); }
     [[nodiscard]] const std::shared_ptr<FolderPath> &path() const { return m_path; }
     [[nodiscard]] const struct stat &sourceInfo() const { return m_sourceInfo; }
     [[nodiscard]] dev_t targetDevice() const { return m_targetDevice; }
-    [[nodiscard]] ino_t targetInode() const { return m_targetInode; }
     // Created by this run: nothing inside can be there already.
     [[nodiscard]] bool fresh() const { return m_fresh; }
     // New items in the copy get an access control list from the folder's
@@ -154,13 +156,10 @@ public:
     [[nodiscard]] bool inheritsAcls() const { return m_inheritsAcls; }
     // Names in the copy that differ only in case are one item.
     [[nodiscard]] bool foldsCase() const { return m_foldsCase; }
-    // In a folder that folds case: whether `name` is the first of the names
-    // given here that fold to the same (the walk's thread only).
-    [[nodiscard]] bool claimName(const std::string &name);
 
-    // One more item of this folder is queued.
-    void itemQueued() { m_unfinished.fetch_add(1, std::memory_order_relaxed); }
-    // An item queued here is done, or the walk is done listing: true for
+    // `count` more entries of this folder are handed to the workers.
+    void itemsQueued(std::size_t count) { m_unfinished.fetch_add(count, std::memory_order_relaxed); }
+    // An entry handed over is done, or the walk is done listing: true for
     // the last of them, which then calls complete(). A folder the walk lets
     // go of before that (a deep tree, or a stopped run) is never completed
     // through this one; the walk completes the one it opens again.
@@ -171,24 +170,18 @@ public:
     void complete(Result &into);
 
 private:
-    Folder(RunContext &run, UniqueDir listing, UniqueFd source, UniqueFd target, std::shared_ptr<FolderPath> path,
-           const struct stat &sourceInfo, bool fresh);
-
     RunContext &m_run;
-    UniqueDir m_stream;
-    UniqueFd m_ownedSource; // when opened without a stream
-    int m_sourceFd;
+    UniqueFd m_source;
     UniqueFd m_target;
     UniqueFd m_previous;
     std::shared_ptr<FolderPath> m_path;
     struct stat m_sourceInfo;
     dev_t m_targetDevice = 0;
-    ino_t m_targetInode = 0;
+    ino_t m_targetInode = 0; // 0 for a copy made just now
     bool m_fresh;
-    std::atomic<std::size_t> m_unfinished{1}; // the walk's listing and the queued items
+    std::atomic<std::size_t> m_unfinished{1}; // the walk's listing and the entries handed over
     bool m_inheritsAcls = false;
     bool m_foldsCase = false;
-    std::unordered_set<std::string> m_claimedNames;
 };
 
 // The process's file mode creation mask, read without changing it (from
@@ -197,10 +190,11 @@ private:
 
 // Gives a copied folder the source folder's owner (as root), mode,
 // extended attributes (from `sourceFd`, when not -1) and times; what the
-// destination cannot keep becomes a note. Fails only when the destination
-// itself is failing, naming the failing step.
+// destination cannot keep becomes a note. A copy that was there before
+// (`fresh` false) and has them all already is left alone. Fails only when
+// the destination itself is failing, naming the failing step.
 [[nodiscard]] Error applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const struct stat &source,
-                                        bool inheritsAcls);
+                                        bool inheritsAcls, bool fresh = false);
 
 // Removes temporary files that an interrupted run left in target folder
 // `targetFd`: items with the temporary form whose name the source folder

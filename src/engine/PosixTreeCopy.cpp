@@ -1,14 +1,16 @@
 #include "engine/PosixTreeCopy.h"
 
 #include "engine/FaultInjection.h"
-#include "engine/JobQueue.h"
 #include "engine/PosixCopyRun.h"
 #include "engine/PosixItemCopy.h"
 #include "engine/PosixRunContext.h"
 #include "engine/RunStart.h"
 #include "engine/SystemItems.h"
+#include "engine/WorkStack.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -16,12 +18,15 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <span>
-#include <thread>
+#include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -29,24 +34,102 @@ namespace drovanta::engine::posix {
 
 namespace {
 
-// Enough queued files to keep the workers busy while the walk reads a large
-// folder, few enough that a million-entry tree needs no more memory.
-constexpr std::size_t queueCapacity = 2048;
-// Files the walk gathers before it hands them to the workers together. It
-// hands them over sooner whenever it may wait (before it looks at a folder,
-// at the end of one), so that no worker waits on a gathered file.
-constexpr std::size_t batchSize = 64;
-// Files of one folder that a rerun checks in one job. Checking an unchanged
-// file takes two stats, less than waking a worker for it: one job each
-// would spend the run handing jobs over.
+// Entries listed and waiting for a worker beyond which a walk copies what it
+// lists itself: enough to keep the workers busy while folders are read,
+// few enough that a folder of a million entries needs no more memory.
+constexpr std::size_t queueCapacity = 4096;
+// Entries a walk gathers before it hands them over together. It hands them
+// over sooner whenever it may wait (before it reads more of a folder, at
+// the end of one), so that no worker waits on a gathered entry.
+constexpr std::size_t batchSize = 256;
+// Files of one folder that a rerun checks in one go. Checking an unchanged
+// file takes two stats, less than handing it to another worker: one at a
+// time would spend the run handing files over.
 constexpr std::size_t rerunJobFiles = 32;
+// Bytes of a folder's entries read with one system call.
+constexpr std::size_t listingBuffer = 32 * 1024;
+// A folder below the roots is opened relative to the one that holds it and
+// never through a link.
+constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-struct Job {
-    std::shared_ptr<Folder> folder;
+struct Entry {
     std::string name;
     unsigned char type = DT_UNKNOWN;
-    // On a rerun: further files of the same folder for the same worker.
-    std::vector<std::pair<std::string, unsigned char>> more{};
+};
+
+using Work = WorkStack<std::shared_ptr<Folder>, Entry>;
+using Batch = Work::Batch;
+
+// The folders below a tree on which a filesystem was mounted when its copy
+// began, by the folder that holds each (device and inode) and its name. The
+// walk tells a folder's type from the listing and opens it without a stat
+// first; these it does not open, as opening a folder that mounts on demand
+// would mount it (a stat does not). One mounted later is still told by its
+// device once open.
+class MountPoints final {
+public:
+    // Reads the system's mount table for mount points below the folder
+    // `treeFd` is open on.
+    explicit MountPoints(int treeFd)
+    {
+        char link[64];
+        std::snprintf(link, sizeof link, "/proc/self/fd/%d", treeFd);
+        std::string tree(4096, '\0');
+        const ssize_t length = ::readlink(link, tree.data(), tree.size());
+        std::FILE *table = std::fopen("/proc/self/mountinfo", "re");
+        if (length <= 0 || static_cast<std::size_t>(length) >= tree.size() || table == nullptr) {
+            if (table != nullptr)
+                std::fclose(table);
+            return;
+        }
+        tree.resize(static_cast<std::size_t>(length));
+        if (tree.back() != '/')
+            tree += '/';
+        char *line = nullptr;
+        std::size_t size = 0;
+        while (::getline(&line, &size, table) > 0) {
+            // ID, parent ID, device, root, then the mount point, with
+            // spaces and the like written as octal escapes.
+            const char *field = line;
+            for (int skip = 0; skip < 4 && field != nullptr; ++skip) {
+                field = std::strchr(field, ' ');
+                field = field != nullptr ? field + 1 : nullptr;
+            }
+            if (field == nullptr)
+                continue;
+            std::string point;
+            for (; *field != ' ' && *field != '\n' && *field != '\0'; ++field) {
+                if (field[0] == '\\' && field[1] >= '0' && field[1] <= '3' && field[2] >= '0' && field[2] <= '7'
+                    && field[3] >= '0' && field[3] <= '7') {
+                    point += static_cast<char>((field[1] - '0') * 64 + (field[2] - '0') * 8 + (field[3] - '0'));
+                    field += 3;
+                } else {
+                    point += *field;
+                }
+            }
+            const auto slash = point.rfind('/');
+            struct stat holder {};
+            if (point.size() > tree.size() && point.starts_with(tree)
+                && ::stat(point.substr(0, slash).c_str(), &holder) == 0)
+                m_points.insert(key(holder, point.substr(slash + 1)));
+        }
+        std::free(line);
+        std::fclose(table);
+    }
+
+    // Whether `name` in the folder described by `holder` is a mount point.
+    [[nodiscard]] bool holds(const struct stat &holder, const std::string &name) const
+    {
+        return !m_points.empty() && m_points.contains(key(holder, name));
+    }
+
+private:
+    static std::string key(const struct stat &holder, const std::string &name)
+    {
+        return std::to_string(holder.st_dev) + ':' + std::to_string(holder.st_ino) + '/' + name;
+    }
+
+    std::unordered_set<std::string> m_points;
 };
 
 std::string normalized(std::string path)
@@ -114,74 +197,167 @@ bool keptInPlace(const RunContext &run, int parentFd, const std::string &name)
         && ::fstatat(parentFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(existing.st_mode);
 }
 
-// Folders along the walk's path that stay open (a source and a target
-// descriptor each). Deeper trees close the levels above these and open them
-// again, through "..", on the way back: descriptors stay bounded however deep
-// the tree is.
+// The entries of one folder as a walk reads them: a buffer at a time,
+// straight from the folder's own descriptor (a directory stream would cost
+// two more system calls per folder). What has been read and not yet taken
+// is kept here, so that the descriptor can be closed and the listing go on.
+class Listing final {
+public:
+    // The next entry, read through `fd` when none is left over; false at
+    // the end. A failure to read ends the listing and sets `error`.
+    bool next(int fd, Entry &entry, int &error)
+    {
+        if (m_at == m_read.size() && !read(fd, error))
+            return false;
+        entry = std::move(m_read[m_at++]);
+        return true;
+    }
+
+    // Whether the next entry is at hand, with nothing to read for it.
+    [[nodiscard]] bool atHand() const { return m_at < m_read.size() || m_ended; }
+
+    // Reads the rest of the folder now: `fd` is about to be closed.
+    void readAll(int fd, int &error)
+    {
+        m_read.erase(m_read.begin(), m_read.begin() + static_cast<std::ptrdiff_t>(m_at));
+        m_at = 0;
+        while (!m_ended)
+            fill(fd, error);
+    }
+
+    // Lets go of the rest: the folder is not listed further.
+    void drop()
+    {
+        m_read.clear();
+        m_at = 0;
+        m_ended = true;
+    }
+
+private:
+    bool read(int fd, int &error)
+    {
+        m_read.clear();
+        m_at = 0;
+        while (m_read.empty() && !m_ended)
+            fill(fd, error);
+        return !m_read.empty();
+    }
+
+    // Appends what one system call reads.
+    void fill(int fd, int &error)
+    {
+        thread_local std::vector<char> buffer(listingBuffer);
+        const ssize_t got = ::getdents64(fd, buffer.data(), buffer.size());
+        if (got <= 0) {
+            if (got < 0)
+                error = errno;
+            m_ended = true;
+            return;
+        }
+        for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
+            const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer.data() + at);
+            at += entry->d_reclen;
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                m_read.push_back({entry->d_name, entry->d_type});
+        }
+    }
+
+    std::vector<Entry> m_read;
+    std::size_t m_at = 0;
+    bool m_ended = false;
+};
+
+// Folders along a walk's path that stay open (a source and
+// a target descriptor each) while few folders are open in all. Deeper, the
+// walk closes the levels above these and opens them again, through "..", on
+// the way back; with many folders open in all, it keeps only the deepest two.
 constexpr std::size_t openLevels = 64;
 
-// One level of the walk's path. A closed level keeps its place in the chain
+// One level of a walk's path. A closed level keeps its place in the chain
 // of names and its identity (device and inode on both sides), never a full
 // path: a chain of 100,000 folders would otherwise hold gigabytes of text.
 struct Level {
     std::shared_ptr<Folder> folder; // null while closed
     std::shared_ptr<FolderPath> path;
     struct stat sourceInfo {};
-    dev_t targetDevice = 0;
+    dev_t targetDevice = 0; // taken when the level is closed
     ino_t targetInode = 0;
     bool fresh = false;
-    // Read ahead when the level was closed: what is left of its listing.
-    bool listedAhead = false;
-    std::vector<std::pair<std::string, unsigned char>> rest;
-    std::size_t next = 0;
+    Listing listing;
+    // On a destination that folds case: the folded names listed so far.
+    std::unordered_set<std::string> claimed;
+    // Entries listed and not yet handed over.
+    std::vector<Entry> gathered;
 };
 
+// The most folders a run holds open before its walks stop handing folders
+// over to other workers and go down into them themselves: a share of the
+// descriptors the process may open, as each folder takes up to three
+// (source, copy, earlier backup) besides the files being copied.
+std::size_t folderLimit()
+{
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 1024;
+    return std::clamp<std::size_t>(static_cast<std::size_t>(limit.rlim_cur) / 8, 16, 1024);
+}
+
+// Copies a tree with workers that each list the folders they take: a walk
+// lists one folder, copies nothing itself while others can, and hands its
+// entries to the others in batches (files to copy, folders to list in turn).
+// Every folder is listed by one walk only, start to end.
 class TreeCopy final {
 public:
-    TreeCopy(RunContext &run, const struct stat &targetRoot)
-        : m_run(run), m_queue(queueCapacity), m_targetRoot(targetRoot)
+    TreeCopy(RunContext &run, const struct stat &targetRoot, int treeFd)
+        : m_run(run), m_targetRoot(targetRoot), m_mountPoints(treeFd), m_folderLimit(folderLimit()),
+          m_work(run.params.workers, [this](Batch &part, Result &result) { process(part, result); })
     {
     }
 
     Result run(std::shared_ptr<Folder> root)
     {
-        const Result copied = runWithWorkers(m_queue, m_run.params.workers, [this](Result &result) { work(result); },
-                                             [&](const auto &firstWorker) {
-                                                 m_firstWorker = firstWorker;
-                                                 walk(std::move(root));
-                                                 m_firstWorker = nullptr;
-                                             });
-        Result total = std::move(m_walkResult);
-        total.merge(copied);
-        return total;
+        return m_work.run([&](Result &result) { walk(std::move(root), result); });
     }
 
 private:
-    void work(Result &result)
+    // No new item should be started.
+    bool stopped(Result &result) const
     {
-        while (auto job = m_queue.pop()) {
-            if (m_run.cutShort()) {
-                result.stopped = result.stopped || m_run.stopRequested(); // drain, finishing the folders
-            } else {
-                const auto started = std::chrono::steady_clock::now();
-                copyOne(*job->folder, job->name, job->type, result);
-                for (const auto &[name, type] : job->more) {
-                    if (m_run.cutShort()) {
-                        result.stopped = result.stopped || m_run.stopRequested();
-                        break;
-                    }
-                    copyOne(*job->folder, name, type, result);
-                }
-                // What one item took: a job of many quick checks is still quick work.
-                const auto took = std::chrono::steady_clock::now() - started;
-                m_queue.jobTook(took / static_cast<long>(1 + job->more.size()));
-            }
-            finish(*job->folder, result);
-        }
+        if (!m_run.cutShort() && !m_work.abandoned())
+            return false;
+        result.stopped = result.stopped || m_run.stopRequested();
+        return true;
     }
 
-    // An item queued in `folder` is done, or the walk is done listing it:
-    // the last of them completes the folder, into `result`.
+    // Does the entries of one folder handed over by a walk: files are
+    // copied, folders made and listed.
+    void process(Batch &part, Result &result)
+    {
+        for (std::size_t i = 0; i < part.entries.size(); ++i) {
+            Entry &entry = part.entries[i];
+            Folder &folder = *part.holder;
+            if (stopped(result)) {
+                finish(folder, result); // the rest is let go, the folder completed all the same
+                continue;
+            }
+            checkDestination(folder);
+            if (entry.type != DT_DIR) {
+                copyOne(folder, entry.name, entry.type, result);
+                finish(folder, result);
+                continue;
+            }
+            std::shared_ptr<Folder> below = openFolder(part.holder, entry.name, result);
+            finish(folder, result); // made in the copy, which is all this folder waits for
+            if (i + 1 == part.entries.size())
+                part.holder.reset(); // not held open while the one below is walked
+            if (below != nullptr)
+                walk(std::move(below), result);
+        }
+        part.holder.reset();
+    }
+
+    // An entry handed over from `folder` is done, or its walk is done
+    // listing it: the last of them completes the folder, into `result`.
     static void finish(Folder &folder, Result &result)
     {
         if (folder.itemDone())
@@ -197,275 +373,277 @@ private:
         }
     }
 
-    // Walks the tree depth first with the path held in m_levels, not on the
-    // call stack: the depth of the tree is the user's to choose.
-    void walk(std::shared_ptr<Folder> root)
+    // Whether a walk may hand a folder over (it holds its parent open until
+    // a worker takes it) or the files of a folder below its first (they
+    // hold that open too), rather than go down into it or copy them itself.
+    bool mayHandOver() const
     {
+        return m_run.openFolders.load(std::memory_order_relaxed) < m_folderLimit && m_work.queued() < queueCapacity;
+    }
+
+    // The state of one walk, on one worker's thread.
+    struct Path {
+        std::vector<Level> levels;
+        std::size_t open = 0;
+        std::size_t lowestOpen = 1;
+    };
+
+    // Lists `top` and whatever the walk goes down into, depth first, with
+    // the path held in `path.levels`, not on the call stack: the depth of
+    // the tree is the user's to choose.
+    void walk(std::shared_ptr<Folder> top, Result &result)
+    {
+        Path path;
         Level first;
-        first.sourceInfo = root->sourceInfo();
-        first.path = root->path();
-        first.folder = std::move(root);
-        m_levels.push_back(std::move(first));
-        m_open = 1;
-        while (!m_levels.empty()) {
-            if (m_run.cutShort()) {
-                m_walkResult.stopped = m_walkResult.stopped || m_run.stopRequested();
+        first.sourceInfo = top->sourceInfo();
+        first.path = top->path();
+        first.fresh = top->fresh();
+        first.folder = std::move(top);
+        path.levels.push_back(std::move(first));
+        path.open = 1;
+        while (!path.levels.empty()) {
+            if (stopped(result))
                 break;
-            }
-            checkDestination();
-            std::string name;
-            unsigned char type = DT_UNKNOWN;
-            if (!nextEntry(name, type)) {
-                handOver();
-                leave();
+            Level &level = path.levels.back();
+            if (level.folder == nullptr) { // could not be opened again: the rest of it is not copied
+                leave(path, result);
                 continue;
             }
-            const std::shared_ptr<Folder> &folder = m_levels.back().folder;
-            if (folder->foldsCase() && !folder->claimName(name)) {
-                m_run.failWithReason(m_walkResult, joinPath(folder->sourcePath(), name), {EEXIST, "copy"},
+            checkDestination(*level.folder);
+            Entry entry;
+            if (!nextEntry(level, entry, result)) {
+                handOver(level);
+                leave(path, result);
+                continue;
+            }
+            Folder &folder = *level.folder;
+            if (folder.foldsCase() && !level.claimed.insert(foldedName(entry.name)).second) {
+                m_run.failWithReason(result, joinPath(folder.sourcePath(), entry.name), {EEXIST, "copy"},
                                      caseClashReason);
                 continue;
             }
-            struct stat info {};
-            if (type == DT_DIR || type == DT_UNKNOWN) {
-                handOver();
-                if (::fstatat(folder->sourceFd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-                    m_run.fail(m_walkResult, joinPath(folder->sourcePath(), name), lastError("read information"),
+            if (entry.type == DT_UNKNOWN) { // the filesystem does not say in its listing
+                struct stat info {};
+                if (::fstatat(folder.sourceFd(), entry.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+                    m_run.fail(result, joinPath(folder.sourcePath(), entry.name), lastError("read information"),
                                false);
                     continue;
                 }
-                type = S_ISDIR(info.st_mode) ? DT_DIR
-                    : S_ISREG(info.st_mode)  ? DT_REG
-                    : S_ISLNK(info.st_mode)  ? DT_LNK
-                                             : DT_UNKNOWN;
+                entry.type = S_ISDIR(info.st_mode) ? DT_DIR
+                    : S_ISREG(info.st_mode)        ? DT_REG
+                    : S_ISLNK(info.st_mode)        ? DT_LNK
+                                                   : DT_UNKNOWN;
             }
-            if (type == DT_DIR) {
-                enter(name, info);
-            } else { // files, links, FIFOs, devices, sockets
-                queue(Job{folder, std::move(name), type});
+            // Below its first folder a walk hands nothing over when many
+            // folders are open: what it holds open stays bounded.
+            const bool handOn = entry.type == DT_DIR || path.levels.size() > 1 ? mayHandOver()
+                                                                                : m_work.queued() < queueCapacity;
+            if (handOn) {
+                level.gathered.push_back(std::move(entry));
+                if (level.gathered.size() >= batchSize)
+                    handOver(level);
+            } else if (entry.type == DT_DIR) {
+                handOver(level);
+                enter(path, entry.name, result);
+            } else {
+                copyOne(folder, entry.name, entry.type, result);
             }
         }
-        handOver();
         // Stopped: the open folders are let go (and completed as their last
-        // file finishes); closed ones keep what they have.
-        for (auto level = m_levels.rbegin(); level != m_levels.rend(); ++level) {
+        // entry finishes); closed ones keep what they have.
+        for (auto level = path.levels.rbegin(); level != path.levels.rend(); ++level) {
             if (level->folder != nullptr)
-                finish(*level->folder, m_walkResult);
+                finish(*level->folder, result);
         }
-        m_levels.clear();
+    }
+
+    // Hands what `level` has gathered to the workers.
+    void handOver(Level &level)
+    {
+        if (level.gathered.empty())
+            return;
+        Batch batch;
+        batch.entries = std::move(level.gathered);
+        level.gathered.clear();
+        // A file of a folder that an earlier run copied is most likely
+        // unchanged, and checked with the next ones of its folder.
+        batch.most = !level.folder->fresh() && m_run.params.skipUnchanged ? rerunJobFiles : 1;
+        level.folder->itemsQueued(batch.entries.size());
+        batch.holder = level.folder;
+        m_work.push(std::move(batch));
     }
 
     // Fails the destination once the backup folder is no longer where the
-    // run found it (a drive pulled mid-run); looked at about twice a second.
-    void checkDestination()
+    // run found it (a drive pulled mid-run); looked at about twice a second
+    // by whichever worker comes by.
+    void checkDestination(const Folder &folder)
     {
-        if (!m_run.destinationGone || ++m_sinceCheck < 256)
+        thread_local unsigned since = 0;
+        if (!m_run.destinationGone || ++since < 256)
             return;
-        m_sinceCheck = 0;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - m_lastCheck < std::chrono::milliseconds(500))
+        since = 0;
+        const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count();
+        std::int64_t last = m_lastCheckMs.load(std::memory_order_relaxed);
+        if (now - last < 500 || !m_lastCheckMs.compare_exchange_strong(last, now, std::memory_order_relaxed))
             return;
-        m_lastCheck = now;
         if (m_run.destinationGone())
-            m_run.failDestination(m_levels.back().folder->targetPath(), {ENODEV, "write"});
+            m_run.failDestination(folder.targetPath(), {ENODEV, "write"});
     }
 
-    void queue(Job job)
+    // The next entry of `level`; false at its end.
+    bool nextEntry(Level &level, Entry &entry, Result &result)
     {
-        if (m_firstWorker) { // the first job: the first worker starts only now
-            m_inline = !m_firstWorker();
-            m_firstWorker = nullptr;
-        }
-        if (m_inline) {
-            job.folder->itemQueued();
-            copyOne(*job.folder, job.name, job.type, m_walkResult);
-            finish(*job.folder, m_walkResult);
-            return;
-        }
-        // A file of a folder that an earlier run copied is most likely
-        // unchanged: gathered with the next ones of its folder.
-        if (!job.folder->fresh() && m_run.params.skipUnchanged && (job.type == DT_REG || job.type == DT_LNK)) {
-            if (m_gathered.folder != nullptr && m_gathered.folder != job.folder)
-                queueGathered();
-            if (m_gathered.folder == nullptr)
-                m_gathered = std::move(job);
-            else
-                m_gathered.more.emplace_back(std::move(job.name), job.type);
-            if (1 + m_gathered.more.size() >= rerunJobFiles)
-                handOver();
-            return;
-        }
-        job.folder->itemQueued();
-        m_batch.push_back(std::move(job));
-        if (m_batch.size() >= batchSize)
-            handOver();
-    }
-
-    void queueGathered()
-    {
-        if (m_gathered.folder == nullptr)
-            return;
-        m_gathered.folder->itemQueued();
-        m_batch.push_back(std::move(m_gathered));
-        m_gathered = Job{};
-    }
-
-    void handOver()
-    {
-        queueGathered();
-        m_queue.pushAll(m_batch);
-    }
-
-    // The next entry of the deepest level; false at its end.
-    bool nextEntry(std::string &name, unsigned char &type)
-    {
-        Level &level = m_levels.back();
-        if (level.listedAhead) {
-            if (level.next >= level.rest.size())
-                return false;
-            auto &entry = level.rest[level.next++];
-            name = std::move(entry.first);
-            type = entry.second;
+        if (!level.listing.atHand())
+            handOver(level); // reading may wait on the drive: the workers get what is gathered first
+        int error = 0;
+        if (level.listing.next(level.folder->sourceFd(), entry, error))
             return true;
-        }
-        for (;;) {
-            errno = 0;
-            const dirent *entry = ::readdir(level.folder->stream());
-            if (entry == nullptr) {
-                if (errno != 0)
-                    m_run.fail(m_walkResult, level.folder->sourcePath(), lastError("list folder"), false);
-                return false;
+        if (error != 0)
+            m_run.fail(result, level.folder->sourcePath(), {error, "list folder"}, false);
+        return false;
+    }
+
+    // Opens folder `name` of `parent` and its copy, making that when
+    // missing; null when it is not copied as a folder after all (that is
+    // done, or reported, here).
+    std::shared_ptr<Folder> openFolder(const std::shared_ptr<Folder> &parent, const std::string &name,
+                                       Result &result)
+    {
+        UniqueFd source;
+        struct stat info {};
+        bool mounted = m_mountPoints.holds(parent->sourceInfo(), name);
+        if (mounted) {
+            if (::fstatat(parent->sourceFd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+                m_run.fail(result, joinPath(parent->sourcePath(), name), lastError("read information"), false);
+                return nullptr;
             }
-            if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-                continue;
-            name = entry->d_name;
-            type = entry->d_type;
-            return true;
+            mounted = info.st_dev != parent->sourceInfo().st_dev; // else a folder of this drive bound there
         }
-    }
-
-    void enter(const std::string &name, const struct stat &info)
-    {
-        const std::shared_ptr<Folder> &parent = m_levels.back().folder;
+        if (!mounted) {
+            source = UniqueFd(::openat(parent->sourceFd(), name.c_str(), folderFlags));
+            if (!source.valid() && (errno == ELOOP || errno == ENOTDIR)) {
+                // No longer a folder since it was listed: copied as what it is now.
+                copyOne(*parent, name, DT_UNKNOWN, result);
+                return nullptr;
+            }
+            if (!source.valid()) {
+                m_run.fail(result, joinPath(parent->sourcePath(), name), lastError("open folder"), false);
+                return nullptr;
+            }
+            if (::fstat(source.get(), &info) != 0) {
+                m_run.fail(result, joinPath(parent->sourcePath(), name), lastError("read information"), false);
+                return nullptr;
+            }
+        }
         if (info.st_dev == m_targetRoot.st_dev && info.st_ino == m_targetRoot.st_ino) {
-            m_walkResult.skipped.push_back({joinPath(parent->sourcePath(), name), SkipReason::BackupItself});
-            return;
+            result.skipped.push_back({joinPath(parent->sourcePath(), name), SkipReason::BackupItself});
+            return nullptr;
         }
         auto path = std::make_shared<FolderPath>(parent->path(), name);
         if (keptInPlace(m_run, parent->fresh() ? -1 : parent->targetFd(), name)) {
-            m_walkResult.kept.push_back(path->target());
-            return;
+            result.kept.push_back(path->target());
+            return nullptr;
         }
-        const bool mountPoint = info.st_dev != parent->sourceInfo().st_dev;
-
-        UniqueDir stream;
-        if (!mountPoint) {
-            UniqueFd fd(::openat(parent->sourceFd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (!fd.valid() && errno == ELOOP) { // became a link since it was listed: copied as one
-                queue(Job{parent, name, DT_LNK});
-                return;
-            }
-            if (!fd.valid()) {
-                const Error error = lastError("open folder");
-                m_run.fail(m_walkResult, path->source(), error, false);
-                return;
-            }
-            Outcome<UniqueDir> listing = streamOn(std::move(fd), "open folder");
-            if (listing.failed()) {
-                m_run.fail(m_walkResult, path->source(), listing.error, false);
-                return;
-            }
-            stream = std::move(listing.value);
-        }
+        // Another filesystem is mounted here (what was opened is its root);
+        // the backup of this drive keeps the folder, not what is mounted on it.
+        const bool mountPoint = mounted || info.st_dev != parent->sourceInfo().st_dev;
+        if (mountPoint)
+            source.reset();
 
         bool fresh = false;
         Opened target = openTargetFolder(parent->targetFd(), name.c_str(), fresh);
         if (target.failed()) {
-            m_run.fail(m_walkResult, path->target(), target.error, true);
-            return;
+            m_run.fail(result, path->target(), target.error, true);
+            return nullptr;
         }
         const int targetFd = target.value.get();
-        if (!fresh && stream.valid()) {
-            removeLeftovers(targetFd, stream.fd());
+        if (!fresh && !mountPoint) {
+            removeLeftovers(targetFd, source.get());
             if (const Error error = makeWritable(targetFd))
-                m_run.fail(m_walkResult, path->target(), error, true);
+                m_run.fail(result, path->target(), error, true);
         }
-        ++m_walkResult.folders;
-
+        ++result.folders;
         if (mountPoint) {
-            // Another filesystem is mounted here; the backup of this drive
-            // keeps the folder, not what is mounted on it.
             if (const Error error = applyFolderMetadata(m_run, -1, targetFd, info, false))
-                m_run.fail(m_walkResult, path->target(), error, true);
-            m_walkResult.skipped.push_back({path->source(), SkipReason::OtherDrive});
-            return;
+                m_run.fail(result, path->target(), error, true);
+            result.skipped.push_back({path->source(), SkipReason::OtherDrive});
+            return nullptr;
         }
-        Level level;
-        if (::fstat(stream.fd(), &level.sourceInfo) != 0)
-            level.sourceInfo = info;
-        level.path = path;
-        level.fresh = fresh;
-        level.folder = std::make_shared<Folder>(m_run, std::move(stream), std::move(target.value), std::move(path),
-                                                level.sourceInfo, fresh);
+        auto folder = fresh ? std::make_shared<Folder>(m_run, std::move(source), std::move(target.value),
+                                                       std::move(path), info, *parent)
+                            : std::make_shared<Folder>(m_run, std::move(source), std::move(target.value),
+                                                       std::move(path), info, false);
         if (parent->previousFd() >= 0)
-            level.folder->setPrevious(UniqueFd(
-                ::openat(parent->previousFd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)));
-        level.targetDevice = level.folder->targetDevice();
-        level.targetInode = level.folder->targetInode();
-        m_levels.push_back(std::move(level));
-        ++m_open;
-        closeDeepLevels();
+            folder->setPrevious(UniqueFd(::openat(parent->previousFd(), name.c_str(), folderFlags)));
+        return folder;
     }
 
-    // Closes levels above the deepest `openLevels` whose files are all
-    // copied; a level with files still queued stays open until they are.
-    // A closed level is not complete: the walk completes it once it has
-    // opened it again and listed the rest.
-    void closeDeepLevels()
+    // Goes down into folder `name` of the deepest level.
+    void enter(Path &path, const std::string &name, Result &result)
     {
-        if (m_open <= openLevels)
+        std::shared_ptr<Folder> folder = openFolder(path.levels.back().folder, name, result);
+        if (folder == nullptr)
             return;
-        const std::size_t limit = m_levels.size() - openLevels;
-        m_lowestOpen = std::max<std::size_t>(m_lowestOpen, 1); // the tree's own folder stays open
-        for (std::size_t i = m_lowestOpen; i < limit && m_open > openLevels; ++i) {
-            Level &level = m_levels[i];
+        Level level;
+        level.sourceInfo = folder->sourceInfo();
+        level.path = folder->path();
+        level.fresh = folder->fresh();
+        level.folder = std::move(folder);
+        path.levels.push_back(std::move(level));
+        ++path.open;
+        closeDeepLevels(path, result);
+    }
+
+    // Closes levels above the deepest `openLevels` (above the deepest two,
+    // when many folders are open in all) whose entries are all done; a
+    // level with entries still handed over stays open until they are. A
+    // closed level is not complete: the walk completes it once it has
+    // opened it again and listed the rest. The walk's first level stays
+    // open: it is where the walk's path starts.
+    void closeDeepLevels(Path &path, Result &result)
+    {
+        const std::size_t keep
+            = m_run.openFolders.load(std::memory_order_relaxed) > m_folderLimit ? 2 : openLevels;
+        if (path.open <= keep)
+            return;
+        const std::size_t limit = path.levels.size() - std::min(keep, path.levels.size());
+        path.lowestOpen = std::max<std::size_t>(path.lowestOpen, 1);
+        for (std::size_t i = path.lowestOpen; i < limit && path.open > keep; ++i) {
+            Level &level = path.levels[i];
             if (level.folder == nullptr || level.folder.use_count() != 1)
                 continue;
             std::atomic_thread_fence(std::memory_order_acquire); // the workers are done with its descriptors
-            if (!level.listedAhead) {
-                for (;;) {
-                    errno = 0;
-                    const dirent *entry = ::readdir(level.folder->stream());
-                    if (entry == nullptr) {
-                        if (errno != 0)
-                            m_run.fail(m_walkResult, level.folder->sourcePath(), lastError("list folder"), false);
-                        break;
-                    }
-                    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                        level.rest.emplace_back(entry->d_name, entry->d_type);
-                }
-                level.listedAhead = true;
+            int error = 0;
+            level.listing.readAll(level.folder->sourceFd(), error);
+            if (error != 0)
+                m_run.fail(result, level.folder->sourcePath(), {error, "list folder"}, false);
+            struct stat target {};
+            if (::fstat(level.folder->targetFd(), &target) == 0) {
+                level.targetDevice = target.st_dev;
+                level.targetInode = target.st_ino;
             }
             level.folder.reset();
-            --m_open;
+            --path.open;
         }
-        while (m_lowestOpen < limit && m_levels[m_lowestOpen].folder == nullptr)
-            ++m_lowestOpen;
+        while (path.lowestOpen < limit && path.levels[path.lowestOpen].folder == nullptr)
+            ++path.lowestOpen;
     }
 
     // Leaves the deepest level, opening the level above again when it was
     // closed.
-    void leave()
+    void leave(Path &path, Result &result)
     {
-        const std::size_t index = m_levels.size() - 1;
-        if (index > 0 && m_levels[index - 1].folder == nullptr)
-            reopen(index - 1);
-        if (m_levels[index].folder != nullptr) {
-            finish(*m_levels[index].folder, m_walkResult);
-            --m_open;
+        const std::size_t index = path.levels.size() - 1;
+        if (index > 0 && path.levels[index - 1].folder == nullptr)
+            reopen(path, index - 1, result);
+        if (path.levels[index].folder != nullptr) {
+            finish(*path.levels[index].folder, result);
+            --path.open;
         }
-        m_levels.pop_back();
-        m_lowestOpen = std::min(m_lowestOpen, m_levels.size());
+        path.levels.pop_back();
+        path.lowestOpen = std::min(path.lowestOpen, path.levels.size());
     }
 
     // Opens closed level `index` again: through ".." of the level below it
@@ -473,10 +651,11 @@ private:
     // never through a link. Either way it must be the same folder as before
     // (device and inode) on both sides; one that was moved or replaced in
     // the meantime is reported and the rest of it is not copied.
-    void reopen(std::size_t index)
+    void reopen(Path &path, std::size_t index, Result &result)
     {
-        Level &level = m_levels[index];
-        const Level &below = m_levels[index + 1];
+        std::vector<Level> &levels = path.levels;
+        Level &level = levels[index];
+        const Level &below = levels[index + 1];
         UniqueFd source;
         UniqueFd target;
         if (below.folder != nullptr) {
@@ -485,45 +664,46 @@ private:
         }
         if (!isLevel(level, source.get(), target.get())) {
             std::size_t anchor = index;
-            while (m_levels[anchor - 1].folder == nullptr) // the tree's own folder is never closed
+            while (levels[anchor - 1].folder == nullptr) // the walk's first level is never closed
                 --anchor;
-            const Folder &open = *m_levels[anchor - 1].folder;
+            const Folder &open = *levels[anchor - 1].folder;
             std::vector<std::string> names;
             for (std::size_t i = anchor; i <= index; ++i)
-                names.push_back(m_levels[i].path->name());
+                names.push_back(levels[i].path->name());
             Opened sourceOpened = openBeneath(open.sourceFd(), names);
             Opened targetOpened
                 = sourceOpened.failed() ? Opened(sourceOpened.error) : openBeneath(open.targetFd(), names);
             source = std::move(sourceOpened.value);
             target = std::move(targetOpened.value);
             if (targetOpened.failed() || !isLevel(level, source.get(), target.get())) {
-                m_run.fail(m_walkResult, level.path->source(),
+                m_run.fail(result, level.path->source(),
                            targetOpened.failed() ? targetOpened.error : Error{ENOENT, "open folder"}, false);
-                level.rest.clear();
-                level.listedAhead = true;
+                level.listing.drop();
                 return;
             }
         }
         level.folder = std::make_shared<Folder>(m_run, std::move(source), std::move(target), level.path,
                                                 level.sourceInfo, level.fresh);
-        reopenPrevious(index);
-        ++m_open;
+        reopenPrevious(path, index);
+        ++path.open;
+        path.lowestOpen = std::min(path.lowestOpen, index); // to be closed again when the walk goes down from it
     }
 
     // The earlier backup's folder of reopened level `index`, by name from
     // the nearest open level above that has one.
-    void reopenPrevious(std::size_t index)
+    static void reopenPrevious(Path &path, std::size_t index)
     {
+        std::vector<Level> &levels = path.levels;
         std::size_t anchor = index;
-        while (anchor > 0 && m_levels[anchor - 1].folder == nullptr)
+        while (anchor > 0 && levels[anchor - 1].folder == nullptr)
             --anchor;
-        if (anchor == 0 || m_levels[anchor - 1].folder->previousFd() < 0)
+        if (anchor == 0 || levels[anchor - 1].folder->previousFd() < 0)
             return;
         std::vector<std::string> names;
         for (std::size_t i = anchor; i <= index; ++i)
-            names.push_back(m_levels[i].path->name());
-        if (Opened previous = openBeneath(m_levels[anchor - 1].folder->previousFd(), names); !previous.failed())
-            m_levels[index].folder->setPrevious(std::move(previous.value));
+            names.push_back(levels[i].path->name());
+        if (Opened previous = openBeneath(levels[anchor - 1].folder->previousFd(), names); !previous.failed())
+            levels[index].folder->setPrevious(std::move(previous.value));
     }
 
     static bool isLevel(const Level &level, int sourceFd, int targetFd)
@@ -536,18 +716,11 @@ private:
     }
 
     RunContext &m_run;
-    JobQueue<Job> m_queue;
     struct stat m_targetRoot;
-    Result m_walkResult;
-    std::function<bool()> m_firstWorker; // until the first job is queued
-    bool m_inline = false;
-    std::vector<Job> m_batch;
-    Job m_gathered; // a rerun's files of one folder, not yet queued
-    std::vector<Level> m_levels;
-    std::size_t m_open = 0;
-    std::size_t m_lowestOpen = 1;
-    unsigned m_sinceCheck = 0;
-    std::chrono::steady_clock::time_point m_lastCheck = std::chrono::steady_clock::now();
+    const MountPoints m_mountPoints;
+    const std::size_t m_folderLimit;
+    std::atomic<std::int64_t> m_lastCheckMs{0};
+    Work m_work;
 };
 
 // Where an item named by a path lies: the folder that holds it, opened
@@ -839,17 +1012,12 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     } else if (!to.name.empty() && clashesIn(run, to.parent.get(), to.name, target, result)) {
         return result;
     }
-    Outcome<UniqueDir> listing = streamOn(std::move(sourceFd), "open folder");
-    if (listing.failed()) {
-        failSource(result, source, listing.error);
-        return result;
-    }
     ++result.folders;
 
-    auto root = std::make_shared<Folder>(run, std::move(listing.value), std::move(targetFd),
+    auto root = std::make_shared<Folder>(run, std::move(sourceFd), std::move(targetFd),
                                          std::make_shared<FolderPath>(source, target), sourceInfo, fresh);
     root->setPrevious(shared != nullptr ? openPreviousInRun(*shared, target) : openPrevious(params));
-    TreeCopy copy(run, targetInfo);
+    TreeCopy copy(run, targetInfo, root->sourceFd());
     result.merge(copy.run(std::move(root)));
     run.collect(result);
     return result;

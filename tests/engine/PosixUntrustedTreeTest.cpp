@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 using namespace drovanta::engine;
 using namespace drovanta::engine::testing;
@@ -176,10 +177,18 @@ TEST_F(UntrustedTree, ATopLevelSourceFolderThatBecameALinkIsCopiedAsALinkWithNot
     EXPECT_EQ(compareTrees(m_source, m_backup, {m_source + "/report.txt"}), std::vector<std::string>{});
 }
 
+// A chain of folders, and whether every level of it also holds an empty
+// folder beside the next level, copied by one worker: that worker goes down
+// the chain first, and every level waits with a folder still to copy.
+struct Chain {
+    bool sideFolders;
+    unsigned workers;
+};
+
 // A tree far deeper than any descriptor limit, on a tmpfs where the system
 // allows one: a disk takes minutes to delete 200,000 folders, a tmpfs is
 // gone with its unmount.
-class DeepTree : public EngineTest {
+class DeepTree : public EngineTest, public ::testing::WithParamInterface<Chain> {
 protected:
     void SetUp() override
     {
@@ -197,8 +206,9 @@ protected:
     bool m_mounted = false;
 };
 
-TEST_F(DeepTree, AChainOf100000FoldersIsCopiedWholeWithBoundedDescriptorsAndMemory)
+TEST_P(DeepTree, AChainOf100000FoldersIsCopiedWholeWithBoundedDescriptorsAndMemory)
 {
+    const bool sideFolders = GetParam().sideFolders;
     m_source = m_volume + "/source";
     m_target = m_volume + "/copy";
     makeFolder(m_source);
@@ -215,6 +225,9 @@ TEST_F(DeepTree, AChainOf100000FoldersIsCopiedWholeWithBoundedDescriptorsAndMemo
             ::close(file);
         }
         ASSERT_EQ(::mkdirat(fd, "d", 0755), 0) << level;
+        if (sideFolders) {
+            ASSERT_EQ(::mkdirat(fd, "e", 0755), 0) << level;
+        }
         const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         ::close(fd);
         ASSERT_GE(next, 0);
@@ -230,8 +243,9 @@ TEST_F(DeepTree, AChainOf100000FoldersIsCopiedWholeWithBoundedDescriptorsAndMemo
         const rlimit limit{512, 512};
         if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
             ::_exit(3);
-        const Result result = copy();
-        const bool whole = result.ok() && result.folders == levels + 1u && result.files == levels / fileEvery;
+        const Result result = copy(m_target, GetParam().workers);
+        const unsigned folders = (sideFolders ? 2 * levels : levels) + 1;
+        const bool whole = result.ok() && result.folders == folders && result.files == levels / fileEvery;
         ::_exit(whole ? 0 : 1);
     }
     int status = 0;
@@ -248,6 +262,7 @@ TEST_F(DeepTree, AChainOf100000FoldersIsCopiedWholeWithBoundedDescriptorsAndMemo
     int sourceFd = ::open(m_source.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     int depth = 0;
     int files = 0;
+    int sides = 0;
     int unfinished = 0;
     while (fd >= 0) {
         struct stat copyInfo {};
@@ -258,6 +273,7 @@ TEST_F(DeepTree, AChainOf100000FoldersIsCopiedWholeWithBoundedDescriptorsAndMemo
             || copyInfo.st_mtim.tv_nsec != sourceInfo.st_mtim.tv_nsec)
             ++unfinished;
         files += ::faccessat(fd, "f", F_OK, AT_SYMLINK_NOFOLLOW) == 0 ? 1 : 0;
+        sides += ::faccessat(fd, "e", F_OK, AT_SYMLINK_NOFOLLOW) == 0 ? 1 : 0;
         const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         ::close(fd);
         fd = next;
@@ -272,5 +288,11 @@ TEST_F(DeepTree, AChainOf100000FoldersIsCopiedWholeWithBoundedDescriptorsAndMemo
         ::close(sourceFd);
     EXPECT_EQ(depth, levels);
     EXPECT_EQ(files, levels / fileEvery);
+    EXPECT_EQ(sides, sideFolders ? levels : 0);
     EXPECT_EQ(unfinished, 0) << "levels without their folder's mode or times";
 }
+
+INSTANTIATE_TEST_SUITE_P(Chains, DeepTree, ::testing::Values(Chain{false, 4}, Chain{true, 1}),
+                         [](const ::testing::TestParamInfo<Chain> &info) {
+                             return std::string(info.param.sideFolders ? "WithAFolderBesideEveryLevel" : "Bare");
+                         });

@@ -1,6 +1,7 @@
 // The worker pool under failure: whatever throws, every thread is joined and
 // the failure reaches the caller instead of ending the process.
 #include "engine/JobQueue.h"
+#include "engine/WorkStack.h"
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,44 @@ TEST_P(WorkerPool, AThrowJoinsEveryWorkerAndReachesTheCaller)
 INSTANTIATE_TEST_SUITE_P(Failures, WorkerPool, ::testing::Values(Thrower{true}, Thrower{false}),
                          [](const ::testing::TestParamInfo<Thrower> &info) {
                              return std::string(info.param.inWalk ? "InTheWalk" : "InAWorker");
+                         });
+
+// The same of the workers that list what they take: a throw in the first
+// listing or in a worker's ends the copy with every worker joined.
+class ListingWorkers : public ::testing::TestWithParam<Thrower> {};
+
+TEST_P(ListingWorkers, AThrowJoinsEveryWorkerAndReachesTheCaller)
+{
+    using Work = WorkStack<int, int>;
+    const bool inWalk = GetParam().inWalk;
+    std::atomic<int> running{0};
+    Work *work = nullptr;
+    Work stack(4, [&](Work::Batch &part, Result &) {
+        ++running;
+        for (const int entry : part.entries) {
+            if (entry < 8) // a folder: lists eight entries more
+                work->push(Work::Batch{0, {8, 9, 10, 11, 12, 13, 14, 15}});
+            else if (!inWalk && entry == 13) {
+                --running;
+                throw std::runtime_error("a worker failed");
+            }
+        }
+        --running;
+    });
+    work = &stack;
+
+    EXPECT_THROW(stack.run([&](Result &) {
+        stack.push(Work::Batch{0, {0, 1, 2, 3, 4, 5, 6, 7}});
+        if (inWalk)
+            throw std::runtime_error("the first listing failed");
+    }),
+                 std::runtime_error);
+    EXPECT_EQ(running.load(), 0) << "a worker still at work after the call returned";
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, ListingWorkers, ::testing::Values(Thrower{true}, Thrower{false}),
+                         [](const ::testing::TestParamInfo<Thrower> &info) {
+                             return std::string(info.param.inWalk ? "InTheFirstListing" : "InAWorker");
                          });
 
 } // namespace
