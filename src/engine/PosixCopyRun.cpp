@@ -17,13 +17,6 @@
 namespace drovanta::engine::posix {
 namespace {
 
-std::string normalized(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
-
 // The folder `path` beneath `rootFd` (the folder `root` names), never
 // through a link; the root itself when `path` is it.
 Opened openBelow(int rootFd, const std::string &root, const std::string &path)

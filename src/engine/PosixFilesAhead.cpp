@@ -20,27 +20,6 @@
 namespace drovanta::engine::posix {
 namespace {
 
-std::string normalized(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
-
-std::string parentOf(const std::string &path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string baseName(const std::string &path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 UniqueFd duplicate(int fd)
 {
     return UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 0));

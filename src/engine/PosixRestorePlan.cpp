@@ -18,13 +18,6 @@ namespace {
 
 using namespace posix;
 
-std::string normalized(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
-
 // An item's place: the folder that holds it and its name, or the folder
 // itself (`name` empty) when the path is the root.
 struct Spot {
