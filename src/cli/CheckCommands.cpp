@@ -89,7 +89,7 @@ private:
 };
 
 // Whether `inner` is `outer` or lies below it, by whole components; both canonical.
-[[maybe_unused]] bool within(const std::string &inner, const std::string &outer)
+bool within(const std::string &inner, const std::string &outer)
 {
     if (inner == outer)
         return true;
@@ -284,11 +284,6 @@ int runRestore(const std::string &backupArgument, const std::string &targetArgum
     RecordedRun run(backup::RunKind::Restore, console);
     run.record().source = backupArgument;
     run.record().target = targetArgument;
-#ifdef _WIN32
-    (void)overwrite;
-    (void)dryRun;
-    return run.refuse("Restoring is not supported on this system yet.");
-#else
     const platform::FolderFacts &folders = *platform::services().folders;
     // The backup folder is the first "Backup mm-dd-yyyy" on the way (or the
     // whole path when none is): the path is taken as named down to it, and
@@ -399,7 +394,6 @@ int runRestore(const std::string &backupArgument, const std::string &targetArgum
     if (!result.failures.empty())
         return run.end(ExitCode::someNotCopied, "finished; some items could not be restored", summary);
     return run.end(ExitCode::allCopied, "finished; everything was restored", summary);
-#endif
 }
 
 } // namespace drovanta::app

@@ -225,10 +225,10 @@ public:
     [[nodiscard]] std::optional<std::uint64_t> measure(const Params &params, const std::atomic<bool> &stop) override;
 #ifndef _WIN32
     [[nodiscard]] std::unique_ptr<CopyRun> beginRun(const RunPlaces &places) override;
+#endif
     [[nodiscard]] Comparison compare(const CompareParams &params, const std::atomic<bool> &stop) override;
     [[nodiscard]] RestorePlan planRestore(const Params &params, const std::atomic<bool> &stop) override;
     [[nodiscard]] Fingerprints fingerprint(const FingerprintParams &params, const std::atomic<bool> &stop) override;
-#endif
 };
 
 // Writes everything cached for the filesystem that holds `path` to the device
