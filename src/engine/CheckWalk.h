@@ -28,10 +28,12 @@
 #include "engine/EngineError.h"
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -67,6 +69,19 @@ template<typename System>
 
 // The size of the pieces the walks read files in.
 inline constexpr std::size_t readChunk = std::size_t{1} << 20;
+
+// One of a reader's two buffers of `readChunk` bytes, made once per thread
+// and never cleared: most files are small, and a buffer made (and zeroed)
+// for each one cost more CPU than reading it (measured on /usr/share, cold:
+// a comparison's user CPU went from 4.5 s to 1.2 s; diff -r's is 1.6 s).
+[[nodiscard]] inline char *readBuffer(std::size_t which)
+{
+    thread_local std::array<std::unique_ptr<char[]>, 2> buffers;
+    std::unique_ptr<char[]> &buffer = buffers.at(which);
+    if (!buffer)
+        buffer = std::make_unique_for_overwrite<char[]>(readChunk);
+    return buffer.get();
+}
 
 // Files handed from the walk to a few readers. Bounded, so that the walk
 // (and the folders its jobs hold open) stays a little ahead of the reads.

@@ -157,26 +157,27 @@ private:
             return;
         }
         job.folders.reset();
-        std::vector<char> one(readChunk);
-        std::vector<char> other(readChunk);
+        char *const one = readBuffer(0);
+        char *const other = readBuffer(1);
         for (;;) {
             if (m_stop.load())
                 return;
-            const Outcome<std::size_t> a = readFully<System>(source.value, one.data(), one.size());
+            const Outcome<std::size_t> a = readFully<System>(source.value, one, readChunk);
             if (a.failed()) {
                 add(Difference::Unreadable, job.path, "source: " + System::errorText(a.error.code));
                 return;
             }
-            const Outcome<std::size_t> b = readFully<System>(backup.value, other.data(), other.size());
+            const Outcome<std::size_t> b = readFully<System>(backup.value, other, readChunk);
             if (b.failed()) {
                 add(Difference::Unreadable, job.path, "backup: " + System::errorText(b.error.code));
                 return;
             }
-            if (a.value != b.value || std::memcmp(one.data(), other.data(), a.value) != 0) {
+            if (a.value != b.value || std::memcmp(one, other, a.value) != 0) {
                 add(Difference::ContentDecayed, job.path);
                 return;
             }
-            if (a.value == 0)
+            // A piece short of a full one is the end of both.
+            if (a.value < readChunk)
                 return;
         }
     }

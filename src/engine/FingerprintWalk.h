@@ -157,19 +157,19 @@ private:
         }
         XXH3_state_t state;
         XXH3_128bits_reset(&state);
-        std::vector<char> buffer(readChunk);
+        char *const buffer = readBuffer(0);
         std::uint64_t size = 0;
         for (;;) {
             if (m_stop.load())
                 return;
-            const Outcome<std::size_t> read = System::read(file.value, buffer.data(), buffer.size());
+            const Outcome<std::size_t> read = System::read(file.value, buffer, readChunk);
             if (read.failed()) {
                 unreadable(job.path, System::errorText(read.error.code));
                 return;
             }
             if (read.value == 0)
                 break;
-            XXH3_128bits_update(&state, buffer.data(), read.value);
+            XXH3_128bits_update(&state, buffer, read.value);
             size += read.value;
         }
         std::lock_guard lock(m_mutex);
