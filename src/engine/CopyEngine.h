@@ -232,11 +232,9 @@ public:
                                   const std::atomic<bool> &stop) override;
     [[nodiscard]] std::optional<std::uint64_t> measure(const Params &params, const std::atomic<bool> &stop) override;
     [[nodiscard]] std::unique_ptr<CopyRun> beginRun(const RunPlaces &places) override;
-#ifndef _WIN32
     [[nodiscard]] Comparison compare(const CompareParams &params, const std::atomic<bool> &stop) override;
     [[nodiscard]] RestorePlan planRestore(const Params &params, const std::atomic<bool> &stop) override;
     [[nodiscard]] Fingerprints fingerprint(const FingerprintParams &params, const std::atomic<bool> &stop) override;
-#endif
 };
 
 // Writes everything cached for the filesystem that holds `path` to the device

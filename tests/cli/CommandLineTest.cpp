@@ -580,10 +580,10 @@ TEST_F(RunLog, ARefusedAndAFailedRunAreRecordedWithTheirExitCodesInBothFilesAndT
 
     const QStringList lines = QString::fromStdString(read("runs.jsonl")).split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 2);
-    const QStringList fields{u"start"_qs,   u"end"_qs,          u"version"_qs,  u"user"_qs,
-                             u"startedFrom"_qs, u"options"_qs,  u"source"_qs,   u"backupFolder"_qs,
-                             u"exitCode"_qs, u"ending"_qs,      u"summary"_qs,  u"notes"_qs,
-                             u"failures"_qs, u"notCopiedByDesign"_qs};
+    const QStringList fields{u"start"_qs,    u"end"_qs,          u"run"_qs,     u"version"_qs,
+                             u"user"_qs,     u"startedFrom"_qs,  u"options"_qs, u"source"_qs,
+                             u"backupFolder"_qs, u"target"_qs,   u"exitCode"_qs, u"ending"_qs,
+                             u"summary"_qs,  u"notes"_qs,        u"failures"_qs, u"notCopiedByDesign"_qs};
     std::vector<QJsonObject> runs;
     for (const QString &line : lines) {
         QJsonParseError error;
@@ -601,6 +601,7 @@ TEST_F(RunLog, ARefusedAndAFailedRunAreRecordedWithTheirExitCodesInBothFilesAndT
         return given;
     };
     EXPECT_EQ(runs[0][u"exitCode"_qs].toInt(-1), 2);
+    EXPECT_EQ(runs[0][u"run"_qs].toString(), u"backup"_qs);
     EXPECT_EQ(options(runs[0]), refusedArguments);
     EXPECT_EQ(runs[0][u"version"_qs].toString(), QStringLiteral(DROVANTA_VERSION));
     EXPECT_FALSE(runs[0][u"user"_qs].toString().isEmpty());

@@ -78,6 +78,30 @@ std::vector<std::string> noteLines(const RunReport &report)
     return lines;
 }
 
+// "Backup", "Restore"...: the first word of a paragraph of runs.log, and
+// (in lower case) the value of "run" in runs.jsonl.
+std::string kindWord(RunKind kind)
+{
+    switch (kind) {
+    case RunKind::Backup:
+        return "Backup";
+    case RunKind::Restore:
+        return "Restore";
+    case RunKind::Verify:
+        return "Verify";
+    case RunKind::Check:
+        return "Check";
+    }
+    return "Backup";
+}
+
+std::string lowerCase(std::string text)
+{
+    for (char &c : text)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return text;
+}
+
 // An argument as a shell would take it back: quoted when it holds anything
 // but plain characters.
 std::string shellWord(const std::string &word)
@@ -141,17 +165,25 @@ void setCommandLineOptions(std::vector<std::string> arguments)
     startedFromCommandLine = true;
 }
 
-RunRecord runRecord(const RunReport &report, const std::string &source, const std::string &backupFolder,
-                    std::chrono::system_clock::time_point started, std::chrono::system_clock::time_point ended)
+RunRecord newRunRecord(RunKind kind, std::chrono::system_clock::time_point started)
 {
-    const std::chrono::duration<double> elapsed = ended - started;
     RunRecord record;
+    record.kind = kind;
     record.started = started;
-    record.ended = ended;
+    record.ended = started;
     record.version = DROVANTA_VERSION;
     record.user = platform::userName();
     record.fromWindow = !startedFromCommandLine;
     record.options = commandLineOptions;
+    return record;
+}
+
+RunRecord runRecord(const RunReport &report, const std::string &source, const std::string &backupFolder,
+                    std::chrono::system_clock::time_point started, std::chrono::system_clock::time_point ended)
+{
+    const std::chrono::duration<double> elapsed = ended - started;
+    RunRecord record = newRunRecord(RunKind::Backup, started);
+    record.ended = ended;
     record.source = source;
     record.backupFolder = backupFolder;
     record.exitCode = report.exitCode();
@@ -174,7 +206,8 @@ std::string runLogEntry(const RunRecord &record)
 {
     // Every field stays on its line, whatever a name holds.
     const auto field = [](const std::string &text) { return shell::printableLine(text); };
-    std::string entry = "Backup from " + timeText(record.started) + " to " + timeText(record.ended) + "\n";
+    std::string entry =
+        kindWord(record.kind) + " from " + timeText(record.started) + " to " + timeText(record.ended) + "\n";
     entry += "Version: " + field(record.version) + "\n";
     entry += "User: " + field(record.user) + "\n";
     if (record.fromWindow) {
@@ -186,10 +219,14 @@ std::string runLogEntry(const RunRecord &record)
         entry += "\n";
     }
     entry += "Source: " + field(record.source) + "\n";
-    entry += "Backup folder: " + field(record.backupFolder) + "\n";
+    if (!record.backupFolder.empty())
+        entry += "Backup folder: " + field(record.backupFolder) + "\n";
+    if (!record.target.empty())
+        entry += "Target: " + field(record.target) + "\n";
     entry += "Ended: " + field(record.ending) + "\n";
     entry += "Exit code: " + std::to_string(record.exitCode) + "\n";
-    entry += field(record.summary) + "\n";
+    if (!record.summary.empty()) // a refused check has none; a blank line would end the paragraph
+        entry += field(record.summary) + "\n";
     for (const auto &note : record.notes)
         entry += field(note) + "\n";
     if (!record.failures.empty()) {
@@ -211,12 +248,14 @@ std::string runJsonLine(const RunRecord &record)
 {
     std::string json = "{\"start\":" + jsonString(timeText(record.started, true));
     json += ",\"end\":" + jsonString(timeText(record.ended, true));
+    json += ",\"run\":" + jsonString(lowerCase(kindWord(record.kind)));
     json += ",\"version\":" + jsonString(record.version);
     json += ",\"user\":" + jsonString(record.user);
     json += ",\"startedFrom\":" + jsonString(record.fromWindow ? "window" : "command line");
     json += ",\"options\":" + jsonStrings(record.options);
     json += ",\"source\":" + jsonString(record.source);
     json += ",\"backupFolder\":" + jsonString(record.backupFolder);
+    json += ",\"target\":" + jsonString(record.target);
     json += ",\"exitCode\":" + std::to_string(record.exitCode);
     json += ",\"ending\":" + jsonString(record.ending);
     json += ",\"summary\":" + jsonString(record.summary);
@@ -231,21 +270,28 @@ std::string runJsonLine(const RunRecord &record)
     return json + "}\n";
 }
 
-void recordRun(RunReport &report, const std::string &source, const std::string &backupFolder,
-               std::chrono::system_clock::time_point started)
+std::string appendRunRecord(const RunRecord &record, std::string &reason)
 {
-    const RunRecord record = runRecord(report, source, backupFolder, started, std::chrono::system_clock::now());
-    std::string reason;
     const std::string path = platform::appendToStateFile("runs.log", runLogEntry(record), reason, runLogCap);
     // The twin for scripts. Either file that cannot be written (a link or a
     // named pipe may stand for one alone) is the run's log not written.
     std::string jsonReason;
     const bool twinWritten =
         !platform::appendToStateFile("runs.jsonl", runJsonLine(record), jsonReason, runLogCap).empty();
-    if (!path.empty() && !twinWritten)
-        report.setLogPath({}, jsonReason);
-    else
-        report.setLogPath(path, reason);
+    if (!path.empty() && !twinWritten) {
+        reason = jsonReason;
+        return {};
+    }
+    return path;
+}
+
+void recordRun(RunReport &report, const std::string &source, const std::string &backupFolder,
+               std::chrono::system_clock::time_point started)
+{
+    const RunRecord record = runRecord(report, source, backupFolder, started, std::chrono::system_clock::now());
+    std::string reason;
+    const std::string path = appendRunRecord(record, reason);
+    report.setLogPath(path, reason);
 }
 
 std::unique_ptr<platform::SleepBlock> keepAwake(const std::string &why)
