@@ -18,6 +18,17 @@ Params placedInRun(const Params &params, const RunPlaces &places)
     return placed;
 }
 
+Result syncByPath(const std::string &backupFolder)
+{
+    Result synced;
+    std::string reason;
+    if (!syncFilesystem(backupFolder, reason)) {
+        synced.destinationFailed = true;
+        synced.destinationFailure = {backupFolder, "write to the device", reason, 0};
+    }
+    return synced;
+}
+
 namespace {
 
 class PathCopyRun final : public CopyRun {
@@ -34,16 +45,7 @@ public:
         return m_engine.copyFile(withPlaces(params), progress, stop);
     }
 
-    Result sync() override
-    {
-        Result synced;
-        std::string reason;
-        if (!syncFilesystem(m_places.backupFolder, reason)) {
-            synced.destinationFailed = true;
-            synced.destinationFailure = {m_places.backupFolder, "write to the device", reason, 0};
-        }
-        return synced;
-    }
+    Result sync() override { return syncByPath(m_places.backupFolder); }
 
 private:
     Params withPlaces(const Params &params) const { return placedInRun(params, m_places); }

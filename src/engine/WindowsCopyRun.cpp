@@ -61,12 +61,7 @@ public:
         Result synced;
         if (!usable(synced))
             return synced;
-        std::string reason;
-        if (!syncFilesystem(m_places.backupFolder, reason)) {
-            synced.destinationFailed = true;
-            synced.destinationFailure = {m_places.backupFolder, "write to the device", reason, 0};
-        }
-        return synced;
+        return syncByPath(m_places.backupFolder);
     }
 
 private:
