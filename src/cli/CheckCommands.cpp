@@ -6,6 +6,7 @@
 
 #include "core/backup/EarlierBackup.h"
 #include "core/backup/FingerprintRecord.h"
+#include "core/backup/MakeRoom.h"
 #include "core/backup/RunLog.h"
 #include "core/backup/StopCopy.h"
 
@@ -20,7 +21,6 @@
 #include <filesystem>
 #include <map>
 #include <optional>
-#include <regex>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -97,20 +97,33 @@ bool within(const std::string &inner, const std::string &outer)
     return inner.starts_with(prefix);
 }
 
-// The backup folder that `--verify`/`--check` look at; empty, with why
-// there is none in `problem`, when there is none.
-std::string backupFolderIn(const std::string &destination, const std::string &folderName, std::string &problem)
+// The destination `destinationArgument` names and the backup folder in it
+// that `--verify`/`--check` look at; an empty folder, with why there is none
+// in `problem`, when there is none.
+struct ChosenBackup {
+    std::string destination;
+    std::string folder;
+};
+
+ChosenBackup chosenBackup(const std::string &destinationArgument, const std::string &folderName, std::string &problem)
 {
-    const std::string folder = backup::chosenBackupFolder(destination, folderName);
+    const platform::FolderFacts &folders = *platform::services().folders;
+    ChosenBackup chosen{folders.canonicalFolder(destinationArgument), {}};
+    if (chosen.destination.empty()) {
+        problem = "The destination '" + destinationArgument + "' does not exist or is not a folder.";
+        return {};
+    }
+    const std::string folder = backup::chosenBackupFolder(chosen.destination, folderName);
     if (folder.empty()) {
-        problem = "There is no \"Backup mm-dd-yyyy\" folder in '" + destination + "'.";
+        problem = "There is no \"Backup mm-dd-yyyy\" folder in '" + chosen.destination + "'.";
         return {};
     }
-    if (platform::services().folders->canonicalFolder(folder).empty()) {
-        problem = "There is no backup folder '" + folderName + "' in '" + destination + "'.";
+    if (folders.canonicalFolder(folder).empty()) {
+        problem = "There is no backup folder '" + folderName + "' in '" + chosen.destination + "'.";
         return {};
     }
-    return folder;
+    chosen.folder = folder;
+    return chosen;
 }
 
 // Prints a group's heading and its lines, sorted; nothing for an empty group.
@@ -142,11 +155,8 @@ int runVerify(const std::string &sourceArgument, const std::string &destinationA
     if (source.empty())
         return run.refuse("The source '" + sourceArgument + "' does not exist or is not a folder.");
     run.record().source = source;
-    const std::string destination = folders.canonicalFolder(destinationArgument);
-    if (destination.empty())
-        return run.refuse("The destination '" + destinationArgument + "' does not exist or is not a folder.");
     std::string problem;
-    const std::string backupFolder = backupFolderIn(destination, folderName, problem);
+    const std::string backupFolder = chosenBackup(destinationArgument, folderName, problem).folder;
     if (backupFolder.empty())
         return run.refuse(problem);
     run.record().backupFolder = backupFolder;
@@ -204,11 +214,8 @@ int runCheck(const std::string &destinationArgument, const std::string &folderNa
 {
     RecordedRun run(backup::RunKind::Check, console);
     run.record().backupFolder = destinationArgument;
-    const std::string destination = platform::services().folders->canonicalFolder(destinationArgument);
-    if (destination.empty())
-        return run.refuse("The destination '" + destinationArgument + "' does not exist or is not a folder.");
     std::string problem;
-    const std::string backupFolder = backupFolderIn(destination, folderName, problem);
+    const auto [destination, backupFolder] = chosenBackup(destinationArgument, folderName, problem);
     if (backupFolder.empty())
         return run.refuse(problem);
     run.record().backupFolder = backupFolder;
@@ -290,7 +297,6 @@ int runRestore(const std::string &backupArgument, const std::string &targetArgum
     // nothing below it is reached through a link.
     std::error_code ec;
     const fs::path given = fs::absolute(fs::path(backupArgument), ec).lexically_normal();
-    static const std::regex backupName("Backup \\d\\d-\\d\\d-\\d\\d\\d\\d");
     fs::path top;
     fs::path below;
     bool found = false;
@@ -301,7 +307,7 @@ int runRestore(const std::string &backupArgument, const std::string &targetArgum
             below /= part;
         else
             top /= part;
-        found = found || std::regex_match(part.string(), backupName);
+        found = found || backup::backupDate(part.string()).has_value();
     }
     if (!found) {
         top = given;
