@@ -286,8 +286,10 @@ struct Level {
     Listing listing;
     // On a destination that folds case: the folded names listed so far.
     std::unordered_set<std::string> claimed;
-    // Entries listed and not yet handed over.
+    // Entries listed and not yet handed over, and where those handed over
+    // wait.
     std::vector<Entry> gathered;
+    Work::Place handed;
 };
 
 // The most folders a run holds open before its walks stop handing folders
@@ -470,7 +472,7 @@ private:
         batch.most = !level.folder->fresh() && m_run.params.skipUnchanged ? rerunJobFiles : 1;
         level.folder->itemsQueued(batch.entries.size());
         batch.holder = level.folder;
-        m_work.push(std::move(batch));
+        m_work.push(std::move(batch), level.handed);
     }
 
     // Fails the destination once the backup folder is no longer where the
