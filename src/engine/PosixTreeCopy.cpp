@@ -110,7 +110,7 @@ public:
             const auto slash = point.rfind('/');
             struct stat holder {};
             if (point.size() > tree.size() && point.starts_with(tree)
-                && ::stat(point.substr(0, slash).c_str(), &holder) == 0)
+                && ::stat(slash == 0 ? "/" : point.substr(0, slash).c_str(), &holder) == 0)
                 m_points.insert(key(holder, point.substr(slash + 1)));
         }
         std::free(line);
