@@ -1,6 +1,8 @@
 // The command-line program without a window (on Windows a console program):
 // the core, the copy engine and the platform layer, no Qt.
 #include "cli/CommandLine.h"
+#include "cli/Console.h"
+#include "cli/ConsoleMessageBoxes.h"
 
 #include "engine/CopyEngine.h"
 
@@ -65,6 +67,8 @@ int main(int argc, char *argv[])
 
     auto &services = platform::services();
     services.application = &application;
+    app::ConsoleMessageBoxes boxes(app::Console::standard(), application);
+    services.messageBoxes = &boxes;
     services.clock = &clock;
     services.drives = &drives;
     services.files = &files;

@@ -1,4 +1,6 @@
 #include "cli/CommandLine.h"
+#include "cli/Console.h"
+#include "cli/ConsoleMessageBoxes.h"
 #include "cli/QtOptions.h"
 
 #include "ui/Form1.h"
@@ -61,6 +63,8 @@ int main(int argc, char *argv[])
         // every call when there is none, ahead of the message it belongs to.
         platform::StdApplication application("drovanta");
         services.application = &application;
+        app::ConsoleMessageBoxes boxes(app::Console::standard(), application);
+        services.messageBoxes = &boxes;
         return app::runCommandLine(std::vector<std::string>(argv, argv + argc), true);
     }
     if (!app::displayAvailable(argc, argv, [](const char *name) { return std::getenv(name); }))

@@ -6,6 +6,7 @@
 
 #include "core/backup/EarlierBackup.h"
 #include "core/backup/FingerprintRecord.h"
+#include "core/backup/RunLog.h"
 #include "core/backup/StopCopy.h"
 
 #include "engine/CopyEngine.h"
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -36,14 +38,58 @@ constexpr char separator =
     '/';
 #endif
 
-int cannotStart(Console &console, const std::string &text)
-{
-    console.error(text);
-    return ExitCode::refused;
-}
+// One verification, check or restore as the run log records it, from what
+// the console was told; written when the command ends, whichever way.
+class RecordedRun final {
+public:
+    RecordedRun(backup::RunKind kind, Console &console)
+        : m_console(console), m_record(backup::newRunRecord(kind, std::chrono::system_clock::now()))
+    {
+    }
+
+    backup::RunRecord &record() { return m_record; }
+
+    // Says why the command cannot start, records that, and returns its exit code.
+    int refuse(const std::string &text)
+    {
+        m_console.error(text);
+        return end(ExitCode::refused, "refused: " + text, {});
+    }
+    // An item the command found wrong or could not handle, for the log; the
+    // caller prints it in its own group.
+    void fail(const std::string &path, const std::string &operation, const std::string &reason)
+    {
+        m_record.failures.push_back({path, operation, reason, 0});
+    }
+    // A line of the command's closing words: on the error stream and among the log's notes.
+    void note(const std::string &line)
+    {
+        m_console.error(line);
+        m_record.notes.push_back(line);
+    }
+    // Records the end, `summary` being the command's last line (already
+    // printed), and returns `exitCode`.
+    int end(int exitCode, const std::string &ending, const std::string &summary)
+    {
+        m_record.ended = std::chrono::system_clock::now();
+        m_record.exitCode = exitCode;
+        m_record.ending = ending;
+        m_record.summary = summary;
+        std::stable_sort(m_record.failures.begin(), m_record.failures.end(),
+                         [](const auto &a, const auto &b) { return a.path < b.path; });
+        std::string reason;
+        if (backup::appendRunRecord(m_record, reason).empty())
+            m_console.error("This run could not be recorded: " + reason);
+        return exitCode;
+    }
+
+private:
+    Console &m_console;
+    backup::RunRecord m_record;
+};
 
 // Whether `inner` is `outer` or lies below it, by whole components; both canonical.
-[[maybe_unused]] bool within(const std::string &inner, const std::string &outer)
+bool within(const std::string &inner, const std::string &outer)
 {
     if (inner == outer)
         return true;
@@ -51,18 +97,18 @@ int cannotStart(Console &console, const std::string &text)
     return inner.starts_with(prefix);
 }
 
-// The backup folder that `--verify`/`--check` look at, or why there is none.
-std::optional<std::string> backupFolderIn(const std::string &destination, const std::string &folderName,
-                                          Console &console)
+// The backup folder that `--verify`/`--check` look at; empty, with why
+// there is none in `problem`, when there is none.
+std::string backupFolderIn(const std::string &destination, const std::string &folderName, std::string &problem)
 {
     const std::string folder = backup::chosenBackupFolder(destination, folderName);
     if (folder.empty()) {
-        console.error("There is no \"Backup mm-dd-yyyy\" folder in '" + destination + "'.");
-        return std::nullopt;
+        problem = "There is no \"Backup mm-dd-yyyy\" folder in '" + destination + "'.";
+        return {};
     }
     if (platform::services().folders->canonicalFolder(folder).empty()) {
-        console.error("There is no backup folder '" + folderName + "' in '" + destination + "'.");
-        return std::nullopt;
+        problem = "There is no backup folder '" + folderName + "' in '" + destination + "'.";
+        return {};
     }
     return folder;
 }
@@ -88,27 +134,32 @@ std::string withDetail(const std::string &path, const std::string &detail)
 int runVerify(const std::string &sourceArgument, const std::string &destinationArgument,
               const std::string &folderName, Console &console)
 {
+    RecordedRun run(backup::RunKind::Verify, console);
+    run.record().source = sourceArgument;
+    run.record().backupFolder = destinationArgument;
     const platform::FolderFacts &folders = *platform::services().folders;
     const std::string source = folders.canonicalFolder(sourceArgument);
     if (source.empty())
-        return cannotStart(console, "The source '" + sourceArgument + "' does not exist or is not a folder.");
+        return run.refuse("The source '" + sourceArgument + "' does not exist or is not a folder.");
+    run.record().source = source;
     const std::string destination = folders.canonicalFolder(destinationArgument);
     if (destination.empty())
-        return cannotStart(console,
-                           "The destination '" + destinationArgument + "' does not exist or is not a folder.");
-    const auto backupFolder = backupFolderIn(destination, folderName, console);
-    if (!backupFolder)
-        return ExitCode::refused;
+        return run.refuse("The destination '" + destinationArgument + "' does not exist or is not a folder.");
+    std::string problem;
+    const std::string backupFolder = backupFolderIn(destination, folderName, problem);
+    if (backupFolder.empty())
+        return run.refuse(problem);
+    run.record().backupFolder = backupFolder;
 
     engine::CompareParams params;
     params.source = source;
-    params.backup = *backupFolder;
+    params.backup = backupFolder;
     params.atDriveRoot = folders.isFilesystemRoot(source);
     backup::StopCopy = false;
     StopOnSignal stopOnSignal;
     const engine::Comparison comparison = platform::services().copyEngine->compare(params, backup::StopCopy);
     if (!comparison.failure.empty())
-        return cannotStart(console, "Cannot verify the backup: " + comparison.failure + ".");
+        return run.refuse("Cannot verify the backup: " + comparison.failure + ".");
 
     constexpr std::array<const char *, 6> headings = {
         "Missing from the backup:",
@@ -118,53 +169,68 @@ int runVerify(const std::string &sourceArgument, const std::string &destinationA
         "Metadata differs (mode, owner, times, extended attributes, ACLs, link targets):",
         "Could not be read:",
     };
+    // The same groups in the run log, one item a line.
+    constexpr std::array<const char *, 6> logged = {
+        "missing from the backup", "only in the backup", "content differs",
+        "changed in the source",   "metadata differs",   "could not be read",
+    };
     std::array<std::vector<std::string>, 6> groups;
-    for (const engine::Differing &difference : comparison.differences)
-        groups[static_cast<std::size_t>(difference.kind)].push_back(withDetail(difference.path, difference.detail));
+    for (const engine::Differing &difference : comparison.differences) {
+        const auto group = static_cast<std::size_t>(difference.kind);
+        groups[group].push_back(withDetail(difference.path, difference.detail));
+        run.fail(difference.path, "compare", withDetail(logged[group], difference.detail));
+    }
     for (std::size_t group = 0; group < groups.size(); ++group)
         printGroup(console, headings[group], groups[group]);
 
-    const std::string name = backup::backupFolderName(*backupFolder);
+    const std::string name = backup::backupFolderName(backupFolder);
     if (comparison.stopped) {
-        console.error("The verification was stopped before everything was compared.");
-        return ExitCode::stopped;
+        const std::string stopped = "The verification was stopped before everything was compared.";
+        console.error(stopped);
+        return run.end(ExitCode::stopped, "stopped", stopped);
     }
     if (comparison.differences.empty()) {
-        console.output("\"" + name + "\" matches the source.");
-        return ExitCode::allCopied;
+        const std::string matches = "\"" + name + "\" matches the source.";
+        console.output(matches);
+        return run.end(ExitCode::allCopied, "finished; the backup matches the source", matches);
     }
-    console.error(std::to_string(comparison.differences.size()) + " differences between \"" + name +
-                  "\" and the source.");
-    return ExitCode::someNotCopied;
+    const std::string differs =
+        std::to_string(comparison.differences.size()) + " differences between \"" + name + "\" and the source.";
+    console.error(differs);
+    return run.end(ExitCode::someNotCopied, "finished; the backup differs from the source", differs);
 }
 
 int runCheck(const std::string &destinationArgument, const std::string &folderName, Console &console)
 {
+    RecordedRun run(backup::RunKind::Check, console);
+    run.record().backupFolder = destinationArgument;
     const std::string destination = platform::services().folders->canonicalFolder(destinationArgument);
     if (destination.empty())
-        return cannotStart(console,
-                           "The destination '" + destinationArgument + "' does not exist or is not a folder.");
-    const auto backupFolder = backupFolderIn(destination, folderName, console);
-    if (!backupFolder)
-        return ExitCode::refused;
-    const std::string name = backup::backupFolderName(*backupFolder);
-    const std::string recordFile = backup::recordPath(destination, name);
+        return run.refuse("The destination '" + destinationArgument + "' does not exist or is not a folder.");
     std::string problem;
+    const std::string backupFolder = backupFolderIn(destination, folderName, problem);
+    if (backupFolder.empty())
+        return run.refuse(problem);
+    run.record().backupFolder = backupFolder;
+    const std::string name = backup::backupFolderName(backupFolder);
+    const std::string recordFile = backup::recordPath(destination, name);
+    run.record().source = recordFile;
     const auto record = backup::readRecord(recordFile, problem);
     if (!record)
-        return cannotStart(console, "Cannot check \"" + name + "\": its fingerprint record '" + recordFile + "' " +
-                                        (problem == "there is none" ? "does not exist" : problem) + ".");
+        return run.refuse("Cannot check \"" + name + "\": its fingerprint record '" + recordFile + "' " +
+                          (problem == "there is none" ? "does not exist" : problem) + ".");
 
     engine::FingerprintParams params;
-    params.folder = *backupFolder;
+    params.folder = backupFolder;
     backup::StopCopy = false;
     StopOnSignal stopOnSignal;
     const engine::Fingerprints now = platform::services().copyEngine->fingerprint(params, backup::StopCopy);
     if (!now.failure.empty())
-        return cannotStart(console, "Cannot check the backup: " + now.failure + ".");
+        return run.refuse("Cannot check the backup: " + now.failure + ".");
     if (now.stopped) {
-        console.error("The check was stopped before every file was read.");
-        return ExitCode::stopped;
+        const std::string stopped = "The check was stopped before every file was read.";
+        console.error(stopped);
+        return run.end(ExitCode::stopped, "stopped", stopped);
     }
 
     std::vector<std::string> changed;
@@ -175,19 +241,25 @@ int runCheck(const std::string &destinationArgument, const std::string &folderNa
     for (const auto &failure : now.unreadable) {
         unreadable.push_back(withDetail(failure.path, failure.reason));
         failedToRead[failure.path] = true;
+        run.fail(failure.path, "read", failure.reason);
     }
     for (const auto &[path, fingerprint] : *record) {
         const auto found = now.files.find(path);
         if (found == now.files.end()) {
-            if (!failedToRead.contains(path))
+            if (!failedToRead.contains(path)) {
                 missing.push_back(path);
+                run.fail(path, "check", "in the record, missing from the backup");
+            }
         } else if (found->second.hash != fingerprint.hash || found->second.size != fingerprint.size) {
             changed.push_back(path);
+            run.fail(path, "check", "content no longer matches the record");
         }
     }
     for (const auto &[path, fingerprint] : now.files) {
-        if (!record->contains(path))
+        if (!record->contains(path)) {
             unrecorded.push_back(path);
+            run.fail(path, "check", "in the backup, not in the record");
+        }
     }
     printGroup(console, "Content no longer matches the record:", changed);
     printGroup(console, "In the record, missing from the backup:", missing);
@@ -195,24 +267,23 @@ int runCheck(const std::string &destinationArgument, const std::string &folderNa
     printGroup(console, "Could not be read:", unreadable);
     const std::size_t problems = changed.size() + missing.size() + unrecorded.size() + unreadable.size();
     if (problems == 0) {
-        console.output("\"" + name + "\" matches its fingerprints (" + std::to_string(now.files.size()) +
-                       " files).");
-        return ExitCode::allCopied;
+        const std::string matches =
+            "\"" + name + "\" matches its fingerprints (" + std::to_string(now.files.size()) + " files).";
+        console.output(matches);
+        return run.end(ExitCode::allCopied, "finished; the backup matches its fingerprints", matches);
     }
-    console.error(std::to_string(problems) + " files of \"" + name + "\" do not match its fingerprints.");
-    return ExitCode::someNotCopied;
+    const std::string differs =
+        std::to_string(problems) + " files of \"" + name + "\" do not match its fingerprints.";
+    console.error(differs);
+    return run.end(ExitCode::someNotCopied, "finished; the backup does not match its fingerprints", differs);
 }
 
 int runRestore(const std::string &backupArgument, const std::string &targetArgument, bool overwrite, bool dryRun,
                Console &console)
 {
-#ifdef _WIN32
-    (void)backupArgument;
-    (void)targetArgument;
-    (void)overwrite;
-    (void)dryRun;
-    return cannotStart(console, "Restoring is not supported on this system yet.");
-#else
+    RecordedRun run(backup::RunKind::Restore, console);
+    run.record().source = backupArgument;
+    run.record().target = targetArgument;
     const platform::FolderFacts &folders = *platform::services().folders;
     // The backup folder is the first "Backup mm-dd-yyyy" on the way (or the
     // whole path when none is): the path is taken as named down to it, and
@@ -238,27 +309,30 @@ int runRestore(const std::string &backupArgument, const std::string &targetArgum
     }
     const std::string backupRoot = folders.canonicalFolder(top.string());
     if (backupRoot.empty())
-        return cannotStart(console, "The backup '" + backupArgument + "' does not exist or is not a folder.");
+        return run.refuse("The backup '" + backupArgument + "' does not exist or is not a folder.");
+    run.record().backupFolder = backupRoot;
     const std::string target = folders.canonicalFolder(targetArgument);
     if (target.empty())
-        return cannotStart(console, "The target '" + targetArgument + "' does not exist or is not a folder.");
+        return run.refuse("The target '" + targetArgument + "' does not exist or is not a folder.");
+    run.record().target = target;
     if (within(target, backupRoot))
-        return cannotStart(console, "The target '" + targetArgument + "' lies inside the backup '" + backupRoot +
-                                        "': a restore never writes into a backup.");
+        return run.refuse("The target '" + targetArgument + "' lies inside the backup '" + backupRoot +
+                          "': a restore never writes into a backup.");
     if (within(backupRoot, target))
-        return cannotStart(console, "The backup '" + backupRoot + "' lies inside the target '" + targetArgument +
-                                        "': the restore would copy into what it reads.");
+        return run.refuse("The backup '" + backupRoot + "' lies inside the target '" + targetArgument +
+                          "': the restore would copy into what it reads.");
 
     std::string item = backupRoot;
     for (const fs::path &part : below) {
         if (part == "..")
-            return cannotStart(console, "The backup path '" + backupArgument + "' leaves the backup folder.");
+            return run.refuse("The backup path '" + backupArgument + "' leaves the backup folder.");
         item += separator + part.string();
     }
+    run.record().source = item;
     const bool whole = item == backupRoot;
     const fs::file_status status = fs::symlink_status(fs::path(item), ec);
     if (ec || !fs::exists(status))
-        return cannotStart(console, "There is no '" + item + "' in the backup.");
+        return run.refuse("There is no '" + item + "' in the backup.");
     const bool folder = fs::is_directory(status);
 
     engine::Params params;
@@ -272,10 +346,12 @@ int runRestore(const std::string &backupArgument, const std::string &targetArgum
     backup::StopCopy = false;
     StopOnSignal stopOnSignal;
 
+    // A dry run writes nothing, and like a backup's it is recorded only
+    // when refused.
     if (dryRun) {
         const engine::RestorePlan plan = engine.planRestore(params, backup::StopCopy);
         if (!plan.failure.empty())
-            return cannotStart(console, "Cannot plan the restore: " + plan.failure + ".");
+            return run.refuse("Cannot plan the restore: " + plan.failure + ".");
         std::array<std::size_t, 3> counts{};
         for (const engine::PlannedItem &planned : plan.items) {
             static constexpr std::array<const char *, 3> words = {"add", "replace", "keep"};
@@ -293,29 +369,31 @@ int runRestore(const std::string &backupArgument, const std::string &targetArgum
     std::vector<std::string> kept = result.kept;
     std::sort(kept.begin(), kept.end());
     for (const std::string &path : kept)
-        console.error("Kept, differs from the backup: " + path);
-    for (const engine::ItemFailure &failure : result.failures)
+        run.note("Kept, differs from the backup: " + path);
+    for (const engine::ItemFailure &failure : result.failures) {
         console.error("Not restored: " + failure.path + " (" + failure.operation + ": " + failure.reason + ")");
+        run.fail(failure.path, failure.operation, failure.reason);
+    }
     if (result.destinationFailed)
-        console.error("The target failed: " + result.destinationFailure.path + " (" +
-                      result.destinationFailure.operation + ": " + result.destinationFailure.reason + ")");
+        run.note("The target failed: " + result.destinationFailure.path + " (" + result.destinationFailure.operation +
+                 ": " + result.destinationFailure.reason + ")");
     if (!result.notes.empty())
-        console.error("The target could not keep everything of some items (owners, times, attributes or links).");
+        run.note("The target could not keep everything of some items (owners, times, attributes or links).");
     if (result.ok())
         console.output("Done.");
-    console.error("Restored " + std::to_string(result.files) + " files (" + std::to_string(result.bytes) +
-                  " bytes), " + std::to_string(result.links) + " links, " + std::to_string(result.specials) +
-                  " special files, " + std::to_string(result.folders) + " folders; " +
-                  std::to_string(result.unchanged) + " already in place; " + std::to_string(kept.size()) +
-                  " kept" + (kept.empty() ? "." : " (--overwrite replaces them)."));
+    const std::string summary =
+        "Restored " + std::to_string(result.files) + " files (" + std::to_string(result.bytes) + " bytes), " +
+        std::to_string(result.links) + " links, " + std::to_string(result.specials) + " special files, " +
+        std::to_string(result.folders) + " folders; " + std::to_string(result.unchanged) + " already in place; " +
+        std::to_string(kept.size()) + " kept" + (kept.empty() ? "." : " (--overwrite replaces them).");
+    console.error(summary);
     if (result.stopped)
-        return ExitCode::stopped;
+        return run.end(ExitCode::stopped, "stopped", summary);
     if (result.destinationFailed)
-        return ExitCode::destinationFailed;
+        return run.end(ExitCode::destinationFailed, "the target failed", summary);
     if (!result.failures.empty())
-        return ExitCode::someNotCopied;
-    return ExitCode::allCopied;
-#endif
+        return run.end(ExitCode::someNotCopied, "finished; some items could not be restored", summary);
+    return run.end(ExitCode::allCopied, "finished; everything was restored", summary);
 }
 
 } // namespace drovanta::app

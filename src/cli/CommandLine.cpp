@@ -4,7 +4,6 @@
 #include "cli/CheckCommands.h"
 #include "cli/Console.h"
 #include "cli/ConsoleCopyDisplay.h"
-#include "cli/ConsoleMessageBoxes.h"
 #include "cli/StopOnSignal.h"
 
 #include "core/backup/BackupRun.h"
@@ -25,6 +24,8 @@
 #include "platform/FolderFacts.h"
 #include "platform/Services.h"
 
+#include "DrovantaVersion.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -39,20 +40,6 @@ namespace drovanta::app {
 namespace {
 
 using platform::DriveType;
-
-// Puts a service back as it was when the command line is done with it.
-template<typename T>
-class Restore final {
-public:
-    Restore(T &slot, T value) : m_slot(slot), m_saved(slot) { m_slot = value; }
-    ~Restore() { m_slot = m_saved; }
-    Restore(const Restore &) = delete;
-    Restore &operator=(const Restore &) = delete;
-
-private:
-    T &m_slot;
-    T m_saved;
-};
 
 // Says why the run does not start, and records the refusal in the run log.
 int refuse(const std::string &text, const std::string &source, const std::string &destination)
@@ -326,9 +313,6 @@ int exitCodeOf(const backup::RunReport &report)
 int runCommandLine(const std::vector<std::string> &argv, bool hasWindow)
 {
     Console &console = Console::standard();
-    auto &services = platform::services();
-    ConsoleMessageBoxes boxes(console, *services.application);
-    Restore<platform::MessageBoxes *> boxesInstalled(services.messageBoxes, &boxes);
 
     Arguments arguments;
     const std::vector<std::string> given(argv.size() > 1 ? argv.begin() + 1 : argv.end(), argv.end());

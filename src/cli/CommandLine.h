@@ -29,8 +29,9 @@ int exitCodeOf(const backup::RunReport &report);
 // `--help`, `--version`. `argv` is the program's name and its arguments, as
 // the system passed them (on Windows converted to UTF-8); `hasWindow` when
 // the program opens its window without arguments. Needs the platform
-// services set (except the message boxes, which it replaces with the
-// console's while it runs). Returns the process's exit code.
+// services set, the console's message boxes among them (a main that runs
+// the command line installs those, as nobody is there to dismiss a box).
+// Returns the process's exit code.
 int runCommandLine(const std::vector<std::string> &argv, bool hasWindow);
 
 // Says that the window cannot open for want of a display, and returns the

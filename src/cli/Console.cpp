@@ -1,6 +1,6 @@
 #include "cli/Console.h"
 
-#include "cli/PrintableText.h"
+#include "core/shell/PrintableText.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -91,7 +91,7 @@ void Console::progress(const std::string &line)
     }
     // Carriage return, the line, then erase what a longer previous line left.
     std::fputs("\r", m_errors);
-    std::fputs(printableText(line).c_str(), m_errors);
+    std::fputs(shell::printableText(line).c_str(), m_errors);
     std::fputs("\x1b[K", m_errors);
     std::fflush(m_errors);
     m_progressOpen = true;
@@ -120,7 +120,7 @@ void Console::output(const std::string &text)
 
 void Console::writeLine(std::FILE *stream, const std::string &line)
 {
-    const std::string text = printableText(line);
+    const std::string text = shell::printableText(line);
     std::fputs(text.c_str(), stream);
     if (text.empty() || text.back() != '\n')
         std::fputs("\n", stream);

@@ -1,9 +1,10 @@
 #include "cli/ConsoleCopyDisplay.h"
 
 #include "cli/Console.h"
-#include "cli/PrintableText.h"
+#include "cli/TextColumns.h"
 
 #include "core/backup/RunProgress.h"
+#include "core/shell/PrintableText.h"
 
 #include <algorithm>
 #include <array>
@@ -48,7 +49,7 @@ void ConsoleCopyDisplay::setProgressText(const std::string &text)
     if (m_console.errorsAreTerminal())
         show();
     else
-        m_console.progress(progressLine(percent(), printableLine(text)));
+        m_console.progress(progressLine(percent(), shell::printableLine(text)));
 }
 
 bool ConsoleCopyDisplay::rewritesInPlace() const
@@ -151,7 +152,7 @@ std::string ConsoleCopyDisplay::fittedLine(double percent, const std::string &te
             break;
         }
     }
-    const std::string shownName = printableLine(name);
+    const std::string shownName = shell::printableLine(name);
     if (columns == 0)
         return head + shownName + (details.empty() ? "" : ": " + details.front());
     const std::size_t nameNeeds = std::min(textColumns(shownName), shortestName);

@@ -174,6 +174,14 @@ public:
                                           const std::atomic<bool> &stop) = 0;
     [[nodiscard]] virtual Result copyFile(const Params &params, ProgressSink &progress,
                                           const std::atomic<bool> &stop) = 0;
+    // The files that the next copyFile calls will name, in this order. The
+    // run may start on them before those calls come; each call still gives
+    // the result of its own file. By default nothing is started early.
+    virtual void expectFiles(const std::vector<Params> &files, ProgressSink &progress, const std::atomic<bool> &stop);
+    // After the calls for expected files: waits for those still under way
+    // and gives what was done ahead for files no call asked for (the caller
+    // stopped early). Nothing by default.
+    [[nodiscard]] virtual Result settleFiles();
     // Writes everything cached for the backup folder's filesystem to the
     // device; a failure (or a folder that is gone) is the destination's.
     [[nodiscard]] virtual Result sync() = 0;
@@ -223,12 +231,10 @@ public:
     [[nodiscard]] Result copyFile(const Params &params, ProgressSink &progress,
                                   const std::atomic<bool> &stop) override;
     [[nodiscard]] std::optional<std::uint64_t> measure(const Params &params, const std::atomic<bool> &stop) override;
-#ifndef _WIN32
     [[nodiscard]] std::unique_ptr<CopyRun> beginRun(const RunPlaces &places) override;
     [[nodiscard]] Comparison compare(const CompareParams &params, const std::atomic<bool> &stop) override;
     [[nodiscard]] RestorePlan planRestore(const Params &params, const std::atomic<bool> &stop) override;
     [[nodiscard]] Fingerprints fingerprint(const FingerprintParams &params, const std::atomic<bool> &stop) override;
-#endif
 };
 
 // Writes everything cached for the filesystem that holds `path` to the device

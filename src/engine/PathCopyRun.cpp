@@ -1,8 +1,34 @@
 // A backup run for engines that keep no state of their own between calls:
 // each call finds its places again by path.
-#include "engine/CopyEngine.h"
+#include "engine/PathCopyRun.h"
 
 namespace drovanta::engine {
+
+Params placedInRun(const Params &params, const RunPlaces &places)
+{
+    Params placed = params;
+    placed.targetRoot = places.targetRoot;
+    placed.previousTarget.clear();
+    if (!places.previousFolder.empty()) {
+        placed.previousTarget = places.previousFolder;
+        const std::string &folder = places.backupFolder;
+        if (params.target.size() > folder.size() && params.target.starts_with(folder))
+            placed.previousTarget += params.target.substr(folder.size());
+    }
+    return placed;
+}
+
+Result syncByPath(const std::string &backupFolder)
+{
+    Result synced;
+    std::string reason;
+    if (!syncFilesystem(backupFolder, reason)) {
+        synced.destinationFailed = true;
+        synced.destinationFailure = {backupFolder, "write to the device", reason, 0};
+    }
+    return synced;
+}
+
 namespace {
 
 class PathCopyRun final : public CopyRun {
@@ -19,33 +45,10 @@ public:
         return m_engine.copyFile(withPlaces(params), progress, stop);
     }
 
-    Result sync() override
-    {
-        Result synced;
-        std::string reason;
-        if (!syncFilesystem(m_places.backupFolder, reason)) {
-            synced.destinationFailed = true;
-            synced.destinationFailure = {m_places.backupFolder, "write to the device", reason, 0};
-        }
-        return synced;
-    }
+    Result sync() override { return syncByPath(m_places.backupFolder); }
 
 private:
-    // The run's roots; the earlier backup's item of the same name as the
-    // target below the backup folder.
-    Params withPlaces(const Params &params) const
-    {
-        Params placed = params;
-        placed.targetRoot = m_places.targetRoot;
-        placed.previousTarget.clear();
-        if (!m_places.previousFolder.empty()) {
-            placed.previousTarget = m_places.previousFolder;
-            const std::string &folder = m_places.backupFolder;
-            if (params.target.size() > folder.size() && params.target.starts_with(folder))
-                placed.previousTarget += params.target.substr(folder.size());
-        }
-        return placed;
-    }
+    Params withPlaces(const Params &params) const { return placedInRun(params, m_places); }
 
     CopyEngine &m_engine;
     RunPlaces m_places;
@@ -89,6 +92,13 @@ Fingerprints CopyEngine::fingerprint(const FingerprintParams &, const std::atomi
 std::unique_ptr<CopyRun> CopyEngine::beginRun(const RunPlaces &places)
 {
     return std::make_unique<PathCopyRun>(*this, places);
+}
+
+void CopyRun::expectFiles(const std::vector<Params> &, ProgressSink &, const std::atomic<bool> &) {}
+
+Result CopyRun::settleFiles()
+{
+    return {};
 }
 
 } // namespace drovanta::engine

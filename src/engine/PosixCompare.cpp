@@ -1,37 +1,22 @@
-// How a backup differs from its source: both trees walked side by side,
-// files read in full on both sides.
+// How a backup differs from its source (CompareWalk.h), judged by what a
+// POSIX copy keeps: kind, size, modification time, mode, owner, extended
+// attributes and ACLs, link targets and device numbers.
+#include "engine/CompareWalk.h"
 #include "engine/CopyEngine.h"
 #include "engine/PosixCheckWalk.h"
 #include "engine/PosixDestination.h"
 #include "engine/PosixMetadata.h"
 #include "engine/SystemItems.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <memory>
-#include <mutex>
-#include <vector>
 
 namespace drovanta::engine {
 namespace {
 
 using namespace posix;
-
-struct Pending {
-    std::shared_ptr<OpenFolders> parent; // null for the top
-    std::string name;
-    std::string path; // relative
-};
-
-struct ContentJob {
-    std::shared_ptr<OpenFolders> folders;
-    std::string name;
-    std::string path;
-};
 
 std::string octal(mode_t mode)
 {
@@ -51,59 +36,23 @@ std::string kindName(mode_t mode)
     return "a special file";
 }
 
-class TreeComparison final {
+class CompareRules final {
 public:
-    TreeComparison(const CompareParams &params, const std::atomic<bool> &stop, Comparison &out)
-        : m_params(params), m_stop(stop), m_out(out), m_asRoot(::geteuid() == 0),
-          m_pool(params.workers, [this](ContentJob &job) { compareContent(job); })
-    {
-    }
-
-    void run(UniqueFd source, UniqueFd backup)
+    CompareRules(const CompareParams &params, const UniqueFd &source, const UniqueFd &backup)
+        : m_atDriveRoot(params.atDriveRoot), m_asRoot(::geteuid() == 0),
+          m_granularityNs(std::max(timeGranularityNs(source.get()), timeGranularityNs(backup.get()))),
+          m_destination(destinationByType(backup.get()))
     {
         struct stat backupInfo {};
         (void)::fstat(backup.get(), &backupInfo);
         m_backupDevice = backupInfo.st_dev;
         m_backupInode = backupInfo.st_ino;
-        m_granularityNs = std::max(timeGranularityNs(source.get()), timeGranularityNs(backup.get()));
-        m_destination = destinationByType(backup.get());
-        auto top = std::make_shared<OpenFolders>(OpenFolders{std::move(source), std::move(backup)});
-        compareFolder(top, {}, true);
-        while (!m_pending.empty()) {
-            if (m_stop.load()) {
-                m_out.stopped = true;
-                break;
-            }
-            Pending next = std::move(m_pending.back());
-            m_pending.pop_back();
-            auto folders = std::make_shared<OpenFolders>();
-            folders->first = openSubFolder(next.parent->first.get(), next.name);
-            if (!folders->first.valid()) {
-                add(Difference::Unreadable, next.path, "source: " + errorText(errno));
-                continue;
-            }
-            folders->second = openSubFolder(next.parent->second.get(), next.name);
-            if (!folders->second.valid()) {
-                add(Difference::Unreadable, next.path, "backup: " + errorText(errno));
-                continue;
-            }
-            next.parent.reset();
-            compareFolder(folders, next.path, false);
-        }
-        m_pool.finish();
-    }
-
-private:
-    void add(Difference kind, const std::string &path, std::string detail = {})
-    {
-        std::lock_guard lock(m_mutex);
-        m_out.differences.push_back({kind, path, std::move(detail)});
     }
 
     // What a backup leaves out of the source by design.
-    bool leftOutByBackup(const ListedEntry &entry, bool top) const
+    bool leftOut(const ListedEntry &entry, bool top) const
     {
-        if (top && m_params.atDriveRoot && isDriveBookkeepingName(entry.name))
+        if (top && m_atDriveRoot && isDriveBookkeepingName(entry.name))
             return true;
         if (S_ISSOCK(entry.info.st_mode))
             return true;
@@ -113,81 +62,49 @@ private:
             && entry.info.st_ino == m_backupInode;
     }
 
-    void compareFolder(const std::shared_ptr<OpenFolders> &folders, const std::string &path, bool top)
+    CompareNext judge(const UniqueFd &sourceFolder, const UniqueFd &backupFolder, const ListedEntry &source,
+                      const ListedEntry &backup, std::vector<Found> &found) const
     {
-        std::vector<ListedEntry> source;
-        std::vector<ListedEntry> backup;
-        if (const Error error = listEntries(folders->first.get(), source)) {
-            add(Difference::Unreadable, path.empty() ? "." : path, "source: " + errorText(error.code));
-            return;
-        }
-        if (const Error error = listEntries(folders->second.get(), backup)) {
-            add(Difference::Unreadable, path.empty() ? "." : path, "backup: " + errorText(error.code));
-            return;
-        }
-        struct stat folderInfo {};
-        (void)::fstat(folders->first.get(), &folderInfo);
-        auto s = source.begin();
-        auto b = backup.begin();
-        while (s != source.end() || b != backup.end()) {
-            if (b == backup.end() || (s != source.end() && s->name < b->name)) {
-                if (!leftOutByBackup(*s, top))
-                    add(Difference::Missing, relativePath(path, s->name));
-                ++s;
-            } else if (s == source.end() || b->name < s->name) {
-                add(Difference::Extra, relativePath(path, b->name));
-                ++b;
-            } else {
-                if (!leftOutByBackup(*s, top))
-                    compareItem(folders, path, *s, *b, folderInfo.st_dev);
-                ++s;
-                ++b;
-            }
-        }
-    }
-
-    void compareItem(const std::shared_ptr<OpenFolders> &folders, const std::string &folder,
-                     const ListedEntry &source, const ListedEntry &backup, dev_t folderDevice)
-    {
-        const std::string path = relativePath(folder, source.name);
         const struct stat &s = source.info;
         const struct stat &b = backup.info;
         if ((s.st_mode & S_IFMT) != (b.st_mode & S_IFMT)) {
-            add(Difference::SourceChanged, path, kindName(s.st_mode) + " in the source, " + kindName(b.st_mode) +
-                                                     " in the backup");
-            return;
+            found.push_back({Difference::SourceChanged,
+                             kindName(s.st_mode) + " in the source, " + kindName(b.st_mode) + " in the backup"});
+            return CompareNext::Nothing;
         }
         if (S_ISREG(s.st_mode)) {
             if (s.st_size != b.st_size) {
-                add(Difference::SourceChanged, path,
-                    "size " + std::to_string(s.st_size) + ", backup " + std::to_string(b.st_size));
-                return;
+                found.push_back({Difference::SourceChanged,
+                                 "size " + std::to_string(s.st_size) + ", backup " + std::to_string(b.st_size)});
+                return CompareNext::Nothing;
             }
             if (!sameModificationTime(s.st_mtim, b.st_mtim, m_granularityNs)) {
-                add(Difference::SourceChanged, path, "modification time differs");
-                return;
+                found.push_back({Difference::SourceChanged, "modification time differs"});
+                return CompareNext::Nothing;
             }
-            compareMetadata(folders, path, source, backup, false);
-            m_pool.push(ContentJob{folders, source.name, path});
-            return;
+            compareMetadata(sourceFolder, backupFolder, source, backup, false, found);
+            return CompareNext::Content;
         }
         if (S_ISLNK(s.st_mode)) {
-            if (linkText(folders->first.get(), source.name) != linkText(folders->second.get(), source.name))
-                add(Difference::Metadata, path, "link target");
-            return;
+            if (linkText(sourceFolder.get(), source.name) != linkText(backupFolder.get(), source.name))
+                found.push_back({Difference::Metadata, "link target"});
+            return CompareNext::Nothing;
         }
         if ((S_ISCHR(s.st_mode) || S_ISBLK(s.st_mode)) && s.st_rdev != b.st_rdev) {
-            add(Difference::SourceChanged, path, "device number");
-            return;
+            found.push_back({Difference::SourceChanged, "device number"});
+            return CompareNext::Nothing;
         }
-        compareMetadata(folders, path, source, backup, true);
+        compareMetadata(sourceFolder, backupFolder, source, backup, true, found);
         // Another filesystem mounted here: the backup holds the folder only.
-        if (S_ISDIR(s.st_mode) && s.st_dev == folderDevice)
-            m_pending.push_back({folders, source.name, path});
+        struct stat folderInfo {};
+        if (S_ISDIR(s.st_mode) && ::fstat(sourceFolder.get(), &folderInfo) == 0 && s.st_dev == folderInfo.st_dev)
+            return CompareNext::Descend;
+        return CompareNext::Nothing;
     }
 
-    void compareMetadata(const std::shared_ptr<OpenFolders> &folders, const std::string &path,
-                         const ListedEntry &source, const ListedEntry &backup, bool withTime)
+private:
+    void compareMetadata(const UniqueFd &sourceFolder, const UniqueFd &backupFolder, const ListedEntry &source,
+                         const ListedEntry &backup, bool withTime, std::vector<Found> &found) const
     {
         const struct stat &s = source.info;
         const struct stat &b = backup.info;
@@ -204,81 +121,18 @@ private:
         if (withTime && !sameModificationTime(s.st_mtim, b.st_mtim, m_granularityNs))
             note("modification time");
         if (m_destination.holdsAttributes
-            && !sameAttributes(folders->first.get(), source.name, folders->second.get(), backup.name))
+            && !sameAttributes(sourceFolder.get(), source.name, backupFolder.get(), backup.name))
             note("extended attributes or ACLs");
         if (!differs.empty())
-            add(Difference::Metadata, path, differs);
+            found.push_back({Difference::Metadata, differs});
     }
 
-    void compareContent(ContentJob &job)
-    {
-        if (m_stop.load())
-            return;
-        Opened source = openForReading(job.folders->first.get(), job.name);
-        if (source.failed()) {
-            add(Difference::Unreadable, job.path, "source: " + errorText(source.error.code));
-            return;
-        }
-        Opened backup = openForReading(job.folders->second.get(), job.name);
-        if (backup.failed()) {
-            add(Difference::Unreadable, job.path, "backup: " + errorText(backup.error.code));
-            return;
-        }
-        job.folders.reset();
-        (void)::posix_fadvise(source.value.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-        (void)::posix_fadvise(backup.value.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-        constexpr std::size_t chunk = 1 << 20;
-        std::vector<char> one(chunk);
-        std::vector<char> other(chunk);
-        for (;;) {
-            if (m_stop.load())
-                return;
-            const ssize_t a = readFully(source.value.get(), one.data(), chunk);
-            if (a < 0) {
-                add(Difference::Unreadable, job.path, "source: " + errorText(errno));
-                return;
-            }
-            const ssize_t b = readFully(backup.value.get(), other.data(), chunk);
-            if (b < 0) {
-                add(Difference::Unreadable, job.path, "backup: " + errorText(errno));
-                return;
-            }
-            if (a != b || std::memcmp(one.data(), other.data(), static_cast<std::size_t>(a)) != 0) {
-                add(Difference::ContentDecayed, job.path);
-                return;
-            }
-            if (a == 0)
-                return;
-        }
-    }
-
-    static ssize_t readFully(int fd, char *buffer, std::size_t size)
-    {
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::read(fd, buffer + done, size - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return -1;
-            if (n == 0)
-                break;
-            done += static_cast<std::size_t>(n);
-        }
-        return static_cast<ssize_t>(done);
-    }
-
-    const CompareParams &m_params;
-    const std::atomic<bool> &m_stop;
-    Comparison &m_out;
+    bool m_atDriveRoot;
     bool m_asRoot;
-    std::mutex m_mutex;
-    std::vector<Pending> m_pending;
+    std::int64_t m_granularityNs;
+    Destination m_destination;
     dev_t m_backupDevice = 0;
     ino_t m_backupInode = 0;
-    std::int64_t m_granularityNs = 1;
-    Destination m_destination;
-    ReadPool<ContentJob> m_pool; // last: its readers stop before the members they use go
 };
 
 } // namespace
@@ -297,7 +151,9 @@ Comparison NativeCopyEngine::compare(const CompareParams &params, const std::ato
         return comparison;
     }
     raiseDescriptorLimit();
-    TreeComparison(params, stop, comparison).run(std::move(source.value), std::move(backup.value));
+    CompareRules rules(params, source.value, backup.value);
+    CompareWalk<CheckSystem, CompareRules>(std::move(rules), params, stop, comparison)
+        .run(std::move(source.value), std::move(backup.value));
     return comparison;
 }
 

@@ -1,6 +1,7 @@
 #include "engine/PosixCopyRun.h"
 
 #include "engine/FaultInjection.h"
+#include "engine/PosixFilesAhead.h"
 #include "engine/PosixRunContext.h"
 #include "engine/PosixTreeCopy.h"
 
@@ -15,13 +16,6 @@
 
 namespace drovanta::engine::posix {
 namespace {
-
-std::string normalized(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
 
 // The folder `path` beneath `rootFd` (the folder `root` names), never
 // through a link; the root itself when `path` is it.
@@ -50,18 +44,37 @@ public:
 
     Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop) override
     {
+        if (m_ahead != nullptr && m_ahead->holds(params))
+            return m_ahead->claim(params);
         return posix::copyFile(params, progress, stop, &m_shared);
+    }
+
+    void expectFiles(const std::vector<Params> &files, ProgressSink &progress, const std::atomic<bool> &stop) override
+    {
+        m_pending = settleFiles();
+        m_ahead = FilesAhead::start(m_shared, files, progress, stop);
+    }
+
+    Result settleFiles() override
+    {
+        Result settled = std::move(m_pending);
+        m_pending = Result{};
+        if (m_ahead != nullptr) {
+            settled.merge(m_ahead->settle());
+            m_ahead.reset();
+        }
+        return settled;
     }
 
     Result sync() override
     {
-        Result synced;
+        Result synced = settleFiles();
         Error error = m_shared.openError();
         if (!error && m_shared.gone())
             error = {ENODEV, "write to the device"};
         if (!error && ::syncfs(m_shared.backupFolder()) != 0)
             error = lastError("write to the device");
-        if (error) {
+        if (error && !synced.destinationFailed) {
             synced.destinationFailed = true;
             synced.destinationFailure = {m_shared.backupPath(), error.operation, errorText(error.code), error.code};
         }
@@ -70,6 +83,8 @@ public:
 
 private:
     RunShared m_shared;
+    std::unique_ptr<FilesAhead> m_ahead; // declared after what it uses
+    Result m_pending;
 };
 
 } // namespace

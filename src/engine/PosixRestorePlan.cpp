@@ -1,9 +1,10 @@
-// What a restore would do, told with the copy's own decisions and without
-// writing anything.
+// What a restore would do (RestorePlanWalk.h), with the POSIX copy's own
+// decisions and without writing anything.
 #include "engine/CopyEngine.h"
 #include "engine/PosixCheckWalk.h"
 #include "engine/PosixItemCopy.h"
 #include "engine/PosixRunContext.h"
+#include "engine/RestorePlanWalk.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,13 +18,6 @@ namespace drovanta::engine {
 namespace {
 
 using namespace posix;
-
-std::string normalized(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
 
 // An item's place: the folder that holds it and its name, or the folder
 // itself (`name` empty) when the path is the root.
@@ -57,62 +51,30 @@ Error locate(const std::string &root, const std::string &path, Spot &spot)
     return {};
 }
 
-class Plan final {
+// The copy's own decisions about an item already in the target.
+class PlanRules final {
 public:
-    Plan(RunContext &run, const std::atomic<bool> &stop, RestorePlan &out) : m_run(run), m_stop(stop), m_out(out) {}
+    explicit PlanRules(RunContext &run) : m_run(run) {}
 
-    // Item `name` of source folder `sourceFd` against the same name in
-    // target folder `targetFd` (-1: a folder the restore would make).
-    void item(int sourceFd, int targetFd, const std::string &name, const struct stat &source,
-              const std::string &targetPath)
-    {
-        struct stat target {};
-        if (targetFd < 0 || ::fstatat(targetFd, name.c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0) {
-            // Everything inside a folder that is added is added with it.
-            m_out.items.push_back({RestoreAction::Add, targetPath});
-            return;
-        }
-        if (S_ISDIR(source.st_mode) && S_ISDIR(target.st_mode)) {
-            UniqueFd from = openSubFolder(sourceFd, name);
-            UniqueFd to = openSubFolder(targetFd, name);
-            if (from.valid() && to.valid())
-                folder(from.get(), to.get(), targetPath);
-            return;
-        }
-        if (same(sourceFd, targetFd, name, source, target))
-            return;
-        m_out.items.push_back({m_run.params.keepExisting ? RestoreAction::Keep : RestoreAction::Replace, targetPath});
-    }
+    bool keepExisting() const { return m_run.params.keepExisting; }
 
-    void folder(int sourceFd, int targetFd, const std::string &targetPath)
+    // The copy's own test of an item already restored: left alone.
+    bool same(const UniqueFd &sourceFolder, const UniqueFd &targetFolder, const ListedEntry &source,
+              const ListedEntry &target) const
     {
-        if (m_stop.load())
-            return;
-        std::vector<ListedEntry> entries;
-        if (listEntries(sourceFd, entries))
-            return; // the restore reports it
-        for (const ListedEntry &entry : entries)
-            item(sourceFd, targetFd, entry.name, entry.info, targetPath + "/" + entry.name);
+        const struct stat &s = source.info;
+        const struct stat &t = target.info;
+        if (S_ISREG(s.st_mode))
+            return isUpToDate(m_run, s, t);
+        if (S_ISLNK(s.st_mode))
+            return S_ISLNK(t.st_mode) && s.st_size == t.st_size
+                && sameModificationTime(s.st_mtim, t.st_mtim, m_run.granularityNs)
+                && linkText(sourceFolder.get(), source.name) == linkText(targetFolder.get(), source.name);
+        return (s.st_mode & (S_IFMT | 07777)) == (t.st_mode & (S_IFMT | 07777)) && s.st_rdev == t.st_rdev;
     }
 
 private:
-    // The copy's own test of an item already restored: left alone.
-    bool same(int sourceFd, int targetFd, const std::string &name, const struct stat &source,
-              const struct stat &target) const
-    {
-        if (S_ISREG(source.st_mode))
-            return isUpToDate(m_run, source, target);
-        if (S_ISLNK(source.st_mode))
-            return S_ISLNK(target.st_mode) && source.st_size == target.st_size
-                && sameModificationTime(source.st_mtim, target.st_mtim, m_run.granularityNs)
-                && linkText(sourceFd, name) == linkText(targetFd, name);
-        return (source.st_mode & (S_IFMT | 07777)) == (target.st_mode & (S_IFMT | 07777))
-            && source.st_rdev == target.st_rdev;
-    }
-
     RunContext &m_run;
-    const std::atomic<bool> &m_stop;
-    RestorePlan &m_out;
 };
 
 } // namespace
@@ -146,16 +108,18 @@ RestorePlan NativeCopyEngine::planRestore(const Params &params, const std::atomi
     run.destination = destinationByType(targetAnchor);
     run.granularityNs = std::max(timeGranularityNs(sourceHolder >= 0 ? sourceHolder : from.self.get()),
                                  timeGranularityNs(targetAnchor));
-    Plan walk(run, stop, plan);
+    const PlanRules rules(run);
+    RestorePlanWalk<CheckSystem, PlanRules> walk(rules, stop, plan);
     if (!from.name.empty() && !S_ISDIR(sourceInfo.st_mode)) { // one item: `target` is the folder that receives it
-        UniqueFd receiving = to.name.empty() ? std::move(to.self) : openSubFolder(to.parent.get(), to.name);
-        walk.item(from.parent.get(), receiving.get(), from.name, sourceInfo, target + "/" + from.name);
+        Opened receiving = to.name.empty() ? Opened(std::move(to.self)) : CheckSystem::openFolder(to.parent, to.name);
+        walk.item(from.parent, receiving.failed() ? nullptr : &receiving.value, ListedEntry{from.name, sourceInfo},
+                  target + "/" + from.name);
         return plan;
     }
     // A folder: `target` is its copy, made when missing.
-    UniqueFd folder = from.name.empty() ? std::move(from.self) : openSubFolder(from.parent.get(), from.name);
-    if (!folder.valid()) {
-        plan.failure = "cannot open '" + source + "': " + errorText(errno);
+    Opened folder = from.name.empty() ? Opened(std::move(from.self)) : CheckSystem::openFolder(from.parent, from.name);
+    if (folder.failed()) {
+        plan.failure = "cannot open '" + source + "': " + errorText(folder.error.code);
         return plan;
     }
     if (!to.name.empty()) {
@@ -164,13 +128,14 @@ RestorePlan NativeCopyEngine::planRestore(const Params &params, const std::atomi
             plan.items.push_back({RestoreAction::Add, target});
             return plan;
         }
-        to.self = openSubFolder(to.parent.get(), to.name);
-        if (!to.self.valid()) { // a file or link where the folder goes
+        Opened opened = CheckSystem::openFolder(to.parent, to.name);
+        if (opened.failed()) { // a file or link where the folder goes
             plan.items.push_back({params.keepExisting ? RestoreAction::Keep : RestoreAction::Replace, target});
             return plan;
         }
+        to.self = std::move(opened.value);
     }
-    walk.folder(folder.get(), to.self.get(), target);
+    walk.folder(folder.value, to.self, target);
     return plan;
 }
 

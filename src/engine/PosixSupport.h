@@ -107,6 +107,12 @@ private:
 [[nodiscard]] bool isDestinationFatal(int code);
 
 [[nodiscard]] std::string joinPath(const std::string &folder, std::string_view name);
+// `path` without trailing slashes ("/" stays itself).
+[[nodiscard]] std::string normalized(std::string path);
+// The folder part of `path`: "." without one, "/" for an item of the root.
+[[nodiscard]] std::string parentOf(const std::string &path);
+// The last component of `path`.
+[[nodiscard]] std::string baseName(const std::string &path);
 
 // How finely the filesystem holding `fd` keeps modification times, in
 // nanoseconds. FAT and exFAT report 2 s; those compare with a tolerance.

@@ -132,27 +132,6 @@ private:
     std::unordered_set<std::string> m_points;
 };
 
-std::string normalized(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
-
-std::string baseName(const std::string &path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string parentOf(const std::string &path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // A folder merged into must take new items even when a previous run gave it
 // a read-only mode; its own mode is set again once it is complete.
 Error makeWritable(int fd)

@@ -8,6 +8,7 @@
 
 #include <winioctl.h>
 
+#include <optional>
 #include <vector>
 
 namespace drovanta::engine::windows {
@@ -111,6 +112,8 @@ public:
 
     void run(DWORD attributes)
     {
+        if (keptAsItIs())
+            return;
         if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
             copyReparsePoint(m_run, m_source, m_target, attributes, m_result);
         else
@@ -230,11 +233,29 @@ private:
     {
         if (m_folder.fresh || !m_run.params.skipUnchanged)
             return false;
-        WIN32_FILE_ATTRIBUTE_DATA existing{};
-        return ::GetFileAttributesExW(toExtendedPath(m_target).c_str(), GetFileExInfoStandard, &existing)
-            && !(existing.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
-            && existing.nFileSizeHigh == source.nFileSizeHigh && existing.nFileSizeLow == source.nFileSizeLow
-            && sameWriteTime(existing.ftLastWriteTime, source.ftLastWriteTime, m_run.fatTimes);
+        const std::optional<ListedEntry> existing = listedAt(m_target);
+        const ListedEntry file{{}, source.dwFileAttributes,
+                               (static_cast<std::uint64_t>(source.nFileSizeHigh) << 32) | source.nFileSizeLow,
+                               source.ftLastWriteTime};
+        return existing && holdsCopyOf(*existing, m_target, file, m_source, m_run.fatTimes);
+    }
+
+    // A restore without leave to overwrite: what the user has in the item's
+    // place stays unless it already is the item's copy (then the copy goes
+    // on as on any rerun).
+    bool keptAsItIs()
+    {
+        if (!m_run.params.keepExisting || m_folder.fresh)
+            return false;
+        const std::optional<ListedEntry> existing = listedAt(m_target);
+        if (!existing)
+            return false;
+        const std::optional<ListedEntry> source = listedAt(m_source);
+        if (source && holdsCopyOf(*existing, m_target, *source, m_source, m_run.fatTimes))
+            return false;
+        m_result.kept.push_back(utf8Text(m_target));
+        m_run.progress.fileCopied(utf8Text(m_source), 0);
+        return true;
     }
 
     // Makes the name another name of the same file in the earlier backup
@@ -305,6 +326,21 @@ private:
 };
 
 } // namespace
+
+bool holdsCopyOf(const ListedEntry &target, const std::wstring &targetPath, const ListedEntry &source,
+                 const std::wstring &sourcePath, bool fatTimes)
+{
+    const EntryKind kind = CheckSystem::kindOf(source);
+    if (kind != CheckSystem::kindOf(target))
+        return false;
+    if (kind == EntryKind::File)
+        return target.size == source.size && sameWriteTime(target.written, source.written, fatTimes);
+    if (kind == EntryKind::Other) {
+        const std::string data = reparseData(sourcePath);
+        return !data.empty() && data == reparseData(targetPath);
+    }
+    return true;
+}
 
 void copyItem(RunContext &run, const Folder &folder, const std::wstring &name, DWORD attributes, Result &result)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/WindowsCheckWalk.h"
 #include "engine/WindowsRunContext.h"
 
 #include <windows.h>
@@ -14,6 +15,13 @@ namespace drovanta::engine::windows {
 // another name of that backup's file instead. `attributes` are those the
 // listing gave. Counts and failures go to `result`.
 void copyItem(RunContext &run, const Folder &folder, const std::wstring &name, DWORD attributes, Result &result);
+
+// Whether `target` (at `targetPath`) already is what a copy of `source` (at
+// `sourcePath`) would leave alone, as a rerun or a restore finds it: a file
+// of the same size and last-write time (at the destination's precision,
+// `fatTimes`), a link or junction with the same reparse data, or a folder.
+[[nodiscard]] bool holdsCopyOf(const ListedEntry &target, const std::wstring &targetPath, const ListedEntry &source,
+                               const std::wstring &sourcePath, bool fatTimes);
 
 // Copies the link or junction `source` as one to `target`: its reparse data
 // as it is, never followed.

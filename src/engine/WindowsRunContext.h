@@ -17,8 +17,11 @@ namespace drovanta::engine::windows {
 
 // What every thread of one copy run shares.
 struct RunContext {
-    RunContext(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop)
-        : params(params), progress(progress), stop(stop)
+    // `runLinks`: the files with several names of the backup run this call
+    // belongs to, across all its items; none: the call's own.
+    RunContext(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop,
+               HardLinks *runLinks = nullptr)
+        : params(params), progress(progress), stop(stop), hardLinks(runLinks != nullptr ? *runLinks : ownLinks)
     {
     }
     RunContext(const RunContext &) = delete;
@@ -33,7 +36,8 @@ struct RunContext {
     std::atomic<bool> halted{false};
     std::mutex mutex;
     Result shared;
-    HardLinks hardLinks;
+    HardLinks ownLinks;
+    HardLinks &hardLinks;
     std::atomic<bool> hardLinksRefused{false}; // the destination cannot link (FAT, exFAT)
     // The destination gives no file a second name, or none across to the
     // earlier backup: nothing more is shared with it, and the result says so.

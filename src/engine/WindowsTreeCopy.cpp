@@ -113,6 +113,18 @@ Error openBackupFolder(const std::wstring &folder, bool &fresh)
     return {};
 }
 
+// A restore without leave to overwrite keeps what the user has where a
+// folder would go when it is not a real folder (a file, or a link or
+// junction, which is never followed either way).
+bool keptInPlace(const RunContext &run, const std::wstring &target)
+{
+    if (!run.params.keepExisting)
+        return false;
+    const DWORD attributes = ::GetFileAttributesW(toExtendedPath(target).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES
+        && (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
 // The earlier backup's folder named by `params.previousTarget`, reached
 // beneath the target root without following a link; the folders on the way
 // are held for as long as the Place lives. An empty path when there is none
@@ -226,6 +238,10 @@ private:
     std::shared_ptr<Folder> enterFolder(const std::shared_ptr<Folder> &parent, const std::wstring &name)
     {
         auto child = std::make_shared<Folder>(m_run, join(parent->source, name), join(parent->target, name));
+        if (!parent->fresh && keptInPlace(m_run, child->target)) {
+            m_walkResult.kept.push_back(utf8Text(child->target));
+            return nullptr;
+        }
         BY_HANDLE_FILE_INFORMATION info{};
         if (const Error error
             = openRealFolder(child->source, sourceFolderAccess, child->sourceHandle, info, "read information")) {
@@ -311,14 +327,14 @@ bool openTarget(RunContext &run, Folder &folder, const Place &to, const std::wst
 
 } // namespace
 
-Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop)
+Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop, HardLinks *runLinks)
 {
     Result result;
     const std::wstring source = normalized(params.source);
     const std::wstring target = normalized(params.target);
     if (endsBeforeStart(params, utf8Text(source), utf8Text(baseName(source)), stop, result))
         return result;
-    RunContext run{params, progress, stop};
+    RunContext run{params, progress, stop, runLinks};
     auto root = std::make_shared<Folder>(run, source, target);
 
     // The source as it is now: a folder that has become a link or junction
@@ -351,6 +367,10 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
         return result;
     }
     root->info = basicOf(info);
+    if (!to.name.empty() && keptInPlace(run, target)) {
+        result.kept.push_back(utf8Text(target));
+        return result;
+    }
     if (!openTarget(run, *root, to, source, TargetKind::TreeFolder, result))
         return result;
     if (hasOwnAccessRules(root->sourceHandle.get()))
@@ -365,7 +385,7 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     return result;
 }
 
-Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop)
+Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop, HardLinks *runLinks)
 {
     Result result;
     const std::wstring source = normalized(params.source);
@@ -395,7 +415,7 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     // The target is the backup folder itself: made when missing, never
     // replaced, never followed.
     Place to;
-    RunContext run{params, progress, stop};
+    RunContext run{params, progress, stop, runLinks};
     auto folder = std::make_shared<Folder>(run, from.parent, target);
     if (const Error error = openPlace(normalized(params.targetRoot), target, targetFolderAccess, to)) {
         failDestination(result, target, error);

@@ -40,6 +40,11 @@ private:
     std::string m_kind;
 };
 
+// The program's own folder beside the backups in a destination: the
+// backups' fingerprint records and, on POSIX systems, their lock files. A
+// backup folder holds the source's items and nothing else.
+inline constexpr const char *bookkeepingFolderName = ".drovanta";
+
 // Keeps a folder to one run for as long as it lives; released when destroyed.
 class FolderLock {
 public:
@@ -60,7 +65,10 @@ public:
     // Takes the folder at `path` exclusively for one run, across processes,
     // without following a link at `path` (NotAFolder). Returns nullptr when
     // another process holds it. A lock taken again in this process while one
-    // is held shares that one (a run nested inside another).
+    // is held shares that one (a run nested inside another). Only a writer
+    // can hold it: on POSIX systems it is a write lock on the file
+    // "<bookkeeping folder>/<folder's name>.lock" beside the folder, created
+    // for the user alone, which goes when the folder has gone.
     virtual std::unique_ptr<FolderLock> lockFolder(const std::string &path) const = 0;
     // Why a run could not write the backup folder at `path`, in the system's
     // words: its creation fails, or, where it exists, the creation of an item

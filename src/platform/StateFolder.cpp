@@ -1,10 +1,7 @@
 #include "platform/StateFolder.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <system_error>
 
 #ifndef _WIN32
 #include <pwd.h>
@@ -38,37 +35,6 @@ std::string userStateFolder()
     const std::string home = environment("HOME");
     return home.empty() ? std::string() : (fs::path(home) / ".local" / "state" / "drovanta").string();
 #endif
-}
-
-std::string appendToStateFile(const std::string &name, const std::string &text, std::string &reason, std::uintmax_t cap)
-{
-    const std::string folder = userStateFolder();
-    if (folder.empty()) {
-        reason = "no folder for the program's state (HOME is not set)";
-        return {};
-    }
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec) {
-        reason = "cannot create '" + folder + "': " + ec.message();
-        return {};
-    }
-    const std::string path = (fs::path(folder) / name).string();
-    const std::uintmax_t size = fs::file_size(path, ec);
-    if (!ec && size > 0 && text.size() > cap - std::min(cap, size)) {
-        // The rename replaces an older ".1" on POSIX, not on Windows.
-        const std::string previous = path + ".1";
-        fs::remove(previous, ec);
-        fs::rename(path, previous, ec);
-    }
-    std::ofstream file(path, std::ios::binary | std::ios::app);
-    file << text;
-    file.flush();
-    if (!file) {
-        reason = "cannot write '" + path + "'";
-        return {};
-    }
-    return path;
 }
 
 std::string userName()

@@ -13,7 +13,10 @@ namespace drovanta::platform {
 // Appends `text` to the file `name` in the state folder, creating both when
 // missing. When the file would grow past `cap` bytes it becomes "name.1"
 // (replacing an older one) and `text` starts a new file. Returns the file's
-// path, or an empty path with `reason` set.
+// path, or an empty path with `reason` set. On POSIX systems the folder and
+// the file are used only when they are a real folder and a plain file of the
+// user's own: a link, a named pipe, a device or another user's file there is
+// neither read nor written nor waited on, and `reason` says what it is.
 [[nodiscard]] std::string appendToStateFile(const std::string &name, const std::string &text, std::string &reason,
                                             std::uintmax_t cap = UINTMAX_MAX);
 

@@ -4,7 +4,9 @@
 #include "platform/OptionalFile.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QWidget>
 
@@ -41,6 +43,31 @@ QString readUtf8Text(const QString &path)
     if (text.contains(QChar(0)))
         invalidSkin(QStringLiteral("not text"));
     return text;
+}
+
+// Qt reads the pictures a sheet names with url(...) as it styles a widget,
+// with an open that waits: a named pipe or a device there would hold up
+// start-up for good. A name that is not a regular file (links followed, as
+// Qt follows them) is taken out, leaving url() naming nothing; pictures in
+// the program's resources are Qt's own.
+QString withoutUnreadablePictures(const QString &styleSheet)
+{
+    static const QRegularExpression url(QStringLiteral(R"re(url\(\s*("[^"]*"|'[^']*'|[^)]*?)\s*\))re"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    QString kept;
+    qsizetype from = 0;
+    for (auto matches = url.globalMatch(styleSheet); matches.hasNext();) {
+        const QRegularExpressionMatch match = matches.next();
+        QString name = match.captured(1);
+        if (name.startsWith(QLatin1Char('"')) || name.startsWith(QLatin1Char('\'')))
+            name = name.mid(1, name.size() - 2);
+        const bool resource = name.startsWith(QLatin1Char(':'));
+        const bool readable = resource || platform::isRegularFile(QFile::encodeName(name).toStdString());
+        kept += styleSheet.mid(from, match.capturedStart() - from);
+        kept += readable ? match.captured() : QStringLiteral("url()");
+        from = match.capturedEnd();
+    }
+    return kept + styleSheet.mid(from);
 }
 
 // Qt parses a style sheet only when a widget that carries it is polished,
@@ -84,7 +111,7 @@ bool qtCanParse(const QString &styleSheet)
 
 void SkinFramework::loadSkin(const QString &path)
 {
-    const QString styleSheet = readUtf8Text(path);
+    const QString styleSheet = withoutUnreadablePictures(readUtf8Text(path));
     if (!qtCanParse(styleSheet))
         invalidSkin(QStringLiteral("not a style sheet Qt can read"));
     m_styleSheet = styleSheet;

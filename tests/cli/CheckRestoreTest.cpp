@@ -8,6 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -199,8 +205,8 @@ TEST_F(Checking, TheRecordIsPlainTextWithHashSizeAndPathAndNoTemporaryIsLeft)
     EXPECT_NE(text.find("  3  odd\\nname\\\\x\n"), std::string::npos) << text;
     std::size_t entries = 0;
     for (const auto &entry : fs::directory_iterator(m_destination + "/.drovanta")) {
-        (void)entry;
-        ++entries;
+        if (entry.path().filename() != todaysBackupName() + ".lock") // the backup folder's lock
+            ++entries;
     }
     EXPECT_EQ(entries, 1u) << "only the record, no temporary file";
 }
@@ -304,6 +310,45 @@ TEST_P(RestoreOverExisting, KeepsNewerDifferingFilesUnlessTold)
 INSTANTIATE_TEST_SUITE_P(Restore, RestoreOverExisting,
                          ::testing::Values(ExistingItems{"WithoutOverwrite", false}, ExistingItems{"WithOverwrite", true}),
                          [](const ::testing::TestParamInfo<ExistingItems> &info) { return info.param.name; });
+
+// Each is recorded in the run log as a backup is, in both files: what it
+// did where, how it ended, and every item it found wrong sorted by path.
+TEST_F(Restoring, ARestoreAVerifyAndACheckEachLeaveARunLogRecordWithTheirProblemsSortedByPath)
+{
+    ASSERT_EQ(run({"--restore", backupFolder(), m_target}).exitCode, 0);
+    changeOneByteKeepingTimes(backupFolder() + "/docs/plan.txt");
+    fs::remove(backupFolder() + "/photo.jpg");
+    ASSERT_EQ(run({"--verify", m_source, m_destination}).exitCode, 1);
+    ASSERT_EQ(run({"--check", m_destination}).exitCode, 1);
+
+    std::ifstream file(m_scratch.path() + "/home/.local/state/drovanta/runs.jsonl", std::ios::binary);
+    const QStringList lines = QString::fromStdString(std::string((std::istreambuf_iterator<char>(file)), {}))
+                                  .split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4); // the backup first
+    std::vector<QJsonObject> runs;
+    for (const QString &line : lines)
+        runs.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
+    const auto text = [](const QJsonObject &run, const QString &field) { return run[field].toString().toStdString(); };
+    const auto failed = [](const QJsonObject &run) {
+        std::vector<std::string> paths;
+        for (const auto &failure : run[u"failures"_qs].toArray())
+            paths.push_back(failure.toObject()[u"path"_qs].toString().toStdString());
+        return paths;
+    };
+    for (const QJsonObject &run : runs)
+        EXPECT_EQ(run.keys(), runs[0].keys());
+    EXPECT_EQ(text(runs[1], u"run"_qs), "restore");
+    EXPECT_EQ(text(runs[1], u"source"_qs), backupFolder());
+    EXPECT_EQ(text(runs[1], u"target"_qs), m_target);
+    EXPECT_EQ(runs[1][u"exitCode"_qs].toInt(-1), 0);
+    EXPECT_EQ(text(runs[2], u"run"_qs), "verify");
+    EXPECT_EQ(text(runs[2], u"backupFolder"_qs), backupFolder());
+    EXPECT_EQ(runs[2][u"exitCode"_qs].toInt(-1), 1);
+    EXPECT_EQ(failed(runs[2]), (std::vector<std::string>{"docs/plan.txt", "photo.jpg"}));
+    EXPECT_EQ(text(runs[3], u"run"_qs), "check");
+    EXPECT_EQ(text(runs[3], u"source"_qs), record(todaysBackupName()));
+    EXPECT_EQ(failed(runs[3]), (std::vector<std::string>{"docs/plan.txt", "photo.jpg"}));
+}
 
 TEST_F(Restoring, ADryRunListsWhatItWouldAddReplaceAndKeepAndWritesNothing)
 {

@@ -7,6 +7,8 @@
 
 #include "platform/StdFileOperations.h"
 
+#include "DrovantaVersion.h"
+
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
@@ -16,9 +18,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -575,10 +580,10 @@ TEST_F(RunLog, ARefusedAndAFailedRunAreRecordedWithTheirExitCodesInBothFilesAndT
 
     const QStringList lines = QString::fromStdString(read("runs.jsonl")).split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 2);
-    const QStringList fields{u"start"_qs,   u"end"_qs,          u"version"_qs,  u"user"_qs,
-                             u"startedFrom"_qs, u"options"_qs,  u"source"_qs,   u"backupFolder"_qs,
-                             u"exitCode"_qs, u"ending"_qs,      u"summary"_qs,  u"notes"_qs,
-                             u"failures"_qs, u"notCopiedByDesign"_qs};
+    const QStringList fields{u"start"_qs,    u"end"_qs,          u"run"_qs,     u"version"_qs,
+                             u"user"_qs,     u"startedFrom"_qs,  u"options"_qs, u"source"_qs,
+                             u"backupFolder"_qs, u"target"_qs,   u"exitCode"_qs, u"ending"_qs,
+                             u"summary"_qs,  u"notes"_qs,        u"failures"_qs, u"notCopiedByDesign"_qs};
     std::vector<QJsonObject> runs;
     for (const QString &line : lines) {
         QJsonParseError error;
@@ -596,6 +601,7 @@ TEST_F(RunLog, ARefusedAndAFailedRunAreRecordedWithTheirExitCodesInBothFilesAndT
         return given;
     };
     EXPECT_EQ(runs[0][u"exitCode"_qs].toInt(-1), 2);
+    EXPECT_EQ(runs[0][u"run"_qs].toString(), u"backup"_qs);
     EXPECT_EQ(options(runs[0]), refusedArguments);
     EXPECT_EQ(runs[0][u"version"_qs].toString(), QStringLiteral(DROVANTA_VERSION));
     EXPECT_FALSE(runs[0][u"user"_qs].toString().isEmpty());
@@ -619,6 +625,111 @@ TEST_F(RunLog, ALogThatCannotBeWrittenIsSaidOnceWithItsReasonAfterAGoodRun)
     EXPECT_EQ(occurrences(result.errors, "This run could not be recorded: "), 1u) << result.errors;
 }
 
+// Whoever can write beside the log (or the user, fooled) may put a link there:
+// as root the run would write through it onto any file.
+TEST_F(RunLog, SomethingOtherThanTheUsersOwnFolderAndFilesIsLeftAloneAndTheRunSaysSo)
+{
+    writeFile(m_source + "/notes.txt", "notes");
+    const std::string target = m_work / "target";
+    writeFileWithMode(target, "precious", 0644, 1'400'000'000, 0);
+    const std::string targetFolder = m_work / "target-folder";
+    fs::create_directory(targetFolder);
+    const auto facts = [](const std::string &path) {
+        const struct stat info = engine::testing::statOf(path);
+        return std::to_string(info.st_mode) + " " + std::to_string(info.st_uid) + " " +
+            std::to_string(info.st_size) + " " + std::to_string(info.st_mtim.tv_sec) + "." +
+            std::to_string(info.st_mtim.tv_nsec) + " " + (S_ISREG(info.st_mode) ? readFile(path) : "");
+    };
+    const std::string before = facts(target) + facts(targetFolder);
+    struct Case {
+        std::string name;
+        std::string shown; // the path the message names
+        std::string kind;
+        std::function<void()> plant;
+    };
+    std::vector<Case> cases{
+        {"the log a link", stateFolder() + "/runs.log", "a link",
+         [&] { fs::create_symlink(target, stateFolder() + "/runs.log"); }},
+        {"its twin a link", stateFolder() + "/runs.jsonl", "a link",
+         [&] { fs::create_symlink(target, stateFolder() + "/runs.jsonl"); }},
+        {"the state folder a link", stateFolder(), "a link", [&] {
+             fs::remove(stateFolder());
+             fs::create_directory_symlink(targetFolder, stateFolder());
+         }},
+    };
+    if (::geteuid() == 0)
+        cases.push_back({"the log another user's", stateFolder() + "/runs.log", "another user's file", [&] {
+                             writeFile(stateFolder() + "/runs.log", "");
+                             ASSERT_EQ(::chown((stateFolder() + "/runs.log").c_str(), 65534, 65534), 0);
+                         }});
+    for (const auto &[name, shown, kind, plant] : cases) {
+        fs::create_directories(stateFolder());
+        plant();
+
+        const Finished result = run({"--quiet", "--backup", m_source, m_destination});
+
+        EXPECT_EQ(result.exitCode, 0) << name << ": " << result.errors;
+        EXPECT_EQ(occurrences(result.errors, "This run could not be recorded: '" + shown + "' is not "), 1u)
+            << name << ": " << result.errors;
+        EXPECT_NE(result.errors.find("(it is " + kind + ")"), std::string::npos) << name << ": " << result.errors;
+        EXPECT_EQ(facts(target) + facts(targetFolder), before) << name;
+        EXPECT_TRUE(fs::is_empty(targetFolder)) << name;
+        fs::remove_all(stateFolder()); // the link, not what it points to
+    }
+}
+
+TEST_F(RunLog, ANamedPipeAsTheLogNeitherHoldsTheRunUpNorIsWrittenAndTheRunSaysSo)
+{
+    writeFile(m_source + "/notes.txt", "notes");
+    fs::create_directories(stateFolder());
+    const std::string pipe = stateFolder() + "/runs.log";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+
+    ProgramRun program(m_scratch.path(), {"--quiet", "--backup", m_source, m_destination});
+    const bool ended = program.endsWithin(std::chrono::seconds(20));
+    if (!ended) {
+        // A reader on the other end lets a waiting writer go on, so that the
+        // test fails instead of hanging; whatever arrives is read away.
+        const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+        char buffer[4096];
+        while (!program.endsWithin(std::chrono::milliseconds(100)))
+            (void)!::read(reader, buffer, sizeof buffer);
+        ::close(reader);
+    }
+
+    EXPECT_TRUE(ended) << "the run waited on the named pipe";
+    EXPECT_EQ(program.wait(), 0) << program.errors();
+    EXPECT_NE(program.errors().find("This run could not be recorded: '" + pipe +
+                                    "' is not a plain file of yours (it is a named pipe)"),
+              std::string::npos)
+        << program.errors();
+}
+
+TEST_F(RunLog, ANameHoldingALineBreakStaysOnItsLineEscapedInBothFiles)
+{
+    const std::string source = m_work / "two\nlines";
+    fs::create_directories(source + "/Docs");
+    writeFile(source + "/Docs/bad\nname.txt", "x");
+    // Something in the way of the file in the backup: the item fails.
+    fs::create_directories(backupFolder() + "/Docs/bad\nname.txt/kept");
+
+    ASSERT_EQ(run({"--backup", source, m_destination}).exitCode, 1);
+
+    const std::string log = read("runs.log");
+    EXPECT_NE(log.find("\nSource: " + m_work.path() + "/two\\x0Alines"), std::string::npos) << log;
+    EXPECT_NE(log.find("\n" + backupFolder() + "/Docs/bad\\x0Aname.txt: "), std::string::npos) << log;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_FALSE(line.starts_with("lines") || line.starts_with("name.txt")) << log;
+    const QStringList jsonLines = QString::fromStdString(read("runs.jsonl")).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(jsonLines.size(), 1) << read("runs.jsonl");
+    const QJsonObject logged = QJsonDocument::fromJson(jsonLines[0].toUtf8()).object();
+    EXPECT_TRUE(logged[u"source"_qs].toString().toStdString().starts_with(source)) << jsonLines[0].toStdString();
+    const QJsonArray failures = logged[u"failures"_qs].toArray();
+    ASSERT_EQ(failures.size(), 1);
+    EXPECT_EQ(failures[0].toObject()[u"path"_qs].toString().toStdString(), backupFolder() + "/Docs/bad\nname.txt");
+}
+
 TEST_F(RunLog, AFileThatWouldPassTheCapBecomesTheDotOneFileAndANewOneStarts)
 {
     fs::create_directories(stateFolder());
@@ -637,6 +748,58 @@ TEST_F(RunLog, AFileThatWouldPassTheCapBecomesTheDotOneFileAndANewOneStarts)
 }
 
 // --- the backup folder ---------------------------------------------------------
+
+// The run's lock can be held only by someone who may write: a user who can
+// merely read the backups cannot keep the administrator's run out.
+TEST_F(CommandLine, AUserWhoCanOnlyReadTheBackupsCannotKeepARunOut)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "another user's attempt needs root, to become that user";
+    writeFile(m_source + "/notes.txt", "notes");
+    ASSERT_EQ(backup().exitCode, 0);
+    for (const std::string &folder : {m_work.path(), m_destination})
+        fs::permissions(folder, fs::perms(0755));
+    const std::string lockFile = m_destination + "/.drovanta/" + todaysBackupName() + ".lock";
+    int ready[2], release[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t attacker = ::fork();
+    ASSERT_GE(attacker, 0);
+    if (attacker == 0) {
+        ::close(ready[0]);
+        ::close(release[1]);
+        // Everything a reader can lock: the folder itself, and the lock file
+        // for reading, were it readable.
+        char held[2] = {'n', 'n'};
+        if (::setresgid(65534, 65534, 65534) == 0 && ::setresuid(65534, 65534, 65534) == 0) {
+            const int folder = ::open(backupFolder().c_str(), O_RDONLY | O_DIRECTORY);
+            if (folder >= 0 && ::flock(folder, LOCK_EX | LOCK_NB) == 0)
+                held[0] = 'y';
+            const int file = ::open(lockFile.c_str(), O_RDONLY);
+            struct flock shared {};
+            shared.l_type = F_RDLCK;
+            if (file >= 0 && ::fcntl(file, F_OFD_SETLK, &shared) == 0)
+                held[1] = 'y';
+        }
+        (void)!::write(ready[1], held, 2);
+        (void)!::read(release[0], held, 1); // until the test closes its end
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release[0]);
+    char held[2] = {};
+    ASSERT_EQ(::read(ready[0], held, 2), 2);
+
+    const Finished second = backup();
+
+    ::close(release[1]);
+    ::waitpid(attacker, nullptr, 0);
+    ::close(ready[0]);
+    ASSERT_EQ(held[0], 'y') << "the reader could not even lock the folder itself: nothing was tried";
+    EXPECT_EQ(held[1], 'n') << "the reader holds the lock file";
+    EXPECT_EQ(second.exitCode, 0) << second.errors;
+}
+
 
 TEST_F(CommandLine, SomethingOtherThanAFolderAtTheBackupFoldersPlaceIsRefusedWithTwoAndLeftAlone)
 {

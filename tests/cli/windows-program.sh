@@ -22,18 +22,20 @@ tree="$archive/program-test"
 backup="$stick/Backup $(date +%m-%d-%Y)"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-cleanUp() { rm -rf "$tree" "$backup"; }
-trap cleanUp EXIT
+streams="$(mktemp -d)"
+restored="$archive/restored"
+cleanUp() { rm -rf "$tree" "$backup" "$restored" "$stick/.drovanta"; }
+trap 'cleanUp; rm -rf "$streams"' EXIT
 cleanUp
 
 # Runs the program; its output (without the console's CRs) in $out and $err,
-# its exit code in $code.
+# its exit code in $code. The streams go outside the drives, whose contents
+# the checks compare.
 run() {
     code=0
-    "$wine" "$program" "$@" >"$tree.out" 2>"$tree.err" </dev/null || code=$?
-    out="$(tr -d '\r' <"$tree.out")"
-    err="$(tr -d '\r' <"$tree.err")"
-    rm -f "$tree.out" "$tree.err"
+    "$wine" "$program" "$@" >"$streams/out" 2>"$streams/err" </dev/null || code=$?
+    out="$(tr -d '\r' <"$streams/out")"
+    err="$(tr -d '\r' <"$streams/err")"
 }
 
 mkdir -p "$tree/Docs/deeper" "$tree/Empty"
@@ -57,6 +59,36 @@ else
     fail "the backup differs from the source: $(diff -r "$tree" "$backup/program-test" 2>&1 | head -5)"
 fi
 grep -q '^Summary: ' <<<"$err" || fail "no summary line after the backup: $err"
+
+# The backup checked against its fingerprints and its source, then a byte
+# changed in it (size and time kept) found by both.
+run --check 'E:\'
+[ "$code" -eq 0 ] || fail "--check of the backup ended with $code: $out $err"
+run --verify 'D:\' 'E:\'
+[ "$code" -eq 0 ] || fail "--verify of the backup ended with $code: $out $err"
+printf 'firsT\n' >"$backup/program-test/Docs/a.txt"
+touch -d '2021-08-31 12:00:00' "$backup/program-test/Docs/a.txt"
+run --check 'E:\'
+[ "$code" -eq 1 ] || fail "--check of a changed backup ended with $code, not 1"
+grep -qx '  program-test/Docs/a.txt' <<<"$out" || fail "--check does not name the changed file: $out"
+run --verify 'D:\' 'E:\'
+[ "$code" -eq 1 ] || fail "--verify of a changed backup ended with $code, not 1"
+grep -qx '  program-test/Docs/a.txt' <<<"$out" || fail "--verify does not name the changed file: $out"
+
+# A folder of the backup restored under its name; restored again over a
+# newer file of the user's, which is kept.
+mkdir -p "$restored"
+item="E:\\$(basename "$backup")\\program-test"
+run --restore "$item" 'D:\restored'
+[ "$code" -eq 0 ] || fail "--restore ended with $code: $err"
+diff -r "$backup/program-test" "$restored/program-test" >/dev/null 2>&1 ||
+    fail "the restore differs from the backup: $(diff -r "$backup/program-test" "$restored/program-test" 2>&1 | head -5)"
+printf 'mine\n' >"$restored/program-test/Docs/a.txt"
+run --restore "$item" 'D:\restored'
+[ "$code" -eq 0 ] || fail "a second --restore ended with $code: $err"
+[ "$(cat "$restored/program-test/Docs/a.txt")" = mine ] || fail "the restore replaced the user's newer file"
+grep -q '^Kept, differs from the backup: D:\\restored\\program-test\\Docs\\a.txt$' <<<"$err" ||
+    fail "the restore does not name the file it kept: $err"
 
 run --backup 'D:\' 'D:\'
 [ "$code" -eq 2 ] || fail "D:\\ onto itself ended with $code, not 2"

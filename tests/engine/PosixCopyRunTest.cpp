@@ -25,17 +25,27 @@ protected:
     void SetUp() override { makeFolder(m_source); }
 
     // Backs up the source's top-level folders and files into `folder` as
-    // the copier does: one call of the run per item.
+    // the copier does: one call of the run per item, the files announced
+    // first. With `stopAfter`, the stop is raised once that many files'
+    // calls have returned, and the calls for the rest never come.
     Result backUp(const std::string &folder, const std::vector<std::string> &folders,
-                  const std::vector<std::string> &files, const std::string &previous = {})
+                  const std::vector<std::string> &files, const std::string &previous = {},
+                  std::size_t stopAfter = SIZE_MAX)
     {
         std::filesystem::create_directories(folder);
         const auto run = m_engine.beginRun({m_temp.path(), folder, previous});
         Result total;
         for (const auto &name : folders)
             total.merge(run->copyTree(params(m_source + "/" + name, folder + "/" + name), m_progress, m_stop));
+        std::vector<Params> announced;
         for (const auto &name : files)
-            total.merge(run->copyFile(params(m_source + "/" + name, folder), m_progress, m_stop));
+            announced.push_back(params(m_source + "/" + name, folder));
+        run->expectFiles(announced, m_progress, m_stop);
+        for (std::size_t i = 0; i < files.size() && i < stopAfter; ++i)
+            total.merge(run->copyFile(announced[i], m_progress, m_stop));
+        if (stopAfter < files.size())
+            m_stop = true;
+        total.merge(run->settleFiles());
         total.merge(run->sync());
         return total;
     }
@@ -121,6 +131,29 @@ TEST_F(CopyRunTest, ARerunOfManyTopLevelFilesListsTheBackupFolderOnceNotOncePerF
     EXPECT_TRUE(rerun.ok());
     EXPECT_EQ(rerun.unchanged, names.size());
     EXPECT_LE(counting.targetListings.load(), 2u);
+}
+
+TEST_F(CopyRunTest, TopLevelFilesCopiedAheadOfAStopAreAllReportedAndWhole)
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < 400; ++i) {
+        names.push_back("file" + std::to_string(i));
+        writeFile(m_source + "/" + names.back(), std::string(4096 + i, 'a' + i % 26));
+    }
+    const std::string folder = m_temp / "Backup 01-01-2026";
+
+    const Result result = backUp(folder, {}, names, {}, 10);
+
+    EXPECT_TRUE(result.stopped);
+    EXPECT_TRUE(result.failures.empty());
+    std::uint64_t onDisk = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        ASSERT_EQ(readFile(entry.path().string()), readFile(m_source + "/" + name)) << name;
+        ++onDisk;
+    }
+    EXPECT_GE(onDisk, 10u);
+    EXPECT_EQ(result.files, onDisk); // none copied without being counted
 }
 
 TEST_F(CopyRunTest, ABackupFolderRemovedMidRunFailsTheDestinationInsteadOfWritingElsewhere)

@@ -129,4 +129,35 @@ TEST_P(SharedReadOnly, LosingTodaysNameLeavesTheEarlierCopyReadOnly)
 INSTANTIATE_TEST_SUITE_P(Becomes, SharedReadOnly, ::testing::Bool(),
                          [](const auto &info) { return std::string(info.param ? "AFolder" : "AnotherFile"); });
 
+TEST_F(WindowsHistory, NamesOfOneFileInTwoTopLevelFoldersAndAtTheTopStayOneFileInABackupRun)
+{
+    makeFolder(m_source + "/a");
+    makeFolder(m_source + "/b");
+    writeFile(m_source + "/a/f", "shared data");
+    for (const char *name : {"/b/f", "/top"})
+        ASSERT_TRUE(::CreateHardLinkW(widePath(m_source + name).c_str(), widePath(m_source + "/a/f").c_str(), nullptr));
+    const std::string folder = m_destination + "/Backup 1";
+    makeFolder(folder);
+    const auto run = m_engine.beginRun({m_destination, folder, {}});
+    const auto item = [&](const std::string &name, const std::string &target) {
+        Params params;
+        params.source = m_source + name;
+        params.target = target;
+        params.sourceRoot = m_source;
+        params.targetRoot = m_destination;
+        params.atDriveRoot = true;
+        return params;
+    };
+    Result result = run->copyTree(item("/a", folder + "/a"), m_progress, m_stop);
+    result.merge(run->copyTree(item("/b", folder + "/b"), m_progress, m_stop));
+    result.merge(run->copyFile(item("/top", folder), m_progress, m_stop));
+    result.merge(run->sync());
+
+    ASSERT_TRUE(result.ok()) << describe(result);
+    const auto first = informationOf(folder + "/a/f");
+    EXPECT_EQ(first.nNumberOfLinks, 3u);
+    for (const char *name : {"/b/f", "/top"})
+        EXPECT_TRUE(sameFile(informationOf(folder + name), first)) << name;
+}
+
 } // namespace

@@ -2,10 +2,12 @@
 #include "platform/linux/DriveClassifier.h"
 #include "platform/linux/LinuxDriveSource.h"
 #include "platform/linux/MountInfo.h"
+#include "platform/linux/SystemTables.h"
 #include "platform/linux/VolumeLabel.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -131,6 +133,13 @@ protected:
         fs::create_directories(m_byLabel);
         fs::create_directories(m_byUuid);
         fs::create_directories(m_udev);
+        // Where libmount looks for its utab.
+        ::setenv("LIBMOUNT_UTAB", (m_root / "utab").c_str(), 1);
+    }
+    void TearDown() override
+    {
+        ::unsetenv("LIBMOUNT_UTAB");
+        TemporaryFolder::TearDown();
     }
 
     LinuxSystemPaths paths(const std::string &mountInfo)
@@ -332,6 +341,26 @@ TEST_F(DesktopDrives, TakesTheLabelFromUdevsLinkToTheDeviceWhenTheFilesystemCann
     EXPECT_EQ(driveAt(drives, efi).volumeName(), "");
 }
 
+TEST_F(DesktopDrives, NamesEachOfTwoDrivesThatShareALabelByUdevsRecordOfIt)
+{
+    const std::string secondStick = "pci0000:00/0000:00:14.0/usb2/2-2/host7/target7:0:0/7:0:0:0/block/sdc";
+    m_sysfs.addDisk(secondStick, "8:32", true);
+    m_sysfs.addPartition(secondStick, "sdc1", "8:33");
+    udevData("8:17", "E:ID_FS_LABEL_ENC=BACKUP\\x20A\n");
+    udevData("8:33", "E:ID_FS_LABEL_ENC=BACKUP\\x20A\n");
+    // udev's one link for the label leads to one of them.
+    fs::create_directory_symlink("../../sdb1", m_byLabel / "BACKUP\\x20A");
+    const std::string first = (m_root / "first").string();
+    const std::string second = (m_root / "second").string();
+
+    const auto drives = source("60 1 8:17 / " + first + " rw - vfat /dev/sdb1 rw\n"
+                               "61 1 8:33 / " + second + " rw - vfat /dev/sdc1 rw\n")
+                            .drives();
+
+    EXPECT_EQ(driveAt(drives, first).volumeName(), "BACKUP A");
+    EXPECT_EQ(driveAt(drives, second).volumeName(), "BACKUP A");
+}
+
 TEST(UdevNames, DecodesHexEscapesAndKeepsIncompleteOnes)
 {
     EXPECT_EQ(decodeUdevName("My\\x20Disk"), "My Disk");
@@ -445,4 +474,42 @@ TEST_F(DesktopDrives, AFolderAtOrBelowAnFstabMountPointThatIsNotMountedAwaitsIts
     EXPECT_TRUE(drivesHere.awaitsMount("/srv/backup/nightly"));
     EXPECT_FALSE(drivesHere.awaitsMount("/srv/backup-old"));
     EXPECT_FALSE(drivesHere.awaitsMount("/home/alex"));
+}
+
+namespace {
+
+// What a listing tells of each drive, one line each.
+std::vector<std::string> described(const std::vector<std::unique_ptr<Drive>> &drives)
+{
+    std::vector<std::string> lines;
+    for (const auto &drive : drives) {
+        const DriveIdentity identity = drive->identity();
+        lines.push_back(drive->letter() + " | " + std::to_string(static_cast<int>(drive->type())) + " | "
+                        + drive->volumeName() + " | " + identity.mount + " | " + identity.volume);
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST_F(DesktopDrives, LibmountAndTheOwnReadersListTheSameDrives)
+{
+    if (!libmountBuiltIn())
+        GTEST_SKIP() << "built without libmount: the own readers alone read the mount tables";
+    udevData("259:2", "E:ID_FS_UUID=aaaa-1111\n");
+    udevData("8:17", "E:ID_FS_LABEL_ENC=USB\\x20STICK\nE:ID_FS_UUID=B0B0-C0C0\n");
+    write("fstab", "# <file system> <mount point> <type> <options> <dump> <pass>\n"
+                   "UUID=1234 /srv/vm ext4 defaults,x-gvfs-hide 0 2\n");
+    write("utab", "ID=90 SRC=/dev/sr0 TARGET=/media/cdrom ROOT=/ OPTS=x-gvfs-hide\n"
+                  "ID=91 SRC=/dev/sdb1 TARGET=/media/alex/USB\\040STICK ROOT=/ OPTS=uhelper=udisks2\n");
+    const std::string table = std::string(desktopMountInfo) + "39 22 259:0 / /srv/vm rw - ext4 /dev/nvme0n1 rw\n";
+
+    LinuxSystemPaths ownReaders = paths(table);
+    ownReaders.readers = TableReaders::OwnReaders;
+    const auto throughLibmount = described(LinuxDriveSource(paths(table)).drives());
+    const auto byOwnReaders = described(LinuxDriveSource(ownReaders).drives());
+
+    EXPECT_EQ(throughLibmount, byOwnReaders);
+    // The table's twelve, less the disc that the utab hides, plus none of /srv/vm.
+    EXPECT_EQ(throughLibmount.size(), 11u);
 }

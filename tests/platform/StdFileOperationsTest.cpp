@@ -30,6 +30,14 @@ protected:
     }
     void TearDown() override { fs::remove_all(m_root); }
 
+    // A folder where a backup folder lies, in a destination of its own.
+    std::string backupFolder() const
+    {
+        const fs::path folder = m_root / "destination" / "Backup";
+        fs::create_directories(folder);
+        return folder.string();
+    }
+
     fs::path m_root;
     StdFileOperations m_ops;
 };
@@ -116,18 +124,20 @@ TEST_F(StdFileOperationsTest, SomethingElseWhereTheFolderGoesIsNamedAndNeitherCr
 
 TEST_F(StdFileOperationsTest, ALockTakenAgainInTheSameProcessSharesTheFirst)
 {
-    auto first = m_ops.lockFolder(m_root.string());
+    const std::string folder = backupFolder();
+    auto first = m_ops.lockFolder(folder);
     ASSERT_NE(first, nullptr);
-    auto nested = m_ops.lockFolder(m_root.string());
+    auto nested = m_ops.lockFolder(folder);
     EXPECT_NE(nested, nullptr);
     first.reset();
     nested.reset();
-    EXPECT_NE(m_ops.lockFolder(m_root.string()), nullptr);
+    EXPECT_NE(m_ops.lockFolder(folder), nullptr);
 }
 
 #ifndef _WIN32
 TEST_F(StdFileOperationsTest, AFolderLockedByAnotherProcessIsRefusedUntilThatProcessLetsGo)
 {
+    const std::string folder = backupFolder();
     int locked[2], release[2];
     ASSERT_EQ(::pipe(locked), 0);
     ASSERT_EQ(::pipe(release), 0);
@@ -136,7 +146,7 @@ TEST_F(StdFileOperationsTest, AFolderLockedByAnotherProcessIsRefusedUntilThatPro
     if (child == 0) {
         ::close(locked[0]);
         ::close(release[1]);
-        const auto lock = m_ops.lockFolder(m_root.string());
+        const auto lock = m_ops.lockFolder(folder);
         char byte = lock ? 'y' : 'n';
         (void)!::write(locked[1], &byte, 1);
         (void)!::read(release[0], &byte, 1); // until the parent closes its end
@@ -148,13 +158,13 @@ TEST_F(StdFileOperationsTest, AFolderLockedByAnotherProcessIsRefusedUntilThatPro
     ASSERT_EQ(::read(locked[0], &answer, 1), 1);
     ASSERT_EQ(answer, 'y');
 
-    EXPECT_EQ(m_ops.lockFolder(m_root.string()), nullptr);
-    EXPECT_EQ(m_ops.lockFolder((m_root / ".").string()), nullptr) << "another path to the same folder";
+    EXPECT_EQ(m_ops.lockFolder(folder), nullptr);
+    EXPECT_EQ(m_ops.lockFolder(folder + "/."), nullptr) << "another path to the same folder";
 
     ::close(release[1]);
     int status = 0;
     ::waitpid(child, &status, 0);
     ::close(locked[0]);
-    EXPECT_NE(m_ops.lockFolder(m_root.string()), nullptr);
+    EXPECT_NE(m_ops.lockFolder(folder), nullptr);
 }
 #endif

@@ -667,6 +667,10 @@ TEST_F(LargeFolderRunTest, AStopClickInTheMiddleEndsTheRunWithinASecondAndLeaves
     std::size_t copied = 0;
     for (const auto &entry : fs::directory_iterator(backupFolder / "A")) {
         const std::string name = entry.path().filename().string();
+        if (name == "a.txt") { // copied in whichever order the workers take the folder's files
+            EXPECT_EQ(fs::file_size(entry.path()), 5u);
+            continue;
+        }
         ASSERT_TRUE(name.starts_with("part")) << name;
         EXPECT_EQ(fs::file_size(entry.path()), 4096 + std::stoul(name.substr(4))) << name;
         ++copied;

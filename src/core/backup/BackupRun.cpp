@@ -83,12 +83,22 @@ std::optional<std::string> BackupRun::takeBackupFolder()
 {
     const std::string &path = m_request.backupFolder;
     const platform::FileOperations &files = *platform::services().files;
-    try {
-        files.createFolder(path);
-        m_lock = files.lockFolder(path);
-    } catch (const platform::NotAFolder &failure) {
+    const auto notMadeByABackup = [&](const platform::NotAFolder &failure) {
         return "'" + path + "' is not a folder made by a backup (it is " + failure.kind() +
             "). Remove or rename it and start again.";
+    };
+    try {
+        files.createFolder(path);
+    } catch (const platform::NotAFolder &failure) {
+        return notMadeByABackup(failure);
+    }
+    try {
+        m_lock = files.lockFolder(path);
+    } catch (const platform::NotAFolder &failure) {
+        return notMadeByABackup(failure);
+    } catch (const Failure &failure) {
+        // Never a run without the lock: another could be writing there too.
+        return std::string(failure.what()) + ". Nothing was copied.";
     }
     if (!m_lock)
         return "Another backup is writing to " + path + ". Wait until it has finished, then start again.";

@@ -70,7 +70,8 @@ public:
     // Takes the backup folder for this run: creates it (or takes today's
     // folder of an earlier run as it is) and locks it until the run ends.
     // Returns why the run is refused, if it is: something other than a real
-    // folder stands at its place, or another run holds it.
+    // folder stands at its place, another run holds it, or it cannot be
+    // locked.
     [[nodiscard]] std::optional<std::string> takeBackupFolder();
     // Begins the engine's side of the run in the folder taken, sharing the
     // unchanged files of `previousFolder` (empty: none).

@@ -94,7 +94,9 @@ void Main::FS_CopyFolder(const platform::FolderItem &folder, const std::string &
     runEngine(folder.path, folder.name, &engine::CopyRun::copyTree, params);
 }
 
-void Copy::FS_CopyFile(const platform::FolderItem &file, const std::string &folderPath, const Roots &roots)
+namespace {
+
+engine::Params fileParams(const platform::FolderItem &file, const std::string &folderPath, const Roots &roots)
 {
     engine::Params params;
     params.source = file.path;
@@ -103,7 +105,42 @@ void Copy::FS_CopyFile(const platform::FolderItem &file, const std::string &fold
     params.targetRoot = roots.target;
     params.previousTarget = roots.previous;
     params.atDriveRoot = true;
-    runEngine(file.path, file.name, &engine::CopyRun::copyFile, params);
+    return params;
+}
+
+// The engine may copy the drive root's files ahead of the loop that names
+// them one by one: their cold reads then overlap, as those of a folder's
+// files do, while the bar still names each file in turn.
+void expectRootFiles(const std::vector<platform::FolderItem> &files, const std::string &folderPath,
+                     const Roots &roots)
+{
+    BackupRun *run = BackupRun::current();
+    engine::CopyRun *copyRun = run != nullptr ? run->engineRun() : nullptr;
+    if (copyRun == nullptr)
+        return;
+    std::vector<engine::Params> all;
+    all.reserve(files.size());
+    for (const auto &file : files)
+        all.push_back(fileParams(file, folderPath, roots));
+    copyRun->expectFiles(all, run->progress(), StopCopy);
+}
+
+// What was copied ahead for files the loop never came to (a stop, a failed
+// destination) still belongs in the report.
+void settleRootFiles()
+{
+    BackupRun *run = BackupRun::current();
+    engine::CopyRun *copyRun = run != nullptr ? run->engineRun() : nullptr;
+    if (copyRun == nullptr)
+        return;
+    run->report().add(run->display().wait([&] { return copyRun->settleFiles(); }));
+}
+
+} // namespace
+
+void Copy::FS_CopyFile(const platform::FolderItem &file, const std::string &folderPath, const Roots &roots)
+{
+    runEngine(file.path, file.name, &engine::CopyRun::copyFile, fileParams(file, folderPath, roots));
 }
 
 void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath, bool fullCopy)
@@ -219,7 +256,10 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath, boo
         return;
 
     std::vector<platform::FolderItem> rootFiles;
-    on.run(140, [&] { rootFiles = folder().files(); });
+    on.run(140, [&] {
+        rootFiles = folder().files();
+        expectRootFiles(rootFiles, backupFolderPath, roots);
+    });
     for (const auto &file : rootFiles) {
         if (on.when(142, stopRequested))
             continue;
@@ -234,6 +274,7 @@ void Copy::FS_CopyXToY(std::string sourcePath, std::string backupFolderPath, boo
         on.run(160, [&] { display.repaint(); });
         on.run(162, [&] { display.processEvents(); });
     }
+    settleRootFiles();
 }
 
 } // namespace drovanta::backup

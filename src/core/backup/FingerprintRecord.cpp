@@ -3,6 +3,8 @@
 #include "core/backup/Copier.h"
 #include "core/backup/EarlierBackup.h"
 
+#include "platform/FileOperations.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -14,7 +16,6 @@
 namespace drovanta::backup {
 namespace {
 
-constexpr const char *recordFolderName = ".drovanta";
 constexpr const char *recordSuffix = ".sums";
 
 std::string escaped(const std::string &path)
@@ -61,7 +62,7 @@ bool isHex(const std::string &text)
 
 std::string recordPath(const std::string &destinationRoot, const std::string &backupFolderName)
 {
-    return childPath(childPath(destinationRoot, recordFolderName), backupFolderName + recordSuffix);
+    return childPath(childPath(destinationRoot, platform::bookkeepingFolderName), backupFolderName + recordSuffix);
 }
 
 std::string formatRecord(const FingerprintMap &files)

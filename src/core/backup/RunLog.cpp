@@ -1,9 +1,12 @@
 #include "core/backup/RunLog.h"
 
 #include "core/backup/RunProgress.h"
+#include "core/shell/PrintableText.h"
 
 #include "platform/Services.h"
 #include "platform/StateFolder.h"
+
+#include "DrovantaVersion.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -75,6 +78,30 @@ std::vector<std::string> noteLines(const RunReport &report)
     return lines;
 }
 
+// "Backup", "Restore"...: the first word of a paragraph of runs.log, and
+// (in lower case) the value of "run" in runs.jsonl.
+std::string kindWord(RunKind kind)
+{
+    switch (kind) {
+    case RunKind::Backup:
+        return "Backup";
+    case RunKind::Restore:
+        return "Restore";
+    case RunKind::Verify:
+        return "Verify";
+    case RunKind::Check:
+        return "Check";
+    }
+    return "Backup";
+}
+
+std::string lowerCase(std::string text)
+{
+    for (char &c : text)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return text;
+}
+
 // An argument as a shell would take it back: quoted when it holds anything
 // but plain characters.
 std::string shellWord(const std::string &word)
@@ -89,38 +116,6 @@ std::string shellWord(const std::string &word)
     return quoted + "'";
 }
 
-// The length of the UTF-8 sequence at `at`, or 0 when the bytes there are
-// not one.
-std::size_t utf8Length(const std::string &text, std::size_t at)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = 0;
-    std::uint32_t point = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        point = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        point = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        point = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size())
-        return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80)
-            return 0;
-        point = (point << 6) | (byte(at + i) & 0x3F);
-    }
-    const bool overlong = (length == 3 && point < 0x800) || (length == 4 && point < 0x10000);
-    const bool surrogate = point >= 0xD800 && point <= 0xDFFF;
-    return overlong || surrogate || point > 0x10FFFF ? 0 : length;
-}
-
 std::string jsonString(const std::string &text)
 {
     static const char hex[] = "0123456789ABCDEF";
@@ -128,7 +123,7 @@ std::string jsonString(const std::string &text)
     for (std::size_t at = 0; at < text.size();) {
         const auto c = static_cast<unsigned char>(text[at]);
         if (c >= 0x80) {
-            if (const std::size_t length = utf8Length(text, at)) {
+            if (const std::size_t length = shell::utf8SequenceLength(text, at)) {
                 json.append(text, at, length);
                 at += length;
             } else {
@@ -170,17 +165,25 @@ void setCommandLineOptions(std::vector<std::string> arguments)
     startedFromCommandLine = true;
 }
 
-RunRecord runRecord(const RunReport &report, const std::string &source, const std::string &backupFolder,
-                    std::chrono::system_clock::time_point started, std::chrono::system_clock::time_point ended)
+RunRecord newRunRecord(RunKind kind, std::chrono::system_clock::time_point started)
 {
-    const std::chrono::duration<double> elapsed = ended - started;
     RunRecord record;
+    record.kind = kind;
     record.started = started;
-    record.ended = ended;
+    record.ended = started;
     record.version = DROVANTA_VERSION;
     record.user = platform::userName();
     record.fromWindow = !startedFromCommandLine;
     record.options = commandLineOptions;
+    return record;
+}
+
+RunRecord runRecord(const RunReport &report, const std::string &source, const std::string &backupFolder,
+                    std::chrono::system_clock::time_point started, std::chrono::system_clock::time_point ended)
+{
+    const std::chrono::duration<double> elapsed = ended - started;
+    RunRecord record = newRunRecord(RunKind::Backup, started);
+    record.ended = ended;
     record.source = source;
     record.backupFolder = backupFolder;
     record.exitCode = report.exitCode();
@@ -201,34 +204,42 @@ RunRecord runRecord(const RunReport &report, const std::string &source, const st
 
 std::string runLogEntry(const RunRecord &record)
 {
-    std::string entry = "Backup from " + timeText(record.started) + " to " + timeText(record.ended) + "\n";
-    entry += "Version: " + record.version + "\n";
-    entry += "User: " + record.user + "\n";
+    // Every field stays on its line, whatever a name holds.
+    const auto field = [](const std::string &text) { return shell::printableLine(text); };
+    std::string entry =
+        kindWord(record.kind) + " from " + timeText(record.started) + " to " + timeText(record.ended) + "\n";
+    entry += "Version: " + field(record.version) + "\n";
+    entry += "User: " + field(record.user) + "\n";
     if (record.fromWindow) {
         entry += "Started from: the window\n";
     } else {
         entry += "Started from: the command line\nOptions:";
         for (const auto &option : record.options)
-            entry += " " + shellWord(option);
+            entry += " " + field(shellWord(option));
         entry += "\n";
     }
-    entry += "Source: " + record.source + "\n";
-    entry += "Backup folder: " + record.backupFolder + "\n";
-    entry += "Ended: " + record.ending + "\n";
+    entry += "Source: " + field(record.source) + "\n";
+    if (!record.backupFolder.empty())
+        entry += "Backup folder: " + field(record.backupFolder) + "\n";
+    if (!record.target.empty())
+        entry += "Target: " + field(record.target) + "\n";
+    entry += "Ended: " + field(record.ending) + "\n";
     entry += "Exit code: " + std::to_string(record.exitCode) + "\n";
-    entry += record.summary + "\n";
+    if (!record.summary.empty()) // a refused check has none; a blank line would end the paragraph
+        entry += field(record.summary) + "\n";
     for (const auto &note : record.notes)
-        entry += note + "\n";
+        entry += field(note) + "\n";
     if (!record.failures.empty()) {
         entry += "Failed:\n";
         for (const auto &failure : record.failures)
-            entry += failure.path + ": " + (failure.operation.empty() ? "" : failure.operation + ": ") + failure.reason +
+            entry += field(failure.path + ": " + (failure.operation.empty() ? "" : failure.operation + ": ") +
+                           failure.reason) +
                 "\n";
     }
     if (!record.notCopiedByDesign.empty()) {
         entry += "Not copied by design:\n";
         for (const auto &line : record.notCopiedByDesign)
-            entry += line + "\n";
+            entry += field(line) + "\n";
     }
     return entry + "\n";
 }
@@ -237,12 +248,14 @@ std::string runJsonLine(const RunRecord &record)
 {
     std::string json = "{\"start\":" + jsonString(timeText(record.started, true));
     json += ",\"end\":" + jsonString(timeText(record.ended, true));
+    json += ",\"run\":" + jsonString(lowerCase(kindWord(record.kind)));
     json += ",\"version\":" + jsonString(record.version);
     json += ",\"user\":" + jsonString(record.user);
     json += ",\"startedFrom\":" + jsonString(record.fromWindow ? "window" : "command line");
     json += ",\"options\":" + jsonStrings(record.options);
     json += ",\"source\":" + jsonString(record.source);
     json += ",\"backupFolder\":" + jsonString(record.backupFolder);
+    json += ",\"target\":" + jsonString(record.target);
     json += ",\"exitCode\":" + std::to_string(record.exitCode);
     json += ",\"ending\":" + jsonString(record.ending);
     json += ",\"summary\":" + jsonString(record.summary);
@@ -257,15 +270,27 @@ std::string runJsonLine(const RunRecord &record)
     return json + "}\n";
 }
 
+std::string appendRunRecord(const RunRecord &record, std::string &reason)
+{
+    const std::string path = platform::appendToStateFile("runs.log", runLogEntry(record), reason, runLogCap);
+    // The twin for scripts. Either file that cannot be written (a link or a
+    // named pipe may stand for one alone) is the run's log not written.
+    std::string jsonReason;
+    const bool twinWritten =
+        !platform::appendToStateFile("runs.jsonl", runJsonLine(record), jsonReason, runLogCap).empty();
+    if (!path.empty() && !twinWritten) {
+        reason = jsonReason;
+        return {};
+    }
+    return path;
+}
+
 void recordRun(RunReport &report, const std::string &source, const std::string &backupFolder,
                std::chrono::system_clock::time_point started)
 {
     const RunRecord record = runRecord(report, source, backupFolder, started, std::chrono::system_clock::now());
     std::string reason;
-    const std::string path = platform::appendToStateFile("runs.log", runLogEntry(record), reason, runLogCap);
-    // The twin for scripts; a failure here is one the text log has met too.
-    std::string jsonReason;
-    (void)platform::appendToStateFile("runs.jsonl", runJsonLine(record), jsonReason, runLogCap);
+    const std::string path = appendRunRecord(record, reason);
     report.setLogPath(path, reason);
 }
 

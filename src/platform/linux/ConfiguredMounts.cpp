@@ -70,27 +70,9 @@ std::vector<ConfiguredMount> parseFstab(std::string_view text)
     });
 }
 
-std::vector<ConfiguredMount> parseUtab(std::string_view text)
-{
-    return parseLines(text, [](const std::vector<std::string_view> &fields, ConfiguredMount &mount) {
-        for (const std::string_view field : fields) {
-            if (field.starts_with("TARGET="))
-                mount.mountPoint = decodeMountField(field.substr(7));
-            else if (field.starts_with("OPTS="))
-                mount.options = decodeMountField(field.substr(5));
-        }
-        return true;
-    });
-}
-
 std::vector<ConfiguredMount> readFstab(const std::filesystem::path &path)
 {
     return parseFstab(fileText(path));
-}
-
-std::vector<ConfiguredMount> readUtab(const std::filesystem::path &path)
-{
-    return parseUtab(fileText(path));
 }
 
 } // namespace drovanta::platform

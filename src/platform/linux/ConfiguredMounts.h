@@ -7,8 +7,8 @@
 
 namespace drovanta::platform {
 
-// A mount as userspace configures or records it, with the options the
-// kernel never sees (x-gvfs-hide, noauto ...).
+// A mount as /etc/fstab configures it, with the options the kernel never
+// sees (x-gvfs-hide, noauto ...).
 struct ConfiguredMount {
     std::string mountPoint;
     std::string fsType;
@@ -19,12 +19,8 @@ struct ConfiguredMount {
 // '#' starts a comment, path fields escaped as in the mount table.
 std::vector<ConfiguredMount> parseFstab(std::string_view text);
 
-// libmount's /run/mount/utab: "KEY=VALUE" fields (TARGET, OPTS ...) per mount.
-std::vector<ConfiguredMount> parseUtab(std::string_view text);
-
 // The file's mounts; empty when the file is missing or unreadable (there is
 // nothing configured then).
 std::vector<ConfiguredMount> readFstab(const std::filesystem::path &path);
-std::vector<ConfiguredMount> readUtab(const std::filesystem::path &path);
 
 } // namespace drovanta::platform

@@ -2,7 +2,6 @@
 
 #include "platform/linux/DriveClassifier.h"
 #include "platform/linux/SysfsBlockDevice.h"
-#include "platform/linux/UdevData.h"
 
 #include <algorithm>
 #include <cctype>
@@ -33,7 +32,8 @@ bool sameText(std::string_view a, std::string_view b)
 
 bool markedHidden(const MountEntry &entry, const DesktopContext &context)
 {
-    if (hasMountOption(entry.options, hiddenOption) || hasMountOption(entry.superOptions, hiddenOption))
+    if (hasMountOption(entry.options, hiddenOption) || hasMountOption(entry.superOptions, hiddenOption)
+        || hasMountOption(entry.userOptions, hiddenOption))
         return true;
     return std::any_of(context.configured.begin(), context.configured.end(), [&](const ConfiguredMount &mount) {
         return mount.mountPoint == entry.mountPoint && hasMountOption(mount.options, hiddenOption);
@@ -59,7 +59,7 @@ bool desktopShows(const MountEntry &entry, const DesktopContext &context)
 
     const auto device = findBlockDevice(context.sysfs, entry);
     if (device) {
-        const auto udev = udevProperties(context.udevData, device->number);
+        const auto udev = context.udevProperties(device->number);
         if (const auto ignore = udev.find("UDISKS_IGNORE"); ignore != udev.end() && ignore->second == "1")
             return false;
         if (const auto type = udev.find("ID_PART_ENTRY_TYPE");

@@ -1,12 +1,11 @@
 #include "platform/linux/LinuxDriveSource.h"
 
 #include "platform/Failure.h"
-#include "platform/linux/ConfiguredMounts.h"
 #include "platform/linux/DesktopMounts.h"
 #include "platform/linux/DriveClassifier.h"
 #include "platform/linux/MountInfo.h"
 #include "platform/linux/SysfsBlockDevice.h"
-#include "platform/linux/UdevData.h"
+#include "platform/linux/SystemTables.h"
 #include "platform/linux/VolumeLabel.h"
 
 #include <algorithm>
@@ -36,7 +35,7 @@ public:
         : m_mount(std::move(mount))
         , m_sysfsFolder(paths.sysfs)
         , m_diskLinks(paths.diskLinks)
-        , m_udevData(paths.udevData)
+        , m_tables(paths)
     {
     }
 
@@ -58,7 +57,11 @@ public:
         if (!label.empty())
             return label;
         // FAT, exFAT, NTFS and ISO images do not answer the label ioctl; udev
-        // has read their labels from the device itself.
+        // has read their labels from the device itself. Its link by-label
+        // leads to one device of those that share a label.
+        const auto udev = udevProperties();
+        if (const auto found = udev.find("ID_FS_LABEL_ENC"); found != udev.end() && !found->second.empty())
+            return decodeUdevName(found->second);
         return fromDiskLinks("by-label");
     }
 
@@ -85,11 +88,9 @@ public:
         DriveIdentity identity;
         identity.mount = mountIdentity(m_mount);
         std::string uuid;
-        if (const auto device = findBlockDevice(m_sysfsFolder, m_mount)) {
-            const auto udev = udevProperties(m_udevData, device->number);
-            if (const auto found = udev.find("ID_FS_UUID"); found != udev.end())
-                uuid = found->second;
-        }
+        const auto udev = udevProperties();
+        if (const auto found = udev.find("ID_FS_UUID"); found != udev.end())
+            uuid = found->second;
         if (uuid.empty())
             uuid = fromDiskLinks("by-uuid");
         if (!uuid.empty()) {
@@ -102,6 +103,13 @@ public:
     }
 
 private:
+    std::map<std::string, std::string> udevProperties() const
+    {
+        if (const auto device = findBlockDevice(m_sysfsFolder, m_mount))
+            return m_tables.udevProperties(device->number);
+        return {};
+    }
+
     // The name of udev's link in <disk links>/<kind> to this drive's device.
     std::string fromDiskLinks(const char *kind) const
     {
@@ -130,7 +138,7 @@ private:
     MountEntry m_mount;
     fs::path m_sysfsFolder;
     fs::path m_diskLinks;
-    fs::path m_udevData;
+    SystemTables m_tables;
 };
 
 bool isBelow(const std::string &path, const std::string &folder)
@@ -157,13 +165,13 @@ LinuxDriveSource::LinuxDriveSource(LinuxSystemPaths paths) : m_paths(std::move(p
 
 std::vector<std::unique_ptr<Drive>> LinuxDriveSource::drives() const
 {
-    DesktopContext context{m_paths.sysfs, m_paths.udevData, m_paths.home, readFstab(m_paths.fstab)};
-    const auto recorded = readUtab(m_paths.utab);
-    context.configured.insert(context.configured.end(), recorded.begin(), recorded.end());
+    const SystemTables tables(m_paths);
+    const DesktopContext context{m_paths.sysfs, m_paths.home, tables.fstab(),
+                                 [&](std::string_view number) { return tables.udevProperties(number); }};
 
     std::vector<std::unique_ptr<Drive>> drives;
     const auto shown = [&](const MountEntry &mount) { return desktopShows(mount, context); };
-    for (MountEntry &mount : driveMounts(readMountInfo(m_paths.mountInfo), shown))
+    for (MountEntry &mount : driveMounts(tables.mounts(), shown))
         drives.push_back(std::make_unique<LinuxDrive>(std::move(mount), m_paths));
     return drives;
 }
@@ -172,7 +180,7 @@ bool LinuxDriveSource::stillMounted(const std::string &letter, const std::string
 {
     std::vector<MountEntry> mounts;
     try {
-        mounts = readMountInfo(m_paths.mountInfo);
+        mounts = SystemTables(m_paths).mounts();
     } catch (const Failure &) {
         return false;
     }
@@ -196,11 +204,11 @@ bool LinuxDriveSource::awaitsMount(const std::string &folder) const
     }
     std::vector<MountEntry> mounts;
     try {
-        mounts = readMountInfo(m_paths.mountInfo);
+        mounts = SystemTables(m_paths).mounts();
     } catch (const Failure &) {
         return false;
     }
-    for (const ConfiguredMount &configured : readFstab(m_paths.fstab)) {
+    for (const ConfiguredMount &configured : SystemTables(m_paths).fstab()) {
         const std::string &point = configured.mountPoint;
         if (point.empty() || point.front() != '/' || point == "/" || configured.fsType == "swap")
             continue;

@@ -25,6 +25,9 @@ struct MountEntry {
     // server:/export, or a pseudo name such as "proc".
     std::string source;
     std::string superOptions;
+    // The options only userspace knows of (x-gvfs-hide ...), which libmount
+    // records in its utab; the kernel's table has none.
+    std::string userOptions;
 };
 
 // The kernel writes space, tab, newline and backslash in path fields as

@@ -1,11 +1,12 @@
 // The backup folder's creation and its lock on POSIX systems: neither follows
-// a link at the folder's own name.
+// a link at the folder's own name (the lock itself: BackupLockFile.h).
 #include "platform/HeldFolders.h"
 #include "platform/OwnedHandle.h"
 #include "platform/StdFileOperations.h"
+#include "platform/linux/BackupLockFile.h"
+#include "platform/linux/FileKind.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,21 +21,6 @@ namespace {
 std::string describe(const std::string &what, const std::string &path, int error)
 {
     return what + " '" + path + "': " + std::strerror(error);
-}
-
-std::string kindOf(mode_t mode)
-{
-    if (S_ISLNK(mode))
-        return "a link";
-    if (S_ISREG(mode))
-        return "a file";
-    if (S_ISBLK(mode) || S_ISCHR(mode))
-        return "a device";
-    if (S_ISFIFO(mode))
-        return "a named pipe";
-    if (S_ISSOCK(mode))
-        return "a socket";
-    return "something else";
 }
 
 // Throws NotAFolder when `path` names something other than a real folder;
@@ -74,16 +60,9 @@ std::unique_ptr<FolderLock> StdFileOperations::lockFolder(const std::string &pat
     if (::fstat(folder->get(), &facts) != 0)
         throw Failure(describe("Cannot open folder", path, errno));
     const FolderIdentity identity{static_cast<std::uint64_t>(facts.st_dev), static_cast<std::uint64_t>(facts.st_ino)};
-    return shareOrTake(identity, [&]() -> std::shared_ptr<void> {
-        // The lock lives with this open folder: closing it releases the lock,
-        // also when the process ends in any way.
-        if (::flock(folder->get(), LOCK_EX | LOCK_NB) == 0)
-            return folder;
-        const int error = errno;
-        if (error == EWOULDBLOCK)
-            return nullptr;
-        throw Failure(describe("Cannot lock folder", path, error));
-    });
+    // The lock lives with the open lock file: closing it releases the lock,
+    // also when the process ends in any way.
+    return shareOrTake(identity, [&] { return takeBackupLock(path, folder); });
 }
 
 std::optional<std::string> StdFileOperations::writeProblem(const std::string &path) const
