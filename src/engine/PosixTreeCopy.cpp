@@ -110,7 +110,7 @@ public:
             const auto slash = point.rfind('/');
             struct stat holder {};
             if (point.size() > tree.size() && point.starts_with(tree)
-                && ::stat(point.substr(0, slash).c_str(), &holder) == 0)
+                && ::stat(slash == 0 ? "/" : point.substr(0, slash).c_str(), &holder) == 0)
                 m_points.insert(key(holder, point.substr(slash + 1)));
         }
         std::free(line);
@@ -265,8 +265,10 @@ struct Level {
     Listing listing;
     // On a destination that folds case: the folded names listed so far.
     std::unordered_set<std::string> claimed;
-    // Entries listed and not yet handed over.
+    // Entries listed and not yet handed over, and where those handed over
+    // wait.
     std::vector<Entry> gathered;
+    Work::Place handed;
 };
 
 // The most folders a run holds open before its walks stop handing folders
@@ -449,7 +451,7 @@ private:
         batch.most = !level.folder->fresh() && m_run.params.skipUnchanged ? rerunJobFiles : 1;
         level.folder->itemsQueued(batch.entries.size());
         batch.holder = level.folder;
-        m_work.push(std::move(batch));
+        m_work.push(std::move(batch), level.handed);
     }
 
     // Fails the destination once the backup folder is no longer where the

@@ -35,6 +35,14 @@ public:
         std::vector<Entry> entries;
         std::size_t most = 1; // entries one worker takes at a time
         std::size_t next = 0; // the first entry not taken yet
+        std::uint64_t id = 0;
+    };
+
+    // Where the entries last added from one listing wait, so that the
+    // listing's further entries wait behind them, not before them.
+    struct Place {
+        std::size_t index = 0;
+        std::uint64_t id = 0;
     };
 
     // `process(part, result)` does the entries of `part`, a part of a batch.
@@ -83,15 +91,27 @@ public:
         return total;
     }
 
-    // Adds a batch; called by a worker while it works.
-    void push(Batch batch)
+    // Adds a batch; called by a worker while it works. Its entries join
+    // those of the batch at `place` while any of them waits (the same
+    // listing's, taken in their order), else they wait on top of all
+    // others, and `place` says where.
+    void push(Batch batch, Place &place)
     {
         if (batch.entries.size() <= batch.next)
             return;
         std::unique_lock lock(m_mutex);
         m_queued += batch.entries.size() - batch.next;
         m_queuedNow.store(m_queued, std::memory_order_relaxed);
-        m_stack.push_back(std::move(batch));
+        if (place.id != 0 && place.index < m_stack.size() && m_stack[place.index].id == place.id) {
+            Batch &waiting = m_stack[place.index];
+            const auto from = batch.entries.begin() + static_cast<std::ptrdiff_t>(batch.next);
+            waiting.entries.insert(waiting.entries.end(), std::make_move_iterator(from),
+                                   std::make_move_iterator(batch.entries.end()));
+        } else {
+            batch.id = ++m_lastId;
+            place = {m_stack.size(), batch.id};
+            m_stack.push_back(std::move(batch));
+        }
         callLocked(lock);
     }
 
@@ -246,6 +266,7 @@ private:
     std::size_t m_sleeping = 0; // waiting and not called yet
     std::size_t m_tokens = 0;   // called and not awake yet
     std::size_t m_busy = 0;     // on entries, and so able to add more
+    std::uint64_t m_lastId = 0;
     bool m_finished = false;
     std::atomic<bool> m_abandoned{false};
     std::atomic<std::size_t> m_queuedNow{0};

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -15,6 +16,8 @@
 
 #include <climits>
 #include <cstring>
+#include <string>
+#include <vector>
 
 using namespace drovanta::engine;
 using namespace drovanta::engine::testing;
@@ -49,6 +52,39 @@ TEST_F(PosixCopyTree, CopiesNamesWithNewlinesSpacesInvalidUtf8AndTheLongestAllow
     EXPECT_TRUE(result.ok()) << describe(result);
     EXPECT_EQ(result.files, names.size() + 1);
     EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
+}
+
+// The files of a folder are copied in the order the folder lists them, also
+// when it lists more than the walk hands over at once: the progress follows
+// the listing.
+TEST_F(PosixCopyTree, CopiesTheFilesOfAFolderInTheOrderItListsThem)
+{
+    for (int i = 0; i < 1000; ++i)
+        writeFile(m_source + "/file" + std::to_string(i), "x");
+    std::vector<std::string> listed;
+    DIR *folder = ::opendir(m_source.c_str());
+    ASSERT_NE(folder, nullptr);
+    while (const dirent *entry = ::readdir(folder)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            listed.emplace_back(entry->d_name);
+    }
+    ::closedir(folder);
+    struct Recorder final : ProgressSink {
+        std::vector<std::string> names;
+        void fileCopied(const std::string &path, std::uint64_t) override
+        {
+            names.push_back(path.substr(path.rfind('/') + 1));
+        }
+    } copied;
+    Params params;
+    params.source = m_source;
+    params.target = m_target;
+    params.workers = 1;
+
+    const Result result = m_engine.copyTree(params, copied, m_stop);
+
+    EXPECT_TRUE(result.ok()) << describe(result);
+    EXPECT_EQ(copied.names, listed);
 }
 
 TEST_F(PosixCopyTree, CopiesPathsLongerThanPathMax)

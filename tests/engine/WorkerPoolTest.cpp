@@ -75,8 +75,9 @@ TEST_P(ListingWorkers, AThrowJoinsEveryWorkerAndReachesTheCaller)
     Work stack(4, [&](Work::Batch &part, Result &) {
         ++running;
         for (const int entry : part.entries) {
+            Work::Place place;
             if (entry < 8) // a folder: lists eight entries more
-                work->push(Work::Batch{0, {8, 9, 10, 11, 12, 13, 14, 15}});
+                work->push(Work::Batch{0, {8, 9, 10, 11, 12, 13, 14, 15}}, place);
             else if (!inWalk && entry == 13) {
                 --running;
                 throw std::runtime_error("a worker failed");
@@ -87,7 +88,8 @@ TEST_P(ListingWorkers, AThrowJoinsEveryWorkerAndReachesTheCaller)
     work = &stack;
 
     EXPECT_THROW(stack.run([&](Result &) {
-        stack.push(Work::Batch{0, {0, 1, 2, 3, 4, 5, 6, 7}});
+        Work::Place place;
+        stack.push(Work::Batch{0, {0, 1, 2, 3, 4, 5, 6, 7}}, place);
         if (inWalk)
             throw std::runtime_error("the first listing failed");
     }),
