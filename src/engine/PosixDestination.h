@@ -50,7 +50,6 @@ struct Destination {
 // Plain reasons for the limits of a destination's filesystem.
 [[nodiscard]] std::string tooLargeReason(const Destination &destination);
 inline constexpr std::string_view refusedNameReason = "this name is not allowed on this drive's filesystem";
-inline constexpr std::string_view caseClashReason = "another item differs from it only in upper/lower case";
 inline constexpr std::string_view changedWhileCopiedReason = "changed while it was copied";
 
 } // namespace drovanta::engine::posix

@@ -36,28 +36,23 @@ int readUmask()
 
 RunContext::RunContext(const Params &params_, ProgressSink &progress_, const std::atomic<bool> &stop,
                        HardLinks &hardLinks_, std::function<bool()> destinationGone_, std::optional<int> knownUmask)
-    : params(params_), progress(progress_), asRoot(::geteuid() == 0), uid(::geteuid()), gid(::getegid()),
-      umask(knownUmask ? *knownUmask : readUmask()), hardLinks(hardLinks_),
-      destinationGone(std::move(destinationGone_)), m_stop(stop)
+    : RunState(stop, std::move(destinationGone_)), params(params_), progress(progress_), asRoot(::geteuid() == 0),
+      uid(::geteuid()), gid(::getegid()), umask(knownUmask ? *knownUmask : readUmask()), hardLinks(hardLinks_)
 {
 }
 
 void RunContext::fail(Result &into, const std::string &path, Error error, bool targetSide)
 {
-    if (targetSide && isDestinationFatal(error.code)) {
-        failDestination(path, error);
-        return;
-    }
-    if (destinationFailed())
-        return;
-    into.failures.push_back(
-        {path, error.operation, targetSide ? reasonFor(path, error.code) : errorText(error.code), error.code});
+    const bool halts = targetSide && isDestinationFatal(error.code);
+    record(into,
+           {path, error.operation, halts || !targetSide ? errorText(error.code) : reasonFor(path, error.code),
+            error.code},
+           halts);
 }
 
 void RunContext::failWithReason(Result &into, const std::string &path, Error error, std::string_view reason)
 {
-    if (!destinationFailed())
-        into.failures.push_back({path, error.operation, std::string(reason), error.code});
+    record(into, {path, error.operation, std::string(reason), error.code}, false);
 }
 
 std::string RunContext::reasonFor(const std::string &path, int code) const
@@ -77,24 +72,7 @@ std::string RunContext::reasonFor(const std::string &path, int code) const
 
 void RunContext::failDestination(const std::string &path, Error error)
 {
-    std::lock_guard lock(m_mutex);
-    if (!m_shared.destinationFailed) {
-        m_shared.destinationFailed = true;
-        m_shared.destinationFailure = {path, error.operation, errorText(error.code), error.code};
-    }
-    m_halted.store(true, std::memory_order_relaxed);
-}
-
-void RunContext::collect(Result &into)
-{
-    std::lock_guard lock(m_mutex);
-    into.merge(m_shared);
-    m_shared = Result{};
-    into.sharingUnavailable = into.sharingUnavailable || sharingRefused.load(std::memory_order_relaxed);
-    for (std::size_t kind = 0; kind < m_notes.size(); ++kind) {
-        if (const auto items = m_notes[kind].exchange(0); items > 0)
-            into.addNote(static_cast<NoteKind>(kind), destination.filesystem, items);
-    }
+    RunState::failDestination({path, error.operation, errorText(error.code), error.code});
 }
 
 FolderPath::FolderPath(std::string source, std::string target) : m_name(std::move(source)), m_target(std::move(target))

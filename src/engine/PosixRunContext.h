@@ -5,29 +5,27 @@
 #include "engine/PosixDestination.h"
 #include "engine/PosixHardLinks.h"
 #include "engine/PosixSupport.h"
+#include "engine/RunState.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 namespace drovanta::engine::posix {
 
 // What every thread of one copy run shares.
-class RunContext final {
+class RunContext final : public RunState {
 public:
     // `hardLinks` holds the files with several names seen so far: the
     // call's own, or its backup run's across every item of the run.
-    // `destinationGone`, when given, tells whether the backup folder the run
-    // holds open is no longer the one its path names (a drive pulled).
+    // `destinationGone`: see RunState.
     // `umask`: the process's file mode creation mask when the caller has read
     // it already (a backup run reads it once for all its calls).
     RunContext(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop, HardLinks &hardLinks,
@@ -44,51 +42,25 @@ public:
     // without changing it.
     int umask = -1;
     std::atomic<bool> noAtimeRefused{false};
-    std::atomic<bool> hardLinksRefused{false};
-    // The destination gives no file a second name: nothing more is shared
-    // with the earlier backup, and the result says so.
-    std::atomic<bool> sharingRefused{false};
     Destination destination; // learnt once the target folder is open
     HardLinks &hardLinks;
-    const std::function<bool()> destinationGone;
-    // Folders of the run open now (two or three descriptors each).
-    std::atomic<std::size_t> openFolders{0};
-
-    // No new item should be started: stop raised or destination failed.
-    [[nodiscard]] bool cutShort() const
-    {
-        return m_halted.load(std::memory_order_relaxed) || m_stop.load(std::memory_order_relaxed);
-    }
-    [[nodiscard]] bool stopRequested() const { return m_stop.load(std::memory_order_relaxed); }
-    // The stop request itself, for loops that look at it while they work.
-    [[nodiscard]] const std::atomic<bool> &stopFlag() const { return m_stop; }
-    [[nodiscard]] bool destinationFailed() const { return m_halted.load(std::memory_order_relaxed); }
 
     // Records a failed step in `into`. A fatal error on the target side
-    // halts the run and becomes the destination failure instead; failures
-    // that follow it are the same cause and are not listed again.
+    // halts the run and becomes the destination failure instead (see
+    // RunState::record).
     void fail(Result &into, const std::string &path, Error error, bool targetSide);
     // Stops the run on the destination's account whatever the error.
     void failDestination(const std::string &path, Error error);
     // Records a failed step whose reason is given in plain words.
     void failWithReason(Result &into, const std::string &path, Error error, std::string_view reason);
 
-    // Counts one item of which the destination could not keep `kind`.
-    void note(NoteKind kind) { m_notes[static_cast<std::size_t>(kind)].fetch_add(1, std::memory_order_relaxed); }
-
     // Moves the destination failure and the notes into `into`.
-    void collect(Result &into);
+    void collect(Result &into) { RunState::collect(into, destination.filesystem); }
 
 private:
     // The plain reason for a target-side error that comes from a limit of the
     // destination's filesystem, or the system's text.
     std::string reasonFor(const std::string &path, int code) const;
-
-    std::array<std::atomic<std::uint64_t>, static_cast<std::size_t>(NoteKind::AlternateStreams) + 1> m_notes{};
-    const std::atomic<bool> &m_stop;
-    std::atomic<bool> m_halted{false};
-    std::mutex m_mutex;
-    Result m_shared;
 };
 
 // Where a folder of a run lies: its name and the folder that holds it (the
