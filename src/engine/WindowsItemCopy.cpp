@@ -231,7 +231,7 @@ private:
     // never changed in place.
     bool targetUnchanged(const BY_HANDLE_FILE_INFORMATION &source) const
     {
-        if (m_folder.fresh || !m_run.params.skipUnchanged)
+        if (m_folder.fresh() || !m_run.params.skipUnchanged)
             return false;
         const std::optional<ListedEntry> existing = listedAt(m_target);
         const ListedEntry file{{}, source.dwFileAttributes,
@@ -245,7 +245,7 @@ private:
     // on as on any rerun).
     bool keptAsItIs()
     {
-        if (!m_run.params.keepExisting || m_folder.fresh)
+        if (!m_run.params.keepExisting || m_folder.fresh())
             return false;
         const std::optional<ListedEntry> existing = listedAt(m_target);
         if (!existing)

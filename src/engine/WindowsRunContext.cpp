@@ -6,28 +6,19 @@ namespace drovanta::engine::windows {
 
 void RunContext::fail(Result &into, const std::wstring &path, Error error, bool targetSide)
 {
-    if (targetSide && isDestinationFatal(error.code)) {
-        failDestination(path, error);
-        return;
-    }
-    if (halted)
-        return;
-    if (&into == &shared) {
-        std::lock_guard lock(mutex);
-        into.failures.push_back(failureOf(path, error));
-    } else {
-        into.failures.push_back(failureOf(path, error));
-    }
+    record(into, failureOf(path, error), targetSide && isDestinationFatal(error.code));
 }
 
 void RunContext::failDestination(const std::wstring &path, Error error)
 {
-    std::lock_guard lock(mutex);
-    if (!shared.destinationFailed) {
-        shared.destinationFailed = true;
-        shared.destinationFailure = failureOf(path, error);
-    }
-    halted = true;
+    RunState::failDestination(failureOf(path, error));
+}
+
+void RunContext::failWithReason(Result &into, const std::wstring &path, Error error, std::string_view reason)
+{
+    ItemFailure failure = failureOf(path, error);
+    failure.reason = std::string(reason);
+    record(into, std::move(failure), false);
 }
 
 void RunContext::metadataFailed(Result &into, const std::wstring &path, Error error, NoteKind kind)
@@ -54,33 +45,15 @@ bool RunContext::applyBasicInfo(Result &into, HANDLE handle, const FILE_BASIC_IN
         metadataFailed(into, path, lastError("set times"), NoteKind::Times);
     FILE_BASIC_INFO attributes{};
     attributes.FileAttributes = wanted.FileAttributes;
-    if (!halted && !::SetFileInformationByHandle(handle, FileBasicInfo, &attributes, sizeof attributes))
+    if (!destinationFailed() && !::SetFileInformationByHandle(handle, FileBasicInfo, &attributes, sizeof attributes))
         metadataFailed(into, path, lastError("set attributes"), NoteKind::OwnersAndPermissions);
-    return !halted;
+    return !destinationFailed();
 }
 
-void RunContext::collect(Result &into)
+void Folder::complete(Result &into)
 {
-    into.merge(shared);
-    for (std::size_t kind = 0; kind < notes.size(); ++kind) {
-        if (const auto items = notes[kind].exchange(0); items > 0)
-            into.addNote(static_cast<NoteKind>(kind), filesystem, items);
-    }
-    into.sharingUnavailable = into.sharingUnavailable || sharingRefused.load(std::memory_order_relaxed);
-}
-
-Folder::~Folder()
-{
-    if (complete && !run.halted && targetHandle.valid())
-        (void)run.applyBasicInfo(run.shared, targetHandle.get(), info, target);
-}
-
-bool Folder::claimName(const std::wstring &name)
-{
-    std::wstring folded = name;
-    if (!folded.empty())
-        ::CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
-    return claimed.insert(std::move(folded)).second;
+    if (completes && !run.destinationFailed() && targetHandle.valid())
+        (void)run.applyBasicInfo(into, targetHandle.get(), info, target);
 }
 
 void Folder::setPrevious(const std::wstring &path)
