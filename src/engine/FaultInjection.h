@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -49,6 +50,11 @@ struct Faults {
     // under the copy's feet.
     std::function<void(const std::string &sourcePath)> chunkRead;
     std::function<void(const std::string &sourcePath, int attempt)> dataCopied;
+    // The most folders a tree copy holds open before its walks go down into
+    // folders themselves, closing the levels above and opening them again on
+    // the way back (0: the system's own bound), so that a shallow tree takes
+    // the path of a deep one.
+    std::size_t folderLimit = 0;
 };
 
 // The code the engine reports for the planted errno value: the value itself

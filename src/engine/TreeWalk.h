@@ -49,6 +49,7 @@
 //   static constexpr Error outOfMemory, nameTaken, destinationGone
 #include "engine/CopyEngine.h"
 #include "engine/EngineError.h"
+#include "engine/FaultInjection.h"
 #include "engine/RunState.h"
 #include "engine/WorkStack.h"
 
@@ -167,7 +168,7 @@ public:
     using Name = decltype(Entry::name);
 
     TreeWalk(Run &run, System &system)
-        : m_run(run), m_system(system), m_folderLimit(system.folderLimit()),
+        : m_run(run), m_system(system), m_folderLimit(folderLimit(system)),
           m_work(run.params.workers, [this](Batch &part, Result &result) { process(part, result); })
     {
     }
@@ -203,6 +204,12 @@ private:
         std::size_t open = 0;
         std::size_t lowestOpen = 1;
     };
+
+    static std::size_t folderLimit(System &system)
+    {
+        const faults::Faults *planted = faults::active();
+        return planted != nullptr && planted->folderLimit != 0 ? planted->folderLimit : system.folderLimit();
+    }
 
     // No new item should be started.
     bool stopped(Result &result) const

@@ -125,3 +125,26 @@ TEST_F(CopyTree, ReportsAMissingSourceAsAFailureWithTheSystemsReason)
     EXPECT_EQ(result.failures[0].reason, systemReason(faults::systemError(ENOENT)));
     EXPECT_FALSE(result.destinationFailed);
 }
+
+// With few folders allowed open, a walk goes down a chain itself and closes
+// the levels above its deepest two, opening each again on the way back to
+// list the rest of it and complete it after its contents.
+TEST_F(CopyTree, AChainWalkedWithFewFoldersOpenIsCopiedWholeWithItsFolderTimes)
+{
+    std::string folder = m_source;
+    for (int level = 0; level < 24; ++level) {
+        folder += "/d";
+        makeFolder(folder);
+        writeFile(folder + "/f" + std::to_string(level), std::to_string(level));
+    }
+    writeFile(m_source + "/top", "top");
+    faults::Faults planted;
+    planted.folderLimit = 1;
+    const faults::ScopedFaults installed(planted);
+
+    const Result result = copy();
+
+    EXPECT_TRUE(result.ok()) << describe(result);
+    EXPECT_EQ(result.files, 25u);
+    EXPECT_EQ(compareTrees(m_source, m_target), std::vector<std::string>{});
+}
