@@ -18,6 +18,22 @@ namespace {
 // gathered to the workers between reads.
 constexpr std::size_t entriesPerRead = 256;
 
+// Creates folder `path` when missing (`fresh`), else reads the
+// `attributes` of what has its name. Fails as "create folder".
+Error createFolder(const std::wstring &path, bool &fresh, DWORD &attributes)
+{
+    constexpr const char *operation = "create folder";
+    fresh = ::CreateDirectoryW(path.c_str(), nullptr) != 0;
+    if (fresh)
+        return {};
+    if (const Error error = lastError(operation); error.code != ERROR_ALREADY_EXISTS)
+        return error;
+    attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return lastError(operation);
+    return {};
+}
+
 } // namespace
 
 void removeLeftovers(const std::wstring &folder, const std::wstring &source)
@@ -47,14 +63,9 @@ Error makeFolder(const std::wstring &target, bool &fresh)
 {
     constexpr const char *operation = "create folder";
     const std::wstring path = toExtendedPath(target);
-    fresh = ::CreateDirectoryW(path.c_str(), nullptr) != 0;
-    if (fresh)
-        return {};
-    if (const Error error = lastError(operation); error.code != ERROR_ALREADY_EXISTS)
+    DWORD attributes = 0;
+    if (const Error error = createFolder(path, fresh, attributes); error || fresh)
         return error;
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return lastError(operation);
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         if (attributes & FILE_ATTRIBUTE_READONLY)
             ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
@@ -71,6 +82,16 @@ Error makeFolder(const std::wstring &target, bool &fresh)
     if (!::CreateDirectoryW(path.c_str(), nullptr))
         return lastError(operation);
     fresh = true;
+    return {};
+}
+
+Error openBackupFolder(const std::wstring &folder, bool &fresh)
+{
+    DWORD attributes = 0;
+    if (const Error error = createFolder(toExtendedPath(folder), fresh, attributes); error || fresh)
+        return error;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return {ERROR_DIRECTORY, "create folder"};
     return {};
 }
 

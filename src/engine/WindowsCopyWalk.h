@@ -92,6 +92,11 @@ void removeLeftovers(const std::wstring &folder, const std::wstring &source);
 // in the target is replaced, never followed. Fails as "create folder".
 [[nodiscard]] Error makeFolder(const std::wstring &target, bool &fresh);
 
+// Creates the backup folder `folder` when missing, one level only; an item
+// in its place that is not a real folder is refused, never followed. Fails
+// as "create folder".
+[[nodiscard]] Error openBackupFolder(const std::wstring &folder, bool &fresh);
+
 // A restore without leave to overwrite keeps what the user has where a
 // folder would go when it is not a real folder (a file, or a link or
 // junction, which is never followed either way).

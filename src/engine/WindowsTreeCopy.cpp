@@ -23,26 +23,6 @@ namespace {
 
 using platform::utf8Text;
 
-// Creates the backup folder `folder` when missing, one level only; an item
-// in its place that is not a real folder is refused, never followed. Fails
-// as "create folder".
-Error openBackupFolder(const std::wstring &folder, bool &fresh)
-{
-    constexpr const char *operation = "create folder";
-    const std::wstring path = toExtendedPath(folder);
-    fresh = ::CreateDirectoryW(path.c_str(), nullptr) != 0;
-    if (fresh)
-        return {};
-    if (const Error error = lastError(operation); error.code != ERROR_ALREADY_EXISTS)
-        return error;
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return lastError(operation);
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return {ERROR_DIRECTORY, operation};
-    return {};
-}
-
 // The earlier backup's folder named by `params.previousTarget`, reached
 // beneath the target root without following a link; the folders on the way
 // are held for as long as the Place lives. An empty path when there is none
