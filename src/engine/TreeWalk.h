@@ -8,9 +8,10 @@
 //
 // A system gives the walk its primitives as an object of a class with:
 //
-//   Run     the run context: a RunState with `params`, and
-//           fail(Result &, const Path &, Error, bool targetSide) and
-//           failWithReason(Result &, const Path &, Error, std::string_view)
+//   Run     the run context: a RunState with `params`, and for a Path (a
+//           path as the system spells it) fail(Result &, const Path &,
+//           Error, bool targetSide), failWithReason(Result &, const Path &,
+//           Error, std::string_view) and failDestination(const Path &, Error)
 //   Folder  a source folder and its copy, held open; fresh() (made by this
 //           run), foldsCase(), itemsQueued(count), itemDone() (true for the
 //           last entry of the folder done, its walk's listing included) and
