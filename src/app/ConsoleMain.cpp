@@ -4,21 +4,14 @@
 #include "cli/Console.h"
 #include "cli/ConsoleMessageBoxes.h"
 
-#include "engine/CopyEngine.h"
+#include "app/SystemServices.h"
 
 #include "platform/Services.h"
 #include "platform/StdApplication.h"
-#include "platform/StdFileOperations.h"
-#include "platform/StdFolderFacts.h"
-#include "platform/StdRandomSource.h"
-#include "platform/SystemClock.h"
 #ifdef _WIN32
 #include "platform/windows/WideText.h"
-#include "platform/windows/WindowsDriveSource.h"
 
 #include <shellapi.h>
-#else
-#include "platform/linux/LinuxDriveSource.h"
 #endif
 
 #include <string>
@@ -54,27 +47,13 @@ int main(int argc, char *argv[])
 #ifdef _WIN32
     // The program writes UTF-8; the console shows it as such.
     ::SetConsoleOutputCP(CP_UTF8);
-    platform::WindowsDriveSource drives;
-#else
-    platform::LinuxDriveSource drives;
 #endif
+    const app::SystemServices system;
     platform::StdApplication application("drovanta");
-    platform::SystemClock clock;
-    platform::StdFileOperations files;
-    platform::StdFolderFacts folders;
-    engine::NativeCopyEngine copyEngine;
-    platform::StdRandomSource random;
-
     auto &services = platform::services();
     services.application = &application;
     app::ConsoleMessageBoxes boxes(app::Console::standard(), application);
     services.messageBoxes = &boxes;
-    services.clock = &clock;
-    services.drives = &drives;
-    services.files = &files;
-    services.folders = &folders;
-    services.copyEngine = &copyEngine;
-    services.random = &random;
 
     return app::runCommandLine(programArguments(argc, argv), false);
 }

@@ -5,24 +5,15 @@
 
 #include "ui/Form1.h"
 
-#include "engine/CopyEngine.h"
+#include "app/SystemServices.h"
 
 #include "platform/Services.h"
 #include "platform/StdApplication.h"
-#include "platform/StdFileOperations.h"
-#include "platform/StdFolderFacts.h"
-#include "platform/StdRandomSource.h"
-#include "platform/SystemClock.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtDesktop.h"
 #include "platform/qt/QtMessageBoxes.h"
 #include "platform/qt/QtSettingsBackend.h"
 #include "platform/qt/QtUrlOpener.h"
-#ifdef _WIN32
-#include "platform/windows/WindowsDriveSource.h"
-#else
-#include "platform/linux/LinuxDriveSource.h"
-#endif
 
 #include <QApplication>
 
@@ -34,26 +25,10 @@ using namespace drovanta;
 
 int main(int argc, char *argv[])
 {
-    platform::SystemClock clock;
-#ifdef _WIN32
-    platform::WindowsDriveSource drives;
-#else
-    platform::LinuxDriveSource drives;
-#endif
-    platform::StdFileOperations files;
-    platform::StdFolderFacts folders;
-    engine::NativeCopyEngine copyEngine;
-    platform::StdRandomSource random;
+    const app::SystemServices system;
     platform::QtDesktop desktop;
-
     auto &services = platform::services();
-    services.clock = &clock;
     services.desktop = &desktop;
-    services.drives = &drives;
-    services.files = &files;
-    services.folders = &folders;
-    services.copyEngine = &copyEngine;
-    services.random = &random;
 
     // Drovanta's own options (or any argument that is not one of Qt's) mean a
     // scripted run: decided before QApplication exists, so that cron and ssh

@@ -120,10 +120,12 @@ void Console::output(const std::string &text)
 
 void Console::writeLine(std::FILE *stream, const std::string &line)
 {
-    const std::string text = shell::printableText(line);
-    std::fputs(text.c_str(), stream);
+    // One write per line: the error stream is unbuffered, and a run writes a
+    // line per item.
+    std::string text = shell::printableText(line);
     if (text.empty() || text.back() != '\n')
-        std::fputs("\n", stream);
+        text += '\n';
+    std::fputs(text.c_str(), stream);
     std::fflush(stream);
 }
 

@@ -24,6 +24,19 @@ bool listed(const std::array<std::string_view, N> &names, std::string_view name)
     return false;
 }
 
+// An option's name without its one or two leading dashes; false for an
+// argument that is not an option.
+bool optionName(std::string_view &argument)
+{
+    if (argument.starts_with("--"))
+        argument.remove_prefix(2);
+    else if (argument.starts_with('-'))
+        argument.remove_prefix(1);
+    else
+        return false;
+    return true;
+}
+
 #if !defined(_WIN32) && !defined(__APPLE__)
 bool isSet(const char *value)
 {
@@ -37,11 +50,7 @@ std::string_view optionValue(int argc, const char *const argv[], std::string_vie
     std::string_view value;
     for (int i = 1; i < argc; ++i) {
         std::string_view argument = argv[i];
-        if (argument.starts_with("--"))
-            argument.remove_prefix(2);
-        else if (argument.starts_with('-'))
-            argument.remove_prefix(1);
-        else
+        if (!optionName(argument))
             continue;
         if (argument == name && i + 1 < argc)
             value = argv[++i];
@@ -58,11 +67,7 @@ bool onlyQtOptions(int argc, const char *const argv[])
 {
     for (int i = 1; i < argc; ++i) {
         std::string_view argument = argv[i];
-        if (argument.starts_with("--"))
-            argument.remove_prefix(2);
-        else if (argument.starts_with('-'))
-            argument.remove_prefix(1);
-        else
+        if (!optionName(argument))
             return false;
         if (listed(flags, argument))
             continue;

@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -65,6 +66,39 @@ template<typename System>
         done += read.value;
     }
     return done;
+}
+
+// An item of a walk by name and by path from the walk's top, with the
+// folders that hold it (`Folders`: the folder, and the same folder on the
+// other side the walk goes along, held open while the item waits): a
+// folder waiting to be listed, or a file waiting for a reader.
+template<typename Folders>
+struct WalkItem {
+    std::shared_ptr<Folders> folders;
+    std::string name;
+    std::string path;
+};
+
+// Lists the folders waiting in `pending`, the one added last first, so
+// that the walk goes depth first with few folders open. `open(item)` gives
+// the item's folders (null when they cannot be opened, said by `open`);
+// `list(folders, path)` lists them and adds the folders found to `pending`.
+// False when `stop` ended the walk before its end.
+template<typename Folders, typename Open, typename List>
+[[nodiscard]] bool listPending(std::vector<WalkItem<Folders>> &pending, const std::atomic<bool> &stop, Open &&open,
+                               List &&list)
+{
+    while (!pending.empty()) {
+        if (stop.load())
+            return false;
+        WalkItem<Folders> next = std::move(pending.back());
+        pending.pop_back();
+        std::shared_ptr<Folders> folders = open(next);
+        next.folders.reset();
+        if (folders)
+            list(folders, next.path);
+    }
+    return true;
 }
 
 // The size of the pieces the walks read files in.
@@ -131,8 +165,13 @@ private:
                 return;
             Job job = std::move(m_jobs.front());
             m_jobs.pop_front();
+            // The walk, once it found the queue full, is called back only
+            // when half of it is free: called back for every job taken, it
+            // and the readers would take turns sleeping per file.
+            const bool halfFree = m_jobs.size() == capacity / 2;
             lock.unlock();
-            m_notFull.notify_one();
+            if (halfFree)
+                m_notFull.notify_one();
             m_read(job);
         }
     }

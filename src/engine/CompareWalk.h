@@ -43,50 +43,36 @@ class CompareWalk final {
         Folder source;
         Folder backup;
     };
-    struct Pending {
-        std::shared_ptr<Folders> parent;
-        std::string name;
-        std::string path;
-    };
-    struct Job {
-        std::shared_ptr<Folders> folders;
-        std::string name;
-        std::string path;
-    };
+    using Item = WalkItem<Folders>;
 
 public:
     CompareWalk(Rules rules, const CompareParams &params, const std::atomic<bool> &stop, Comparison &out)
         : m_rules(std::move(rules)), m_stop(stop), m_out(out),
-          m_pool(params.workers, [this](Job &job) { compareContent(job); })
+          m_pool(params.workers, [this](Item &job) { compareContent(job); })
     {
     }
 
     void run(Folder source, Folder backup)
     {
         compareFolder(std::make_shared<Folders>(Folders{std::move(source), std::move(backup)}), {}, true);
-        while (!m_pending.empty()) {
-            if (m_stop.load()) {
-                m_out.stopped = true;
-                break;
-            }
-            Pending next = std::move(m_pending.back());
-            m_pending.pop_back();
-            auto folders = std::make_shared<Folders>();
-            Outcome<Folder> source = System::openFolder(next.parent->source, next.name);
+        const auto open = [this](const Item &next) -> std::shared_ptr<Folders> {
+            Outcome<Folder> source = System::openFolder(next.folders->source, next.name);
             if (source.failed()) {
                 add(Difference::Unreadable, next.path, "source: " + System::errorText(source.error.code));
-                continue;
+                return nullptr;
             }
-            Outcome<Folder> backup = System::openFolder(next.parent->backup, next.name);
+            Outcome<Folder> backup = System::openFolder(next.folders->backup, next.name);
             if (backup.failed()) {
                 add(Difference::Unreadable, next.path, "backup: " + System::errorText(backup.error.code));
-                continue;
+                return nullptr;
             }
-            folders->source = std::move(source.value);
-            folders->backup = std::move(backup.value);
-            next.parent.reset();
-            compareFolder(folders, next.path, false);
-        }
+            return std::make_shared<Folders>(Folders{std::move(source.value), std::move(backup.value)});
+        };
+        const auto list = [this](const std::shared_ptr<Folders> &folders, const std::string &path) {
+            compareFolder(folders, path, false);
+        };
+        if (!listPending(m_pending, m_stop, open, list))
+            m_out.stopped = true;
         m_pool.finish();
     }
 
@@ -137,12 +123,12 @@ private:
         for (Found &difference : found)
             add(difference.kind, path, std::move(difference.detail));
         if (next == CompareNext::Content)
-            m_pool.push(Job{folders, source.name, path});
+            m_pool.push(Item{folders, source.name, path});
         else if (next == CompareNext::Descend)
             m_pending.push_back({folders, source.name, path});
     }
 
-    void compareContent(Job &job)
+    void compareContent(Item &job)
     {
         if (m_stop.load())
             return;
@@ -186,8 +172,8 @@ private:
     const std::atomic<bool> &m_stop;
     Comparison &m_out;
     std::mutex m_mutex;
-    std::vector<Pending> m_pending;
-    ReadPool<Job> m_pool; // last: its readers stop before the members they use go
+    std::vector<Item> m_pending;
+    ReadPool<Item> m_pool; // last: its readers stop before the members they use go
 };
 
 } // namespace drovanta::engine

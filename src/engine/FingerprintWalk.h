@@ -56,48 +56,36 @@ class FingerprintWalk final {
         Folder folder;
         Folder earlier;
     };
-    struct Pending {
-        std::shared_ptr<Folders> parent;
-        std::string name;
-        std::string path;
-    };
-    struct Job {
-        std::shared_ptr<Folders> folders;
-        std::string name;
-        std::string path;
-    };
+    using Item = WalkItem<Folders>;
 
 public:
     FingerprintWalk(const FingerprintParams &params, const std::atomic<bool> &stop, Fingerprints &out)
-        : m_params(params), m_stop(stop), m_out(out), m_pool(params.workers, [this](Job &job) { hash(job); })
+        : m_params(params), m_stop(stop), m_out(out), m_pool(params.workers, [this](Item &job) { hash(job); })
     {
     }
 
     void run(Folder folder, Folder earlier)
     {
         listFolder(std::make_shared<Folders>(Folders{std::move(folder), std::move(earlier)}), {});
-        while (!m_pending.empty()) {
-            if (m_stop.load()) {
-                m_out.stopped = true;
-                break;
-            }
-            Pending next = std::move(m_pending.back());
-            m_pending.pop_back();
-            auto folders = std::make_shared<Folders>();
-            Outcome<Folder> opened = System::openFolder(next.parent->folder, next.name);
+        const auto open = [this](const Item &next) -> std::shared_ptr<Folders> {
+            Outcome<Folder> opened = System::openFolder(next.folders->folder, next.name);
             if (opened.failed()) {
                 unreadable(next.path, System::errorText(opened.error.code));
-                continue;
+                return nullptr;
             }
-            folders->folder = std::move(opened.value);
-            if (next.parent->earlier.valid()) {
-                Outcome<Folder> earlier = System::openFolder(next.parent->earlier, next.name);
+            auto folders = std::make_shared<Folders>(Folders{std::move(opened.value), Folder{}});
+            if (next.folders->earlier.valid()) {
+                Outcome<Folder> earlier = System::openFolder(next.folders->earlier, next.name);
                 if (!earlier.failed())
                     folders->earlier = std::move(earlier.value);
             }
-            next.parent.reset();
-            listFolder(folders, next.path);
-        }
+            return folders;
+        };
+        const auto list = [this](const std::shared_ptr<Folders> &folders, const std::string &path) {
+            listFolder(folders, path);
+        };
+        if (!listPending(m_pending, m_stop, open, list))
+            m_out.stopped = true;
         m_pool.finish();
     }
 
@@ -124,7 +112,7 @@ private:
             }
             if (kind != EntryKind::File || reused(*folders, entry, itemPath))
                 continue;
-            m_pool.push(Job{folders, entry.name, itemPath});
+            m_pool.push(Item{folders, entry.name, itemPath});
         }
     }
 
@@ -145,7 +133,7 @@ private:
         return true;
     }
 
-    void hash(Job &job)
+    void hash(Item &job)
     {
         if (m_stop.load())
             return;
@@ -181,8 +169,8 @@ private:
     const std::atomic<bool> &m_stop;
     Fingerprints &m_out;
     std::mutex m_mutex;
-    std::vector<Pending> m_pending;
-    ReadPool<Job> m_pool; // last: its readers stop before the members they use go
+    std::vector<Item> m_pending;
+    ReadPool<Item> m_pool; // last: its readers stop before the members they use go
 };
 
 } // namespace drovanta::engine

@@ -8,6 +8,8 @@
 #include "engine/PosixMetadata.h"
 #include "engine/SystemItems.h"
 
+#include "platform/linux/FileKind.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,17 +25,6 @@ std::string octal(mode_t mode)
     char text[8];
     std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
     return text;
-}
-
-std::string kindName(mode_t mode)
-{
-    if (S_ISDIR(mode))
-        return "a folder";
-    if (S_ISREG(mode))
-        return "a file";
-    if (S_ISLNK(mode))
-        return "a link";
-    return "a special file";
 }
 
 class CompareRules final {
@@ -69,7 +60,7 @@ public:
         const struct stat &b = backup.info;
         if ((s.st_mode & S_IFMT) != (b.st_mode & S_IFMT)) {
             found.push_back({Difference::SourceChanged,
-                             kindName(s.st_mode) + " in the source, " + kindName(b.st_mode) + " in the backup"});
+                             platform::kindOf(s.st_mode) + " in the source, " + platform::kindOf(b.st_mode) + " in the backup"});
             return CompareNext::Nothing;
         }
         if (S_ISREG(s.st_mode)) {

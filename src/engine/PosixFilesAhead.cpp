@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
-#include <unordered_set>
 
 namespace drovanta::engine::posix {
 namespace {
@@ -25,18 +24,16 @@ UniqueFd duplicate(int fd)
     return UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
 }
 
-// The names the folder holds now.
-std::unordered_set<std::string> namesIn(int folderFd)
+// The names the folder holds now, with the type its listing gives each.
+std::unordered_map<std::string, unsigned char> namesIn(int folderFd)
 {
-    if (faults::Faults *planted = faults::active())
-        planted->targetListings.fetch_add(1, std::memory_order_relaxed);
-    std::unordered_set<std::string> names;
+    std::unordered_map<std::string, unsigned char> names;
     const Outcome<UniqueDir> listing = openListing(folderFd);
     if (listing.failed())
         return names;
     while (const dirent *entry = ::readdir(listing.value.get())) {
         if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            names.emplace(entry->d_name);
+            names.emplace(entry->d_name, entry->d_type);
     }
     return names;
 }
@@ -112,13 +109,20 @@ std::unique_ptr<FilesAhead> FilesAhead::start(RunShared &shared, const std::vect
         ahead->m_freshNames->setPrevious(duplicate(shared.previousFolder()));
         ahead->m_takenNames->setPrevious(duplicate(shared.previousFolder()));
     }
-    const std::unordered_set<std::string> taken = namesIn(shared.backupFolder());
+    if (faults::Faults *planted = faults::active())
+        planted->targetListings.fetch_add(1, std::memory_order_relaxed);
+    const std::unordered_map<std::string, unsigned char> taken = namesIn(shared.backupFolder());
+    // The root's listing tells each file's type, as a folder's listing does
+    // for the walk: no stat per file to learn it.
+    const std::unordered_map<std::string, unsigned char> types = namesIn(rootFd);
     ahead->m_slots.reserve(files.size());
     for (const Params &file : files) {
         Slot slot;
         slot.source = normalized(file.source);
         slot.name = baseName(slot.source);
         slot.nameFree = !taken.contains(slot.name);
+        if (const auto type = types.find(slot.name); type != types.end())
+            slot.type = type->second;
         // In the order of the calls, as each call would have asked.
         slot.clash = run.destination.foldsCase && shared.clashesInBackupFolder(slot.name);
         if (ahead->m_bySource.emplace(slot.source, ahead->m_slots.size()).second)
@@ -154,13 +158,14 @@ void FilesAhead::work()
         std::size_t index = m_next.load();
         if (index >= m_slots.size() || m_closing.load())
             return;
-        // No further than lookAhead past the file the caller waits for: a
-        // worker sleeps without a file, and each file the caller comes to
-        // wakes one.
+        // No further than lookAhead past the file the caller waits for. A
+        // worker that reaches that sleeps until the caller has come half way
+        // to it: woken for every file the caller comes to, the workers would
+        // cost two context switches per file.
         if (index >= m_waitedFor.load() + lookAhead) {
             std::unique_lock lock(m_sleep);
             ++m_roomWaiters;
-            while (m_next.load() >= m_waitedFor.load() + lookAhead && m_next.load() < m_slots.size()
+            while (m_next.load() > m_waitedFor.load() + lookAhead / 2 && m_next.load() < m_slots.size()
                    && !m_closing.load())
                 m_room.wait(lock);
             --m_roomWaiters;
@@ -205,7 +210,7 @@ void FilesAhead::copy(Slot &slot)
         return;
     }
     try {
-        copyItem(m_run, slot.nameFree ? *m_freshNames : *m_takenNames, slot.name, DT_UNKNOWN, result);
+        copyItem(m_run, slot.nameFree ? *m_freshNames : *m_takenNames, slot.name, slot.type, result);
     } catch (const std::exception &) {
         m_run.fail(result, slot.source, {ENOMEM, "copy"}, false);
     }
@@ -216,14 +221,9 @@ Result FilesAhead::claim(const Params &params)
     const std::size_t index = m_bySource.at(normalized(params.source));
     if (const std::size_t before = m_waitedFor.load(); index + 1 > before) {
         m_waitedFor.store(index + 1);
-        if (const std::size_t sleeping = m_roomWaiters.load(); sleeping > 0) {
+        if (m_roomWaiters.load() > 0 && m_next.load() <= index + 1 + lookAhead / 2) {
             std::lock_guard lock(m_sleep);
-            if (index + 1 - before >= sleeping) {
-                m_room.notify_all();
-            } else {
-                for (std::size_t woken = 0; woken < index + 1 - before; ++woken)
-                    m_room.notify_one();
-            }
+            m_room.notify_all();
         }
     }
     m_progress.release(index);

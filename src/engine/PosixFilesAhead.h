@@ -29,7 +29,7 @@ class RunShared;
 class FilesAhead final {
 public:
     // Files past the one waited for that may be started.
-    static constexpr std::size_t lookAhead = 64;
+    static constexpr std::size_t lookAhead = 256;
 
     // Null when these files cannot be copied ahead (not all in the run's
     // source root and backup folder, or the root cannot be opened): each
@@ -58,6 +58,7 @@ private:
         bool claimed = false;
         bool clash = false;   // its name differs only in case from one already in the backup folder
         bool nameFree = true; // the backup folder holds nothing of this name
+        unsigned char type = 0; // as the root's listing gives it (DT_UNKNOWN when not listed)
     };
     enum State : int { Waiting, Busy, Done };
 

@@ -53,4 +53,17 @@ std::string userName()
 #endif
 }
 
+std::string stateFolderOrReason(std::string &reason)
+{
+    std::string folder = userStateFolder();
+    if (folder.empty())
+        reason = "no folder for the program's state (HOME is not set)";
+    return folder;
+}
+
+std::string notOursReason(const std::string &path, const std::string &what, const std::string &kind)
+{
+    return "'" + path + "' is not " + what + " of yours (it is " + kind + "): it is left alone";
+}
+
 } // namespace drovanta::platform

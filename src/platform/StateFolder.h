@@ -10,6 +10,12 @@ namespace drovanta::platform {
 // %LOCALAPPDATA%\Drovanta on Windows. Empty when neither can be found.
 [[nodiscard]] std::string userStateFolder();
 
+// For the state files of each system: the state folder, or an empty path
+// with `reason` saying why there is none; and the reason given for leaving
+// `path` alone when it is not `what` of the user's own but `kind`.
+[[nodiscard]] std::string stateFolderOrReason(std::string &reason);
+[[nodiscard]] std::string notOursReason(const std::string &path, const std::string &what, const std::string &kind);
+
 // Appends `text` to the file `name` in the state folder, creating both when
 // missing. When the file would grow past `cap` bytes it becomes "name.1"
 // (replacing an older one) and `text` starts a new file. Returns the file's

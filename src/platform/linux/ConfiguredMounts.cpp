@@ -9,23 +9,6 @@ namespace drovanta::platform {
 
 namespace {
 
-std::vector<std::string_view> splitOnBlanks(std::string_view line)
-{
-    std::vector<std::string_view> fields;
-    std::size_t start = 0;
-    while (start < line.size()) {
-        const std::size_t begin = line.find_first_not_of(" \t", start);
-        if (begin == std::string_view::npos)
-            break;
-        std::size_t end = line.find_first_of(" \t", begin);
-        if (end == std::string_view::npos)
-            end = line.size();
-        fields.push_back(line.substr(begin, end - begin));
-        start = end;
-    }
-    return fields;
-}
-
 template<typename ParseLine>
 std::vector<ConfiguredMount> parseLines(std::string_view text, ParseLine parseLine)
 {
@@ -40,7 +23,7 @@ std::vector<ConfiguredMount> parseLines(std::string_view text, ParseLine parseLi
         if (const std::size_t hash = line.find('#'); hash != std::string_view::npos)
             line = line.substr(0, hash);
         ConfiguredMount mount;
-        if (parseLine(splitOnBlanks(line), mount) && !mount.mountPoint.empty())
+        if (parseLine(mountFields(line), mount) && !mount.mountPoint.empty())
             mounts.push_back(std::move(mount));
     }
     return mounts;

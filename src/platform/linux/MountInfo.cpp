@@ -2,6 +2,7 @@
 
 #include "platform/Failure.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -15,20 +16,6 @@ namespace {
 bool isOctalDigit(char c)
 {
     return c >= '0' && c <= '7';
-}
-
-std::vector<std::string_view> splitOnSpaces(std::string_view line)
-{
-    std::vector<std::string_view> fields;
-    std::size_t start = 0;
-    while (start < line.size()) {
-        const std::size_t end = line.find(' ', start);
-        const std::size_t stop = end == std::string_view::npos ? line.size() : end;
-        if (stop > start)
-            fields.push_back(line.substr(start, stop - start));
-        start = stop + 1;
-    }
-    return fields;
 }
 
 bool parseNumber(std::string_view text, unsigned &value)
@@ -46,6 +33,21 @@ bool parseDeviceNumber(std::string_view text, unsigned &major, unsigned &minor)
 }
 
 } // namespace
+
+std::vector<std::string_view> mountFields(std::string_view line)
+{
+    std::vector<std::string_view> fields;
+    std::size_t start = 0;
+    while (start < line.size()) {
+        const std::size_t begin = line.find_first_not_of(" \t", start);
+        if (begin == std::string_view::npos)
+            break;
+        const std::size_t end = std::min(line.find_first_of(" \t", begin), line.size());
+        fields.push_back(line.substr(begin, end - begin));
+        start = end;
+    }
+    return fields;
+}
 
 std::string decodeMountField(std::string_view field)
 {
@@ -89,7 +91,7 @@ std::vector<MountEntry> parseMountInfo(std::string_view text)
         std::size_t end = text.find('\n', start);
         if (end == std::string_view::npos)
             end = text.size();
-        const auto fields = splitOnSpaces(text.substr(start, end - start));
+        const auto fields = mountFields(text.substr(start, end - start));
         start = end + 1;
 
         // id parent major:minor root mount-point options [optional...] - type source super-options

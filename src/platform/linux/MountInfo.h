@@ -30,6 +30,10 @@ struct MountEntry {
     std::string userOptions;
 };
 
+// The fields of one line of a mount table, as blanks (spaces, tabs) part
+// them; a blank inside a field is written as an escape.
+std::vector<std::string_view> mountFields(std::string_view line);
+
 // The kernel writes space, tab, newline and backslash in path fields as
 // \040, \011, \012 and \134; any other backslash is kept as it is.
 std::string decodeMountField(std::string_view field);

@@ -24,19 +24,14 @@ namespace fs = std::filesystem;
 namespace drovanta::platform {
 namespace {
 
-std::string notOurs(const std::string &path, const std::string &what, const std::string &kind)
-{
-    return "'" + path + "' is not " + what + " of yours (it is " + kind + "): it is left alone";
-}
-
 std::string notOurFolder(const std::string &path, const struct stat &facts)
 {
-    return notOurs(path, "a folder", S_ISDIR(facts.st_mode) ? "another user's folder" : kindOf(facts.st_mode));
+    return notOursReason(path, "a folder", S_ISDIR(facts.st_mode) ? "another user's folder" : kindOf(facts.st_mode));
 }
 
 std::string notOurFile(const std::string &path, const struct stat &facts)
 {
-    return notOurs(path, "a plain file", S_ISREG(facts.st_mode) ? "another user's file" : kindOf(facts.st_mode));
+    return notOursReason(path, "a plain file", S_ISREG(facts.st_mode) ? "another user's file" : kindOf(facts.st_mode));
 }
 
 bool isOurs(const struct stat &facts, bool folder)
@@ -131,11 +126,9 @@ bool writeAll(int fd, const std::string &text)
 
 std::string appendToStateFile(const std::string &name, const std::string &text, std::string &reason, std::uintmax_t cap)
 {
-    const std::string folder = userStateFolder();
-    if (folder.empty()) {
-        reason = "no folder for the program's state (HOME is not set)";
+    const std::string folder = stateFolderOrReason(reason);
+    if (folder.empty())
         return {};
-    }
     const OwnedFd held(openStateFolder(folder, reason));
     if (!held.valid())
         return {};

@@ -10,16 +10,7 @@ namespace {
 UtabEntry parseLine(std::string_view line)
 {
     UtabEntry entry;
-    std::size_t start = 0;
-    while (start < line.size()) {
-        const std::size_t begin = line.find_first_not_of(" \t", start);
-        if (begin == std::string_view::npos)
-            break;
-        std::size_t end = line.find_first_of(" \t", begin);
-        if (end == std::string_view::npos)
-            end = line.size();
-        const std::string_view field = line.substr(begin, end - begin);
-        start = end;
+    for (const std::string_view field : mountFields(line)) {
         const std::size_t equals = field.find('=');
         if (equals == std::string_view::npos)
             continue;

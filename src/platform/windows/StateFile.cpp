@@ -25,18 +25,16 @@ std::string notUsable(const std::string &path, fs::file_type wanted, const char 
         : type == fs::file_type::directory           ? "a folder"
         : type == fs::file_type::regular             ? "a file"
                                                      : "something else";
-    return "'" + path + "' is not " + what + " of yours (it is " + kind + "): it is left alone";
+    return notOursReason(path, what, kind);
 }
 
 } // namespace
 
 std::string appendToStateFile(const std::string &name, const std::string &text, std::string &reason, std::uintmax_t cap)
 {
-    const std::string folder = userStateFolder();
-    if (folder.empty()) {
-        reason = "no folder for the program's state (HOME is not set)";
+    const std::string folder = stateFolderOrReason(reason);
+    if (folder.empty())
         return {};
-    }
     if (reason = notUsable(folder, fs::file_type::directory, "a folder"); !reason.empty())
         return {};
     std::error_code ec;
