@@ -318,15 +318,11 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     } else if (!to.name.empty() && clashesIn(run, to.parent.get(), to.name, target, result)) {
         return result;
     }
-    ++result.folders;
-
     auto root = std::make_shared<Folder>(run, std::move(sourceFd), std::move(targetFd),
                                          std::make_shared<FolderPath>(source, target), sourceInfo, fresh);
     root->setPrevious(shared != nullptr ? openPreviousInRun(*shared, target) : openPrevious(params));
     CopyWalkSystem system(run, targetInfo, root->sourceFd());
-    TreeWalk<CopyWalkSystem> walk(run, system);
-    result.merge(walk.run(std::move(root)));
-    run.collect(result);
+    copyTreeOf(run, system, std::move(root), result);
     return result;
 }
 

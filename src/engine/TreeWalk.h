@@ -467,4 +467,16 @@ private:
     Work m_work;
 };
 
+// Copies the tree of folder `root`, counted in `result` with all that is
+// copied below it, and the outcome the run's threads share.
+template<typename System>
+void copyTreeOf(typename System::Run &run, System &system, std::shared_ptr<typename System::Folder> root,
+                Result &result)
+{
+    ++result.folders;
+    TreeWalk<System> walk(run, system);
+    result.merge(walk.run(std::move(root)));
+    run.collect(result);
+}
+
 } // namespace drovanta::engine

@@ -140,12 +140,9 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
         run.note(NoteKind::AccessControlLists);
     const Previous earlier = openPrevious(params);
     root->setPrevious(earlier.path);
-    ++result.folders;
     root->completes = !to.name.empty(); // a root keeps its own times and attributes
     CopyWalkSystem system(run);
-    TreeWalk<CopyWalkSystem> walk(run, system);
-    result.merge(walk.run(std::move(root)));
-    run.collect(result);
+    copyTreeOf(run, system, std::move(root), result);
     return result;
 }
 
