@@ -8,20 +8,9 @@
 //       whether the item of that name in `earlier` is the very file
 //       `entry` (listed in `folder`), not a copy of it
 //
-// XXH3-128: the fingerprint has to find decay and changes in place, not
-// withstand someone forging a collision (whoever can write the backup can
-// rewrite its record as well), so a cryptographic hash buys nothing here
-// and costs several times the CPU: XXH3 hashes at tens of GB/s per core,
-// well above any drive, so that checking a backup runs at the drive's speed
-// even on a small machine. 128 bits make an accidental match across
-// millions of files in years of backups practically impossible, where 64
-// would be merely unlikely. The distribution keeps it (libxxhash-dev), and
-// it is used header-only so that no library is linked.
 #include "engine/CheckWalk.h"
 #include "engine/Checking.h"
-
-#define XXH_INLINE_ALL
-#include <xxhash.h>
+#include "engine/ContentHash.h"
 
 #include <atomic>
 #include <memory>
@@ -30,20 +19,6 @@
 #include <vector>
 
 namespace drovanta::engine {
-
-[[nodiscard]] inline std::string hexOf(const XXH128_hash_t &hash)
-{
-    XXH128_canonical_t canonical;
-    XXH128_canonicalFromHash(&canonical, hash);
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(32);
-    for (const unsigned char byte : canonical.digest) {
-        text += digits[byte >> 4];
-        text += digits[byte & 15];
-    }
-    return text;
-}
 
 template<typename System>
 class FingerprintWalk final {
@@ -143,25 +118,15 @@ private:
             unreadable(job.path, System::errorText(file.error.code));
             return;
         }
-        XXH3_state_t state;
-        XXH3_128bits_reset(&state);
-        char *const buffer = readBuffer(0);
-        std::uint64_t size = 0;
-        for (;;) {
-            if (m_stop.load())
-                return;
-            const Outcome<std::size_t> read = System::read(file.value, buffer, readChunk);
-            if (read.failed()) {
-                unreadable(job.path, System::errorText(read.error.code));
-                return;
-            }
-            if (read.value == 0)
-                break;
-            XXH3_128bits_update(&state, buffer, read.value);
-            size += read.value;
+        const Outcome<ContentHash> hashed = hashContent<System>(file.value, m_stop);
+        if (hashed.failed()) {
+            unreadable(job.path, System::errorText(hashed.error.code));
+            return;
         }
+        if (hashed.value.stopped)
+            return;
         std::lock_guard lock(m_mutex);
-        m_out.files[job.path] = Fingerprint{size, hexOf(XXH3_128bits_digest(&state))};
+        m_out.files[job.path] = Fingerprint{hashed.value.size, hexOf(hashed.value.hash)};
         ++m_out.filesRead;
     }
 
