@@ -21,4 +21,8 @@ namespace drovanta::platform {
 // or unreadable, with `problem` saying which ("there is none" when missing).
 [[nodiscard]] std::optional<std::string> readBookkeepingFile(const std::string &path, std::string &problem);
 
+// Removes the file `path` when it is one (a link there goes, never what it
+// points to); nothing happens when it is missing.
+void removeBookkeepingFile(const std::string &path);
+
 } // namespace drovanta::platform

@@ -117,4 +117,13 @@ std::optional<std::string> readBookkeepingFile(const std::string &path, std::str
     return text;
 }
 
+void removeBookkeepingFile(const std::string &path)
+{
+    const std::filesystem::path target(path);
+    std::string problem;
+    const OwnedFd folder(openHolder(target, false, problem));
+    if (folder.valid())
+        ::unlinkat(folder.get(), target.filename().c_str(), 0);
+}
+
 } // namespace drovanta::platform

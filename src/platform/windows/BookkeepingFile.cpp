@@ -81,4 +81,13 @@ std::optional<std::string> readBookkeepingFile(const std::string &path, std::str
     return text.str();
 }
 
+void removeBookkeepingFile(const std::string &path)
+{
+    const fs::path target(path);
+    std::error_code ignored;
+    if (notUsable(target.parent_path(), fs::file_type::directory).empty()
+        && fs::symlink_status(target, ignored).type() == fs::file_type::regular)
+        fs::remove(target, ignored);
+}
+
 } // namespace drovanta::platform
