@@ -12,6 +12,7 @@
 #include "engine/Checking.h"
 #include "engine/ContentHash.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -35,7 +36,8 @@ class FingerprintWalk final {
 
 public:
     FingerprintWalk(const FingerprintParams &params, const std::atomic<bool> &stop, Fingerprints &out)
-        : m_params(params), m_stop(stop), m_out(out), m_pool(params.workers, [this](Item &job) { hash(job); })
+        : m_params(params), m_stop(stop), m_out(out), m_listers(std::max(1u, params.workers / 2)),
+          m_pool(params.workers, [this](Item &job) { hash(job); })
     {
     }
 
@@ -59,7 +61,7 @@ public:
         const auto list = [this](const std::shared_ptr<Folders> &folders, const std::string &path) {
             listFolder(folders, path);
         };
-        if (!listPending(m_pending, m_stop, open, list))
+        if (!m_pending.run(m_listers, m_stop, open, list))
             m_out.stopped = true;
         m_pool.finish();
     }
@@ -82,7 +84,7 @@ private:
             const std::string itemPath = relativePath(path, entry.name);
             const EntryKind kind = System::kindOf(entry);
             if (kind == EntryKind::Folder) {
-                m_pending.push_back({folders, entry.name, itemPath});
+                m_pending.add({folders, entry.name, itemPath});
                 continue;
             }
             if (kind != EntryKind::File || reused(*folders, entry, itemPath))
@@ -134,7 +136,8 @@ private:
     const std::atomic<bool> &m_stop;
     Fingerprints &m_out;
     std::mutex m_mutex;
-    std::vector<Item> m_pending;
+    PendingFolders<Folders> m_pending;
+    const unsigned m_listers;
     ReadPool<Item> m_pool; // last: its readers stop before the members they use go
 };
 
