@@ -33,10 +33,12 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -79,27 +81,102 @@ struct WalkItem {
     std::string path;
 };
 
-// Lists the folders waiting in `pending`, the one added last first, so
-// that the walk goes depth first with few folders open. `open(item)` gives
-// the item's folders (null when they cannot be opened, said by `open`);
-// `list(folders, path)` lists them and adds the folders found to `pending`.
-// False when `stop` ended the walk before its end.
-template<typename Folders, typename Open, typename List>
-[[nodiscard]] bool listPending(std::vector<WalkItem<Folders>> &pending, const std::atomic<bool> &stop, Open &&open,
-                               List &&list)
-{
-    while (!pending.empty()) {
-        if (stop.load())
-            return false;
-        WalkItem<Folders> next = std::move(pending.back());
-        pending.pop_back();
-        std::shared_ptr<Folders> folders = open(next);
-        next.folders.reset();
-        if (folders)
-            list(folders, next.path);
+// The folders a walk has found and not listed yet, listed by a few threads
+// at once: listing a folder means reading the metadata of each item in it
+// on both sides, and done one folder at a time it held a comparison of
+// /usr/share up (cold, 6.0 s; 4.4 s with that metadata read beforehand).
+// The folder added last is taken first, so that the walk goes depth first
+// with few folders open.
+template<typename Folders>
+class PendingFolders final {
+public:
+    // Adds a folder to list; any thread may.
+    void add(WalkItem<Folders> item)
+    {
+        std::lock_guard lock(m_mutex);
+        m_items.push_back(std::move(item));
+        m_changed.notify_one();
     }
-    return true;
-}
+
+    // Lists the folders added, and those their listing adds, with `listers`
+    // threads, this one among them. `open(item)` gives the item's folders
+    // (null when they cannot be opened, said by `open`); `list(folders,
+    // path)` lists them. False when `stop` ended the walk before its end.
+    // What `open` or `list` throw reaches the caller once every lister is
+    // back.
+    template<typename Open, typename List>
+    [[nodiscard]] bool run(unsigned listers, const std::atomic<bool> &stop, Open &&open, List &&list)
+    {
+        const auto work = [&] {
+            try {
+                listUntilDone(stop, open, list);
+            } catch (...) {
+                std::lock_guard lock(m_mutex);
+                if (!m_failure)
+                    m_failure = std::current_exception();
+                m_ended = true;
+                m_changed.notify_all();
+            }
+        };
+        std::vector<std::thread> threads;
+        try {
+            for (unsigned i = 1; i < listers; ++i)
+                threads.emplace_back(work);
+        } catch (const std::system_error &) {
+            // Fewer listers than asked for.
+        }
+        work();
+        for (std::thread &thread : threads)
+            thread.join();
+        if (m_failure)
+            std::rethrow_exception(m_failure);
+        return !m_stopped;
+    }
+
+private:
+    template<typename Open, typename List>
+    void listUntilDone(const std::atomic<bool> &stop, Open &open, List &list)
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_ended || !m_items.empty() || m_busy == 0; });
+            if (!m_ended && stop.load())
+                m_stopped = m_ended = true;
+            if (m_ended || m_items.empty()) { // ended, or nothing left and no one listing
+                m_changed.notify_all();
+                return;
+            }
+            WalkItem<Folders> next = std::move(m_items.back());
+            m_items.pop_back();
+            ++m_busy;
+            lock.unlock();
+            {
+                struct Done {
+                    PendingFolders &pending;
+                    std::unique_lock<std::mutex> &lock;
+                    ~Done()
+                    {
+                        lock.lock();
+                        if (--pending.m_busy == 0)
+                            pending.m_changed.notify_all();
+                    }
+                } done{*this, lock};
+                std::shared_ptr<Folders> folders = open(next);
+                next.folders.reset();
+                if (folders)
+                    list(folders, next.path);
+            }
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<WalkItem<Folders>> m_items;
+    unsigned m_busy = 0;
+    bool m_ended = false;
+    bool m_stopped = false;
+    std::exception_ptr m_failure;
+};
 
 // The size of the pieces the walks read files in.
 inline constexpr std::size_t readChunk = std::size_t{1} << 20;
@@ -171,7 +248,7 @@ private:
             const bool halfFree = m_jobs.size() == capacity / 2;
             lock.unlock();
             if (halfFree)
-                m_notFull.notify_one();
+                m_notFull.notify_all();
             m_read(job);
         }
     }

@@ -15,6 +15,7 @@
 #include "engine/CheckWalk.h"
 #include "engine/Checking.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -47,7 +48,7 @@ class CompareWalk final {
 
 public:
     CompareWalk(Rules rules, const CompareParams &params, const std::atomic<bool> &stop, Comparison &out)
-        : m_rules(std::move(rules)), m_stop(stop), m_out(out),
+        : m_rules(std::move(rules)), m_stop(stop), m_out(out), m_listers(std::max(1u, params.workers / 2)),
           m_pool(params.workers, [this](Item &job) { compareContent(job); })
     {
     }
@@ -71,7 +72,7 @@ public:
         const auto list = [this](const std::shared_ptr<Folders> &folders, const std::string &path) {
             compareFolder(folders, path, false);
         };
-        if (!listPending(m_pending, m_stop, open, list))
+        if (!m_pending.run(m_listers, m_stop, open, list))
             m_out.stopped = true;
         m_pool.finish();
     }
@@ -125,7 +126,7 @@ private:
         if (next == CompareNext::Content)
             m_pool.push(Item{folders, source.name, path});
         else if (next == CompareNext::Descend)
-            m_pending.push_back({folders, source.name, path});
+            m_pending.add({folders, source.name, path});
     }
 
     void compareContent(Item &job)
@@ -172,7 +173,8 @@ private:
     const std::atomic<bool> &m_stop;
     Comparison &m_out;
     std::mutex m_mutex;
-    std::vector<Item> m_pending;
+    PendingFolders<Folders> m_pending;
+    const unsigned m_listers;
     ReadPool<Item> m_pool; // last: its readers stop before the members they use go
 };
 

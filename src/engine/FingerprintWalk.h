@@ -8,21 +8,11 @@
 //       whether the item of that name in `earlier` is the very file
 //       `entry` (listed in `folder`), not a copy of it
 //
-// XXH3-128: the fingerprint has to find decay and changes in place, not
-// withstand someone forging a collision (whoever can write the backup can
-// rewrite its record as well), so a cryptographic hash buys nothing here
-// and costs several times the CPU: XXH3 hashes at tens of GB/s per core,
-// well above any drive, so that checking a backup runs at the drive's speed
-// even on a small machine. 128 bits make an accidental match across
-// millions of files in years of backups practically impossible, where 64
-// would be merely unlikely. The distribution keeps it (libxxhash-dev), and
-// it is used header-only so that no library is linked.
 #include "engine/CheckWalk.h"
 #include "engine/Checking.h"
+#include "engine/ContentHash.h"
 
-#define XXH_INLINE_ALL
-#include <xxhash.h>
-
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -30,20 +20,6 @@
 #include <vector>
 
 namespace drovanta::engine {
-
-[[nodiscard]] inline std::string hexOf(const XXH128_hash_t &hash)
-{
-    XXH128_canonical_t canonical;
-    XXH128_canonicalFromHash(&canonical, hash);
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(32);
-    for (const unsigned char byte : canonical.digest) {
-        text += digits[byte >> 4];
-        text += digits[byte & 15];
-    }
-    return text;
-}
 
 template<typename System>
 class FingerprintWalk final {
@@ -60,7 +36,8 @@ class FingerprintWalk final {
 
 public:
     FingerprintWalk(const FingerprintParams &params, const std::atomic<bool> &stop, Fingerprints &out)
-        : m_params(params), m_stop(stop), m_out(out), m_pool(params.workers, [this](Item &job) { hash(job); })
+        : m_params(params), m_stop(stop), m_out(out), m_listers(std::max(1u, params.workers / 2)),
+          m_pool(params.workers, [this](Item &job) { hash(job); })
     {
     }
 
@@ -84,7 +61,7 @@ public:
         const auto list = [this](const std::shared_ptr<Folders> &folders, const std::string &path) {
             listFolder(folders, path);
         };
-        if (!listPending(m_pending, m_stop, open, list))
+        if (!m_pending.run(m_listers, m_stop, open, list))
             m_out.stopped = true;
         m_pool.finish();
     }
@@ -107,7 +84,7 @@ private:
             const std::string itemPath = relativePath(path, entry.name);
             const EntryKind kind = System::kindOf(entry);
             if (kind == EntryKind::Folder) {
-                m_pending.push_back({folders, entry.name, itemPath});
+                m_pending.add({folders, entry.name, itemPath});
                 continue;
             }
             if (kind != EntryKind::File || reused(*folders, entry, itemPath))
@@ -143,25 +120,15 @@ private:
             unreadable(job.path, System::errorText(file.error.code));
             return;
         }
-        XXH3_state_t state;
-        XXH3_128bits_reset(&state);
-        char *const buffer = readBuffer(0);
-        std::uint64_t size = 0;
-        for (;;) {
-            if (m_stop.load())
-                return;
-            const Outcome<std::size_t> read = System::read(file.value, buffer, readChunk);
-            if (read.failed()) {
-                unreadable(job.path, System::errorText(read.error.code));
-                return;
-            }
-            if (read.value == 0)
-                break;
-            XXH3_128bits_update(&state, buffer, read.value);
-            size += read.value;
+        const Outcome<ContentHash> hashed = hashContent<System>(file.value, m_stop);
+        if (hashed.failed()) {
+            unreadable(job.path, System::errorText(hashed.error.code));
+            return;
         }
+        if (hashed.value.stopped)
+            return;
         std::lock_guard lock(m_mutex);
-        m_out.files[job.path] = Fingerprint{size, hexOf(XXH3_128bits_digest(&state))};
+        m_out.files[job.path] = Fingerprint{hashed.value.size, hexOf(hashed.value.hash)};
         ++m_out.filesRead;
     }
 
@@ -169,7 +136,8 @@ private:
     const std::atomic<bool> &m_stop;
     Fingerprints &m_out;
     std::mutex m_mutex;
-    std::vector<Item> m_pending;
+    PendingFolders<Folders> m_pending;
+    const unsigned m_listers;
     ReadPool<Item> m_pool; // last: its readers stop before the members they use go
 };
 

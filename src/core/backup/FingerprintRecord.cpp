@@ -3,14 +3,11 @@
 #include "core/backup/Copier.h"
 #include "core/backup/EarlierBackup.h"
 
+#include "platform/BookkeepingFile.h"
 #include "platform/FileOperations.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <sstream>
-#include <system_error>
 #include <vector>
 
 namespace drovanta::backup {
@@ -105,17 +102,12 @@ bool parseRecord(const std::string &text, FingerprintMap &files, std::string &pr
 
 std::optional<FingerprintMap> readRecord(const std::string &path, std::string &problem)
 {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    if (!in) {
-        std::error_code ec;
-        problem = std::filesystem::exists(std::filesystem::path(path), ec) ? "cannot be read" : "there is none";
+    const std::optional<std::string> text = platform::readBookkeepingFile(path, problem);
+    if (!text)
         return std::nullopt;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
     FingerprintMap files;
     std::string line;
-    if (!parseRecord(text.str(), files, line)) {
+    if (!parseRecord(*text, files, line)) {
         problem = "it holds a line that is not a fingerprint: " + line;
         return std::nullopt;
     }
@@ -124,32 +116,7 @@ std::optional<FingerprintMap> readRecord(const std::string &path, std::string &p
 
 std::optional<std::string> writeRecord(const std::string &path, const FingerprintMap &files)
 {
-    namespace fs = std::filesystem;
-    const fs::path target(path);
-    std::error_code ec;
-    fs::create_directories(target.parent_path(), ec);
-    if (ec)
-        return "cannot create " + target.parent_path().string() + ": " + ec.message();
-    std::random_device random;
-    const fs::path temporary = target.parent_path() / (target.filename().string() + ".part-" +
-                                                       std::to_string(random()));
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << formatRecord(files);
-        out.flush();
-        if (!out) {
-            out.close();
-            fs::remove(temporary, ec);
-            return "cannot write " + temporary.string();
-        }
-    }
-    fs::rename(temporary, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        return "cannot rename " + temporary.string() + ": " + ec.message();
-    }
-    return std::nullopt;
+    return platform::replaceBookkeepingFile(path, formatRecord(files));
 }
 
 std::string chosenBackupFolder(const std::string &destinationRoot, const std::string &name)

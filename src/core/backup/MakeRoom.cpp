@@ -6,6 +6,7 @@
 
 #include "engine/BackupRemoval.h"
 
+#include "platform/BookkeepingFile.h"
 #include "platform/FileOperations.h"
 #include "platform/Services.h"
 
@@ -150,10 +151,7 @@ Removals removeBackups(const std::string &destinationRoot, const std::vector<Rem
         if (removal.removed) {
             done.removed.push_back(backup);
             // Its fingerprint record goes with it (never through a link).
-            std::error_code ignored;
-            const fs::path record = recordPath(destinationRoot, backup.name);
-            if (fs::symlink_status(record, ignored).type() == fs::file_type::regular)
-                fs::remove(record, ignored);
+            platform::removeBookkeepingFile(recordPath(destinationRoot, backup.name));
         }
     }
     return done;

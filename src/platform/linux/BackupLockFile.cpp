@@ -33,27 +33,6 @@ std::filesystem::path namedPath(const std::string &path)
     return normal;
 }
 
-// Why `name` in `folder` (shown as `shown`) could not be opened as what
-// `wanted` says: what else stands there, or the system's reason.
-std::string problemWith(int folder, const std::string &name, const std::string &shown, bool (*wanted)(mode_t),
-                        int error)
-{
-    struct stat facts {};
-    if (::fstatat(folder, name.c_str(), &facts, AT_SYMLINK_NOFOLLOW) == 0 && !wanted(facts.st_mode))
-        return "'" + shown + "' is " + kindOf(facts.st_mode);
-    return "'" + shown + "': " + std::strerror(error);
-}
-
-bool isFolder(mode_t mode)
-{
-    return S_ISDIR(mode);
-}
-
-bool isFile(mode_t mode)
-{
-    return S_ISREG(mode);
-}
-
 // The held lock: released when the lock file's descriptor closes. The lock
 // file of a folder that has gone (a removed backup) goes with it, while the
 // lock is still held.
@@ -96,7 +75,7 @@ std::shared_ptr<void> takeBackupLock(const std::string &path, std::shared_ptr<Ow
     OwnedFd bookkeeping(
         ::openat(parent.get(), bookkeepingFolderName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!bookkeeping.valid())
-        cannotLock(path, problemWith(parent.get(), bookkeepingFolderName, bookkeepingPath.string(), isFolder, errno));
+        cannotLock(path, problemWith(parent.get(), bookkeepingFolderName, bookkeepingPath.string(), S_IFDIR, errno));
     // The name may pass from the opened file to another (the lock file of a
     // removed folder goes while its holder still has it): the lock counts
     // only on the file the name still stands for.
@@ -104,7 +83,7 @@ std::shared_ptr<void> takeBackupLock(const std::string &path, std::shared_ptr<Ow
         OwnedFd file(::openat(bookkeeping.get(), lockName.c_str(),
                               O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
         if (!file.valid())
-            cannotLock(path, problemWith(bookkeeping.get(), lockName, lockPath, isFile, errno));
+            cannotLock(path, problemWith(bookkeeping.get(), lockName, lockPath, S_IFREG, errno));
         struct stat opened {};
         if (::fstat(file.get(), &opened) != 0)
             cannotLock(path, std::strerror(errno));

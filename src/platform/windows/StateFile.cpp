@@ -2,6 +2,7 @@
 // folder lies in the user's own profile; a link standing for it or for a
 // file in it is left alone all the same.
 #include "platform/StateFolder.h"
+#include "platform/windows/FileKind.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -21,10 +22,7 @@ std::string notUsable(const std::string &path, fs::file_type wanted, const char 
     const fs::file_type type = fs::symlink_status(path, ec).type();
     if (ec || type == fs::file_type::not_found || type == wanted)
         return {};
-    const char *kind = type == fs::file_type::symlink ? "a link"
-        : type == fs::file_type::directory           ? "a folder"
-        : type == fs::file_type::regular             ? "a file"
-                                                     : "something else";
+    const char *kind = kindOf(type);
     return notOursReason(path, what, kind);
 }
 
