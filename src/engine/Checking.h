@@ -34,9 +34,10 @@ struct CompareParams {
     std::string source;
     std::string backup;
     bool atDriveRoot = false;
-    // Files compared at once: reading both sides of several files keeps a
-    // drive's queue full.
-    unsigned workers = 8;
+    // Files compared at once (half as many folders listed): reading both
+    // sides of several files keeps a drive's queue full. On /usr/share,
+    // cold, 16 took 4.3-4.6 s where 8 took 4.3-6.0 s.
+    unsigned workers = 16;
 };
 
 struct Comparison {

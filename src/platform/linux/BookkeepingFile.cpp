@@ -2,6 +2,7 @@
 
 #include "platform/OwnedHandle.h"
 #include "platform/linux/FileKind.h"
+#include "platform/linux/WriteAll.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,20 +33,6 @@ int openHolder(const std::filesystem::path &path, bool create, std::string &prob
                                 : "'" + folder.string() + "': " + std::strerror(error);
     }
     return held;
-}
-
-bool writeAll(int fd, const std::string &text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        done += static_cast<std::size_t>(wrote);
-    }
-    return true;
 }
 
 } // namespace

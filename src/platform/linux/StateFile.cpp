@@ -7,6 +7,7 @@
 #include "platform/OwnedHandle.h"
 #include "platform/StateFolder.h"
 #include "platform/linux/FileKind.h"
+#include "platform/linux/WriteAll.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -107,19 +108,6 @@ int openStateFile(int folder, const std::string &name, const std::string &path, 
         return -1;
     }
     return file.release();
-}
-
-bool writeAll(int fd, const std::string &text)
-{
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        done += static_cast<std::size_t>(wrote);
-    }
-    return true;
 }
 
 } // namespace
