@@ -413,11 +413,13 @@ TEST_F(CommandLine, ADrivePulledMidRunFailsTheDestinationAndNothingLandsUnderIts
     const std::string block(4 << 20, 'x');
     for (int i = 0; i < 40; ++i)
         writeFile(m_source + "/file" + std::to_string(i) + ".bin", block);
-    const std::string folder = volume.path() + "/" + todaysBackupName();
+    // Its lock is taken once the backup folder is open: the drive goes while
+    // the run holds the folder, not between its making and its opening.
+    const std::string lock = volume.path() + "/.drovanta/" + todaysBackupName() + ".lock";
 
     ProgramRun program(m_scratch.path(), {"--backup", m_source, volume.path()});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!fs::exists(folder) && std::chrono::steady_clock::now() < deadline)
+    while (!fs::exists(lock) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     ASSERT_TRUE(program.pause()) << "the run ended before the drive could be pulled";
     ASSERT_TRUE(volume.detach());
