@@ -136,18 +136,26 @@ struct Result {
 // implementations must be thread-safe and quick.
 class ProgressSink {
 public:
+    // `sourcePath` is empty when namesFiles() is false.
     virtual void fileCopied(const std::string &sourcePath, std::uint64_t bytes)
     {
         (void)sourcePath;
         (void)bytes;
     }
+    // Whether fileCopied() is given each file's path. A sink that only
+    // counts says no: the engine then makes no path for a file that copies
+    // without trouble.
+    [[nodiscard]] virtual bool namesFiles() const { return true; }
 
 protected:
     ~ProgressSink() = default;
 };
 
 // A sink that ignores everything (tests, callers that need no progress).
-class NoProgress final : public ProgressSink {};
+class NoProgress final : public ProgressSink {
+public:
+    [[nodiscard]] bool namesFiles() const override { return false; }
+};
 
 // Where one backup run writes: the destination root as the caller named it,
 // the backup folder directly in it (made and locked by the caller before the

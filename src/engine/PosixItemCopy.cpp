@@ -122,8 +122,7 @@ class ItemCopy final {
 public:
     ItemCopy(RunContext &run, const Folder &folder, const std::string &name, const std::string &targetName,
              Result &result)
-        : m_run(run), m_folder(folder), m_name(name), m_targetName(targetName), m_result(result),
-          m_sourcePath(joinPath(folder.sourcePath(), name))
+        : m_run(run), m_folder(folder), m_name(name), m_targetName(targetName), m_result(result)
     {
     }
 
@@ -136,7 +135,7 @@ public:
         if ((!m_folder.fresh() && m_run.params.skipUnchanged) || m_folder.previousFd() >= 0
             || (type != DT_REG && type != DT_LNK)) {
             if (::fstatat(m_folder.sourceFd(), m_name.c_str(), &source, AT_SYMLINK_NOFOLLOW) != 0) {
-                m_run.fail(m_result, m_sourcePath, lastError("read information"), false);
+                m_run.fail(m_result, sourcePath(), lastError("read information"), false);
                 return;
             }
             known = true;
@@ -155,14 +154,32 @@ public:
     }
 
 private:
+    // The item's paths are made only when something names it: a copy that
+    // goes well needs none, and making one for every file is an allocation
+    // and a walk up the folder's chain.
+    const std::string &sourcePath()
+    {
+        if (m_sourcePath.empty())
+            m_sourcePath = joinPath(m_folder.sourcePath(), m_name);
+        return m_sourcePath;
+    }
     std::string targetPath() const { return joinPath(m_folder.targetPath(), m_targetName); }
+
+    // The path for a planted fault or a progress that names files; else empty.
+    const std::string &pathFor(bool named)
+    {
+        static const std::string unnamed;
+        return named ? sourcePath() : unnamed;
+    }
+
+    void reportCopied(std::uint64_t bytes) { m_run.progress.fileCopied(pathFor(m_run.progress.namesFiles()), bytes); }
 
     void otherKind(const struct stat &source)
     {
         if (kindOf(source.st_mode) == Kind::Special)
             copySpecialFile(m_run, m_folder, m_name, source, m_result);
         else // a folder appeared where a file was listed
-            m_run.fail(m_result, m_sourcePath, {EISDIR, "copy"}, false);
+            m_run.fail(m_result, sourcePath(), {EISDIR, "copy"}, false);
     }
 
     // Whether the target already holds this item's backup.
@@ -208,7 +225,7 @@ private:
             && source.st_rdev == target.st_rdev)
             return false;
         m_result.kept.push_back(targetPath());
-        m_run.progress.fileCopied(m_sourcePath, 0);
+        reportCopied(0);
         return true;
     }
 
@@ -222,7 +239,7 @@ private:
                 m_run.hardLinks.finished({source->st_dev, source->st_ino}, targetPath());
         }
         ++m_result.unchanged;
-        m_run.progress.fileCopied(m_sourcePath, 0);
+        reportCopied(0);
     }
 
     Opened openSource()
@@ -261,7 +278,7 @@ private:
                     m_run.hardLinks.finished({source.st_dev, source.st_ino}, targetPath());
             }
             ++m_result.shared;
-            m_run.progress.fileCopied(m_sourcePath, 0);
+            reportCopied(0);
             return true;
         }
         if (isDestinationFatal(error.code)) {
@@ -290,13 +307,13 @@ private:
                 copyLink(nullptr);
                 return;
             }
-            m_run.fail(m_result, m_sourcePath, opened.error, false);
+            m_run.fail(m_result, sourcePath(), opened.error, false);
             return;
         }
         const UniqueFd source = std::move(opened.value);
         struct stat info {};
         if (::fstat(source.get(), &info) != 0) {
-            m_run.fail(m_result, m_sourcePath, lastError("read information"), false);
+            m_run.fail(m_result, sourcePath(), lastError("read information"), false);
             return;
         }
         if (!S_ISREG(info.st_mode)) {
@@ -344,7 +361,7 @@ private:
         bool sourceSide = false;
         std::uint64_t bytes = 0;
         if (faults::Faults *planted = faults::active(); planted != nullptr && planted->readError) {
-            if (const int plantedCode = planted->readError(m_sourcePath); plantedCode != 0) {
+            if (const int plantedCode = planted->readError(sourcePath()); plantedCode != 0) {
                 error = {plantedCode, "read"};
                 sourceSide = true;
             }
@@ -358,7 +375,7 @@ private:
                 break;
             const TransferOutcome outcome = transferData(source.get(), target.fd(), info,
                                                          info.st_dev == m_folder.targetDevice(), m_run.methods,
-                                                         m_run.stopFlag(), m_sourcePath);
+                                                         m_run.stopFlag(), pathFor(faults::active() != nullptr));
             error = outcome.error;
             sourceSide = outcome.sourceFailed;
             bytes = outcome.bytes;
@@ -368,7 +385,7 @@ private:
                 return;
             }
             if (faults::Faults *planted = faults::active(); planted != nullptr && planted->dataCopied)
-                planted->dataCopied(m_sourcePath, attempt);
+                planted->dataCopied(sourcePath(), attempt);
             struct stat after {};
             changed = !error && ::fstat(source.get(), &after) == 0 && !sameContentStamp(info, after);
             if (!changed)
@@ -380,15 +397,15 @@ private:
         if (!error)
             error = target.publish(m_targetName);
         if (error) {
-            m_run.fail(m_result, sourceSide ? m_sourcePath : targetPath(), error, !sourceSide);
+            m_run.fail(m_result, sourceSide ? sourcePath() : targetPath(), error, !sourceSide);
             return;
         }
-        first.made(targetPath());
+        first.made([this] { return targetPath(); });
         ++m_result.files;
         m_result.bytes += bytes;
-        m_run.progress.fileCopied(m_sourcePath, bytes);
+        reportCopied(bytes);
         if (changed)
-            m_run.failWithReason(m_result, m_sourcePath, {EAGAIN, "copy"}, changedWhileCopiedReason);
+            m_run.failWithReason(m_result, sourcePath(), {EAGAIN, "copy"}, changedWhileCopiedReason);
     }
 
     // Whether a file's size, modification time and change time are the same:
@@ -428,10 +445,12 @@ private:
                 m_run.hardLinks.finished({m_source.st_dev, m_source.st_ino}, {});
         }
         void expect() { m_expected = true; }
-        void made(const std::string &copy)
+        // `copyPath()` gives the copy's path, made only when other names wait for it.
+        template<typename CopyPath>
+        void made(CopyPath copyPath)
         {
             if (m_expected)
-                m_run.hardLinks.finished({m_source.st_dev, m_source.st_ino}, copy);
+                m_run.hardLinks.finished({m_source.st_dev, m_source.st_ino}, copyPath());
             m_expected = false;
         }
 
@@ -457,7 +476,7 @@ private:
                 && ::stat(firstCopy.c_str(), &copy) == 0 && existing.st_dev == copy.st_dev
                 && existing.st_ino == copy.st_ino) {
                 ++m_result.unchanged;
-                m_run.progress.fileCopied(m_sourcePath, 0);
+                reportCopied(0);
                 return true;
             }
         }
@@ -476,7 +495,7 @@ private:
         const Error error = linkIntoPlace(fromDir, from.c_str(), dir, m_targetName, m_folder.fresh());
         if (!error) {
             ++m_result.files;
-            m_run.progress.fileCopied(m_sourcePath, 0);
+            reportCopied(0);
             return true;
         }
         if (isDestinationFatal(error.code)) {
@@ -496,7 +515,7 @@ private:
         if (known != nullptr) {
             info = *known;
         } else if (::fstatat(m_folder.sourceFd(), m_name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            m_run.fail(m_result, m_sourcePath, lastError("read information"), false);
+            m_run.fail(m_result, sourcePath(), lastError("read information"), false);
             return;
         }
         if (!S_ISLNK(info.st_mode)) {
@@ -513,34 +532,44 @@ private:
         std::string text;
         if (const Error error
             = readLink(m_folder.sourceFd(), m_name.c_str(), static_cast<std::size_t>(info.st_size), text)) {
-            m_run.fail(m_result, m_sourcePath, error, false);
-            return;
-        }
-        const std::string temporary = underTemporaryName([&](const char *temporaryName) {
-            return ::symlinkat(text.c_str(), m_folder.targetFd(), temporaryName) == 0;
-        });
-        if (temporary.empty()) {
-            m_run.fail(m_result, targetPath(), lastError("create link"), true);
+            m_run.fail(m_result, sourcePath(), error, false);
             return;
         }
         const int dir = m_folder.targetFd();
+        // A link is whole from the moment it exists. In a folder this run
+        // made its name is free, and it is made under it at once; an owner
+        // or times not yet set when the run is cut short only make the next
+        // run replace it. Elsewhere it takes the place of what is there
+        // once it is complete.
+        const bool named = m_folder.fresh() && ::symlinkat(text.c_str(), dir, m_targetName.c_str()) == 0;
+        std::string temporary;
+        if (!named) {
+            temporary = underTemporaryName([&](const char *temporaryName) {
+                return ::symlinkat(text.c_str(), dir, temporaryName) == 0;
+            });
+            if (temporary.empty()) {
+                m_run.fail(m_result, targetPath(), lastError("create link"), true);
+                return;
+            }
+        }
+        const char *made = named ? m_targetName.c_str() : temporary.c_str();
         const struct timespec times[2] = {info.st_atim, info.st_mtim};
         // The link is made: an owner or times the destination refuses are notes.
         if (m_run.asRoot && (info.st_uid != m_run.uid || info.st_gid != m_run.gid)) {
             if (!m_run.destination.keepsOwners
-                || ::fchownat(dir, temporary.c_str(), info.st_uid, info.st_gid, AT_SYMLINK_NOFOLLOW) != 0)
+                || ::fchownat(dir, made, info.st_uid, info.st_gid, AT_SYMLINK_NOFOLLOW) != 0)
                 m_run.note(NoteKind::OwnersAndPermissions);
         }
-        if (::utimensat(dir, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::utimensat(dir, made, times, AT_SYMLINK_NOFOLLOW) != 0)
             m_run.note(NoteKind::Times);
-        if (::renameat(dir, temporary.c_str(), dir, m_targetName.c_str()) != 0) {
+        if (!named && ::renameat(dir, temporary.c_str(), dir, m_targetName.c_str()) != 0) {
             const Error error = lastError("replace");
             (void)::unlinkat(dir, temporary.c_str(), 0);
             m_run.fail(m_result, targetPath(), error, true);
             return;
         }
         ++m_result.links;
-        m_run.progress.fileCopied(m_sourcePath, 0);
+        reportCopied(0);
     }
 
     RunContext &m_run;
@@ -548,7 +577,7 @@ private:
     const std::string &m_name;
     const std::string &m_targetName;
     Result &m_result;
-    std::string m_sourcePath;
+    std::string m_sourcePath; // made by sourcePath()
 };
 
 } // namespace

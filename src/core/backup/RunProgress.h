@@ -20,6 +20,7 @@ public:
     explicit RunProgress(std::uint64_t expectedBytes) : m_expected(expectedBytes) {}
 
     void fileCopied(const std::string &sourcePath, std::uint64_t bytes) override;
+    [[nodiscard]] bool namesFiles() const override { return false; }
 
     [[nodiscard]] std::uint64_t bytes() const { return m_bytes.load(std::memory_order_relaxed); }
     [[nodiscard]] std::uint64_t expectedBytes() const { return m_expected; }
