@@ -110,6 +110,12 @@ public:
     {
     }
 
+    // The file's path in UTF-8 is made only for a progress that names files.
+    void reportCopied(std::uint64_t bytes)
+    {
+        m_run.progress.fileCopied(m_run.progress.namesFiles() ? utf8Text(m_source) : std::string(), bytes);
+    }
+
     void run(DWORD attributes)
     {
         if (keptAsItIs())
@@ -147,7 +153,7 @@ private:
             if (linked && m_run.hardLinks.claim(key, info.nNumberOfLinks).first)
                 m_run.hardLinks.finished(key, m_target);
             ++m_result.unchanged;
-            m_run.progress.fileCopied(utf8Text(m_source), 0);
+            reportCopied(0);
             return;
         }
         if (shareWithPrevious(input.get(), info))
@@ -201,7 +207,7 @@ private:
         first.made(m_target);
         ++m_result.files;
         m_result.bytes += transfer.bytes;
-        m_run.progress.fileCopied(utf8Text(m_source), transfer.bytes);
+        reportCopied(transfer.bytes);
     }
 
     // What a copy of the file behind `input` will lack: its alternate data
@@ -254,7 +260,7 @@ private:
         if (source && holdsCopyOf(*existing, m_target, *source, m_source, m_run.fatTimes))
             return false;
         m_result.kept.push_back(utf8Text(m_target));
-        m_run.progress.fileCopied(utf8Text(m_source), 0);
+        reportCopied(0);
         return true;
     }
 
@@ -278,7 +284,7 @@ private:
             }
             noteWhatIsNotKept(input);
             ++m_result.shared;
-            m_run.progress.fileCopied(utf8Text(m_source), 0);
+            reportCopied(0);
             return true;
         }
         if (isDestinationFatal(error.code)) {
@@ -304,7 +310,7 @@ private:
         const Error error = linkIntoPlace(firstCopy, m_folder.target, m_target, nullptr);
         if (!error) {
             ++m_result.files;
-            m_run.progress.fileCopied(utf8Text(m_source), 0);
+            reportCopied(0);
             return true;
         }
         if (isDestinationFatal(error.code)) {
@@ -406,7 +412,7 @@ void copyReparsePoint(RunContext &run, const std::wstring &source, const std::ws
         return;
     }
     ++result.links;
-    run.progress.fileCopied(utf8Text(source), 0);
+    run.progress.fileCopied(run.progress.namesFiles() ? utf8Text(source) : std::string(), 0);
 }
 
 } // namespace drovanta::engine::windows
