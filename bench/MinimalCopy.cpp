@@ -1,10 +1,13 @@
-// minimal-copy SOURCE TARGET [THREADS]: the least a tree copy must do, as a
-// yardstick for the engine. THREADS (16 unless given) threads share one queue
-// of folder and file jobs. Per folder: mkdirat and one listing; per file: two
-// openat, copy_file_range (sendfile where that cannot cross filesystems),
-// fchown, fchmod, futimens and two close; links are made again. No checks of
-// an existing target, no fsync; one syncfs of the target at the end, as the
-// other tools get. Exit status 0 when all went well.
+// minimal-copy SOURCE TARGET [THREADS [whole]]: the least a tree copy must do,
+// as a yardstick for the engine. THREADS (16 unless given) threads share one
+// queue of folder and file jobs. Per folder: mkdirat and one listing; per
+// file: two openat, copy_file_range (sendfile where that cannot cross
+// filesystems), fchown, fchmod, futimens and two close; links are made again.
+// No checks of an existing target, no fsync; one syncfs of the target at the
+// end, as the other tools get. With `whole`, each file is written with no
+// name (O_TMPFILE) and linked under its name once complete, so that a copy
+// cut short leaves no partial file under a file's name: the least a backup
+// must do, one linkat more per file. Exit status 0 when all went well.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -53,6 +56,7 @@ std::size_t busy = 0;
 std::atomic<bool> failed{false};
 std::atomic<bool> noCopyRange{false};
 const bool asRoot = ::geteuid() == 0;
+bool whole = false;
 
 void push(Job job)
 {
@@ -87,7 +91,8 @@ void copyFile(const Pair &parent, const std::string &name)
         ::close(in);
         return problem("stat", name);
     }
-    const int out = ::openat(parent.target, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int out = whole ? ::openat(parent.target, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600)
+                          : ::openat(parent.target, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (out < 0) {
         ::close(in);
         return problem("create", name);
@@ -113,6 +118,12 @@ void copyFile(const Pair &parent, const std::string &name)
         left -= n;
     }
     copyMetadata(out, info);
+    if (whole && ::linkat(out, "", parent.target, name.c_str(), AT_EMPTY_PATH) != 0) {
+        // Linking by descriptor needs root; /proc names the file otherwise.
+        const std::string self = "/proc/self/fd/" + std::to_string(out);
+        if (::linkat(AT_FDCWD, self.c_str(), parent.target, name.c_str(), AT_SYMLINK_FOLLOW) != 0)
+            problem("link", name);
+    }
     ::close(out);
     ::close(in);
 }
@@ -206,11 +217,12 @@ void work()
 
 int main(int argc, char **argv)
 {
-    if (argc < 3 || argc > 4) {
-        std::fprintf(stderr, "usage: minimal-copy SOURCE TARGET [THREADS]\n");
+    if (argc < 3 || argc > 5 || (argc == 5 && std::strcmp(argv[4], "whole") != 0)) {
+        std::fprintf(stderr, "usage: minimal-copy SOURCE TARGET [THREADS [whole]]\n");
         return 2;
     }
-    const unsigned threads = argc == 4 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 16;
+    const unsigned threads = argc >= 4 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 16;
+    whole = argc == 5;
     struct rlimit limit {};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
         limit.rlim_cur = limit.rlim_max;
