@@ -17,6 +17,13 @@ namespace {
 
 using platform::utf8Text;
 
+// Tells the progress that `source` is copied; its path in UTF-8 is made only
+// for a progress that names files.
+void reportCopied(RunContext &run, const std::wstring &source, std::uint64_t bytes)
+{
+    run.progress.fileCopied(run.progress.namesFiles() ? utf8Text(source) : std::string(), bytes);
+}
+
 HardLinks::Key keyOf(const BY_HANDLE_FILE_INFORMATION &info)
 {
     return {info.dwVolumeSerialNumber, (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
@@ -110,11 +117,7 @@ public:
     {
     }
 
-    // The file's path in UTF-8 is made only for a progress that names files.
-    void reportCopied(std::uint64_t bytes)
-    {
-        m_run.progress.fileCopied(m_run.progress.namesFiles() ? utf8Text(m_source) : std::string(), bytes);
-    }
+    void reportCopied(std::uint64_t bytes) { windows::reportCopied(m_run, m_source, bytes); }
 
     void run(DWORD attributes)
     {
@@ -412,7 +415,7 @@ void copyReparsePoint(RunContext &run, const std::wstring &source, const std::ws
         return;
     }
     ++result.links;
-    run.progress.fileCopied(run.progress.namesFiles() ? utf8Text(source) : std::string(), 0);
+    reportCopied(run, source, 0);
 }
 
 } // namespace drovanta::engine::windows

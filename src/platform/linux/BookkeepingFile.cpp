@@ -17,8 +17,9 @@ namespace drovanta::platform {
 namespace {
 
 // The folder that holds `path`, opened without following a link at its own
-// name; -1 with `problem` set when it is not a real folder.
-int openHolder(const std::filesystem::path &path, bool create, std::string &problem)
+// name; -1 with `problem` set, and `*code` when given, when it is not a real
+// folder.
+int openHolder(const std::filesystem::path &path, bool create, std::string &problem, int *code = nullptr)
 {
     const std::filesystem::path folder = path.parent_path();
     if (create && ::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
@@ -28,6 +29,8 @@ int openHolder(const std::filesystem::path &path, bool create, std::string &prob
     const int held = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (held < 0) {
         const int error = errno;
+        if (code != nullptr)
+            *code = error;
         const OwnedFd above(::open(folder.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         problem = above.valid() ? problemWith(above.get(), folder.filename().string(), folder.string(), S_IFDIR, error)
                                 : "'" + folder.string() + "': " + std::strerror(error);
@@ -67,9 +70,10 @@ std::optional<std::string> replaceBookkeepingFile(const std::string &path, const
 std::optional<std::string> readBookkeepingFile(const std::string &path, std::string &problem)
 {
     const std::filesystem::path target(path);
-    const OwnedFd folder(openHolder(target, false, problem));
+    int holderError = 0;
+    const OwnedFd folder(openHolder(target, false, problem, &holderError));
     if (!folder.valid()) {
-        problem = problem.ends_with(std::strerror(ENOENT)) ? "there is none" : "cannot be read: " + problem;
+        problem = holderError == ENOENT ? "there is none" : "cannot be read: " + problem;
         return std::nullopt;
     }
     const std::string name = target.filename().string();
