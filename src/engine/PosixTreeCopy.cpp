@@ -156,12 +156,15 @@ int sourceRootIn(RunShared *shared, const Params &params)
     return shared != nullptr && !params.sourceRoot.empty() ? shared->sourceRoot(normalized(params.sourceRoot)) : -1;
 }
 
-// Checks of a backup run's calls whether the backup folder is still there.
-std::function<bool()> goneCheck(const RunShared *shared)
+// What one call works with: a backup run's calls share its record of files
+// with several names, its check that the backup folder is still there and
+// the mask it read once; a call on its own has `ownLinks` only.
+RunContext contextFor(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop, RunShared *shared,
+                      HardLinks &ownLinks)
 {
     if (shared == nullptr)
-        return {};
-    return [shared] { return shared->gone(); };
+        return RunContext(params, progress, stop, ownLinks);
+    return RunContext(params, progress, stop, shared->hardLinks, [shared] { return shared->gone(); }, shared->umask);
 }
 
 // Runs of the engine copy one item of a drive's root each, into the same
@@ -201,8 +204,7 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
         return result;
     raiseDescriptorLimit();
     HardLinks ownLinks;
-    RunContext run(params, progress, stop, shared != nullptr ? shared->hardLinks : ownLinks, goneCheck(shared),
-                   shared != nullptr ? std::optional<int>(shared->umask) : std::nullopt);
+    RunContext run = contextFor(params, progress, stop, shared, ownLinks);
 
     // The source as it is now: a folder that has become a link is copied as
     // a link, one that has gone is reported; nothing outside it is read.
@@ -335,8 +337,7 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     if (endsBeforeStart(params, source, name, stop, result) || !runUsable(shared, result))
         return result;
     HardLinks ownLinks;
-    RunContext run(params, progress, stop, shared != nullptr ? shared->hardLinks : ownLinks, goneCheck(shared),
-                   shared != nullptr ? std::optional<int>(shared->umask) : std::nullopt);
+    RunContext run = contextFor(params, progress, stop, shared, ownLinks);
 
     Place from;
     if (const Error error = openPlace(params.sourceRoot, source, from, sourceRootIn(shared, params))) {

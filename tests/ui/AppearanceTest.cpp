@@ -292,17 +292,23 @@ TEST_F(AppearanceTest, AHiddenSkinFileIsNoSkin)
 #endif
 }
 
-struct BadSkin {
+// A file beside the program that start-up must refuse, named for the test.
+struct BadFile {
     const char *what;
     QByteArray content;
 };
 
-void PrintTo(const BadSkin &skin, std::ostream *os)
+void PrintTo(const BadFile &file, std::ostream *os)
 {
-    *os << skin.what;
+    *os << file.what;
 }
 
-class InvalidSkinTest : public AppearanceTest, public ::testing::WithParamInterface<BadSkin> {};
+std::string caseName(const ::testing::TestParamInfo<BadFile> &info)
+{
+    return info.param.what;
+}
+
+class InvalidSkinTest : public AppearanceTest, public ::testing::WithParamInterface<BadFile> {};
 
 TEST_P(InvalidSkinTest, ShowsTheBoxAtLabel100AndStartUpGoesOnWithTheColoursAlreadySet)
 {
@@ -324,15 +330,15 @@ TEST_P(InvalidSkinTest, ShowsTheBoxAtLabel100AndStartUpGoesOnWithTheColoursAlrea
 
 INSTANTIATE_TEST_SUITE_P(
     BadFiles, InvalidSkinTest,
-    ::testing::Values(BadSkin{"Latin1Text", "QGroupBox { color: red; } /* gr\xfc\xdf */"},
-                      BadSkin{"CutOffUtf8Sequence", "QGroupBox { color: red; } /* \xe2\x82"},
-                      BadSkin{"BinaryWithNulBytes", QByteArray("QWidget {}\0\0\0", 13)},
-                      BadSkin{"UnclosedRule", "QPushButton { color: red; "},
-                      BadSkin{"StrayClosingBrace", "QPushButton { color: red; } }"},
-                      BadSkin{"UnclosedQuote", "QWidget#Form1 { background: \"white }"},
-                      BadSkin{"LargerThanFourMebibytes",
+    ::testing::Values(BadFile{"Latin1Text", "QGroupBox { color: red; } /* gr\xfc\xdf */"},
+                      BadFile{"CutOffUtf8Sequence", "QGroupBox { color: red; } /* \xe2\x82"},
+                      BadFile{"BinaryWithNulBytes", QByteArray("QWidget {}\0\0\0", 13)},
+                      BadFile{"UnclosedRule", "QPushButton { color: red; "},
+                      BadFile{"StrayClosingBrace", "QPushButton { color: red; } }"},
+                      BadFile{"UnclosedQuote", "QWidget#Form1 { background: \"white }"},
+                      BadFile{"LargerThanFourMebibytes",
                               colourNeutralSheet + "/*" + QByteArray(4 * 1024 * 1024, ' ') + "*/"}),
-    [](const ::testing::TestParamInfo<BadSkin> &info) { return std::string(info.param.what); });
+    caseName);
 
 TEST_F(AppearanceTest, AnUnreadableSkinFileShowsTheBoxAtLabel100)
 {
@@ -437,17 +443,7 @@ TEST_F(AppearanceTest, APointerFileMayCarryAPngPicture)
     EXPECT_EQ(pointer.pixmap().size(), QSize(32, 32));
 }
 
-struct BadCursor {
-    const char *what;
-    QByteArray content;
-};
-
-void PrintTo(const BadCursor &cursor, std::ostream *os)
-{
-    *os << cursor.what;
-}
-
-class InvalidCursorTest : public AppearanceTest, public ::testing::WithParamInterface<BadCursor> {};
+class InvalidCursorTest : public AppearanceTest, public ::testing::WithParamInterface<BadFile> {};
 
 TEST_P(InvalidCursorTest, ShowsTheBoxAtLabel106AndStartUpGoesOn)
 {
@@ -465,16 +461,16 @@ TEST_P(InvalidCursorTest, ShowsTheBoxAtLabel106AndStartUpGoesOn)
 
 INSTANTIATE_TEST_SUITE_P(
     BadFiles, InvalidCursorTest,
-    ::testing::Values(BadCursor{"Text", "this is no cursor"},
-                      BadCursor{"Empty", QByteArray()},
-                      BadCursor{"IconNotCursor", cursorFile(cursorBitmap(), {.type = 1})},
-                      BadCursor{"NoImages", cursorFile(cursorBitmap(), {.count = 0})},
-                      BadCursor{"CutOffInTheDirectory", cursorFile(cursorBitmap()).left(6 + 10)},
-                      BadCursor{"CutOffInThePicture", cursorFile(cursorBitmap()).left(6 + 16 + 200)},
-                      BadCursor{"PictureOffsetPastTheEnd", cursorFile(cursorBitmap(), {.offsetShift = 100000})},
-                      BadCursor{"UndecodablePicture", cursorFile(QByteArray(4264, '\x7f'))},
-                      BadCursor{"LargerThanOneMebibyte", cursorFile(cursorBitmap()) + QByteArray(1024 * 1024, '\0')}),
-    [](const ::testing::TestParamInfo<BadCursor> &info) { return std::string(info.param.what); });
+    ::testing::Values(BadFile{"Text", "this is no cursor"},
+                      BadFile{"Empty", QByteArray()},
+                      BadFile{"IconNotCursor", cursorFile(cursorBitmap(), {.type = 1})},
+                      BadFile{"NoImages", cursorFile(cursorBitmap(), {.count = 0})},
+                      BadFile{"CutOffInTheDirectory", cursorFile(cursorBitmap()).left(6 + 10)},
+                      BadFile{"CutOffInThePicture", cursorFile(cursorBitmap()).left(6 + 16 + 200)},
+                      BadFile{"PictureOffsetPastTheEnd", cursorFile(cursorBitmap(), {.offsetShift = 100000})},
+                      BadFile{"UndecodablePicture", cursorFile(QByteArray(4264, '\x7f'))},
+                      BadFile{"LargerThanOneMebibyte", cursorFile(cursorBitmap()) + QByteArray(1024 * 1024, '\0')}),
+    caseName);
 
 #ifndef Q_OS_WIN
 // A FIFO in an optional file's place: reading it would wait for a writer that
