@@ -1,10 +1,11 @@
 // engine-copy SOURCE TARGET [WORKERS [EARLIER]]: copies the tree SOURCE to
-// TARGET with the engine, then writes the destination's cache to its device
-// once, as the program does at the end of a backup, and prints its peak
-// memory (peak_rss_kib=N). With EARLIER (an earlier backup's copy of the
-// tree, in a folder beside the one that holds TARGET), unchanged files are
-// shared with it as a daily backup shares them. Exit status 0 when all went
-// well.
+// TARGET with the engine as a backup run copies a top-level folder (the
+// folder that holds TARGET is the run's backup folder), then writes the
+// destination's cache to its device once, as the program does at the end of
+// a backup, and prints its peak memory (peak_rss_kib=N). With EARLIER (an
+// earlier backup's copy of the tree, of the same name, in a folder beside
+// the one that holds TARGET), unchanged files are shared with it as a daily
+// backup shares them. Exit status 0 when all went well.
 #include "engine/CopyEngine.h"
 
 #include <cstdio>
@@ -43,19 +44,23 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: engine-copy SOURCE TARGET [WORKERS [EARLIER]]\n");
         return 2;
     }
+    const std::filesystem::path source = std::filesystem::absolute(argv[1]);
+    const std::filesystem::path target = std::filesystem::absolute(argv[2]);
     Params params;
-    params.source = argv[1];
-    params.target = argv[2];
+    params.source = source.string();
+    params.target = target.string();
+    params.sourceRoot = source.parent_path().string();
+    params.targetRoot = target.parent_path().parent_path().string();
     if (argc >= 4)
         params.workers = static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10));
-    if (argc == 5) {
-        params.previousTarget = argv[4];
-        params.targetRoot = std::filesystem::path(params.target).parent_path().parent_path().string();
-    }
+    RunPlaces places{params.targetRoot, target.parent_path().string(), {}};
+    if (argc == 5)
+        places.previousFolder = std::filesystem::absolute(argv[4]).parent_path().string();
     NativeCopyEngine engine;
     NoProgress progress;
     const std::atomic<bool> stop{false};
-    const Result result = engine.copyTree(params, progress, stop);
+    const auto run = engine.beginRun(places);
+    const Result result = run->copyTree(params, progress, stop);
     for (const auto &failure : result.failures)
         std::fprintf(stderr, "failed: %s %s: %s\n", failure.operation.c_str(), failure.path.c_str(),
                      failure.reason.c_str());

@@ -341,14 +341,18 @@ private:
         }
 
         // The copy is made with the source's permissions where nobody can
-        // open it through them before it is complete: with no name yet, or
-        // with the owner it keeps. That spares setting them again.
+        // open it through them before it is complete: with no name yet, in
+        // a folder nobody sees yet, or with the owner it keeps. That spares
+        // setting them again.
         const bool keepsOwner = !m_run.asRoot || (info.st_uid == m_run.uid && info.st_gid == m_run.gid);
         const bool nameFree = m_folder.fresh();
+        const bool hidden = nameFree && m_run.inHidden();
         const UnnamedFiles unnamed = m_run.destination.unnamedFiles;
-        const mode_t mode
-            = keepsOwner || (nameFree && unnamed != UnnamedFiles::Unsupported) ? info.st_mode & 0777 : 0600;
-        Outcome<NewFile> created = NewFile::create(m_folder.targetFd(), unnamed, nameFree, mode);
+        const mode_t mode = keepsOwner || hidden || (nameFree && unnamed != UnnamedFiles::Unsupported)
+                                ? info.st_mode & 0777
+                                : 0600;
+        Outcome<NewFile> created = hidden ? NewFile::createNamed(m_folder.targetFd(), m_targetName, unnamed, mode)
+                                          : NewFile::create(m_folder.targetFd(), unnamed, nameFree, mode);
         if (created.failed()) {
             m_run.fail(m_result, targetPath(), created.error, true);
             return;
@@ -460,10 +464,12 @@ private:
         bool m_expected = false;
     };
 
-    // Makes this name a link to `firstCopy`. False when the destination
-    // cannot link (the data is then copied, and a note says so).
-    bool linkTo(const std::string &firstCopy)
+    // Makes this name a link to `firstCopyNamed` (its path under the names
+    // items are reported by). False when the destination cannot link (the data
+    // is then copied, and a note says so).
+    bool linkTo(const std::string &firstCopyNamed)
     {
+        const std::string firstCopy = m_run.whereNow(firstCopyNamed);
         if (m_run.hardLinksRefused.load(std::memory_order_relaxed)) {
             m_run.note(NoteKind::HardLinks);
             return false;

@@ -72,8 +72,26 @@ Outcome<NewFile> NewFile::create(int folderFd, UnnamedFiles unnamed, bool nameFr
     return file;
 }
 
+Outcome<NewFile> NewFile::createNamed(int folderFd, const std::string &name, UnnamedFiles unnamed, mode_t mode)
+{
+    NewFile file;
+    file.m_folder = folderFd;
+    file.m_fd = UniqueFd(::openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (!file.m_fd.valid())
+        return errno == EEXIST ? create(folderFd, unnamed, false, mode) : Outcome<NewFile>(Error{errno, "create file"});
+    file.m_temporary = name;
+    file.m_direct = true;
+    return file;
+}
+
 Error NewFile::publish(const std::string &name)
 {
+    if (m_direct) {
+        if (const Error closed = m_fd.close())
+            return closed;
+        m_temporary.clear();
+        return {};
+    }
     if (unnamed()) {
         // Named where the name is free; where it is not after all (a name
         // that the destination folds with another), under a temporary name

@@ -1,5 +1,6 @@
 #include "engine/PosixRunContext.h"
 
+#include "engine/BackupRemoval.h"
 #include "engine/FaultInjection.h"
 #include "engine/PosixMetadata.h"
 #include "engine/SystemItems.h"
@@ -39,6 +40,13 @@ RunContext::RunContext(const Params &params_, ProgressSink &progress_, const std
     : RunState(stop, std::move(destinationGone_)), params(params_), progress(progress_), asRoot(::geteuid() == 0),
       uid(::geteuid()), gid(::getegid()), umask(knownUmask ? *knownUmask : readUmask()), hardLinks(hardLinks_)
 {
+}
+
+std::string RunContext::whereNow(const std::string &path) const
+{
+    if (inHidden() && path.starts_with(hiddenFor) && (path.size() == hiddenFor.size() || path[hiddenFor.size()] == '/'))
+        return hiddenAs + path.substr(hiddenFor.size());
+    return path;
 }
 
 void RunContext::fail(Result &into, const std::string &path, Error error, bool targetSide)
@@ -185,7 +193,7 @@ Error applyFolderMetadata(RunContext &run, int sourceFd, int targetFd, const str
     return applyMetadata(run, sourceFd, targetFd, source, inheritsAcls);
 }
 
-void removeLeftovers(int targetFd, int sourceFd)
+void removeLeftovers(int targetFd, int sourceFd, const std::string *backupPath)
 {
     if (faults::Faults *planted = faults::active())
         planted->targetListings.fetch_add(1, std::memory_order_relaxed);
@@ -199,8 +207,10 @@ void removeLeftovers(int targetFd, int sourceFd)
             && errno == ENOENT)
             leftovers.emplace_back(entry->d_name);
     }
-    for (const auto &name : leftovers)
-        (void)::unlinkat(targetFd, name.c_str(), 0);
+    for (const auto &name : leftovers) {
+        if (::unlinkat(targetFd, name.c_str(), 0) != 0 && errno == EISDIR && backupPath != nullptr)
+            (void)removeFolder(*backupPath, "", name);
+    }
 }
 
 } // namespace drovanta::engine::posix

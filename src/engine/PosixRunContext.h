@@ -44,6 +44,17 @@ public:
     std::atomic<bool> noAtimeRefused{false};
     Destination destination; // learnt once the target folder is open
     HardLinks &hardLinks;
+    // While a backup run makes a top-level folder under a temporary name
+    // (see copyTree): its path under its own name, and under the temporary
+    // one. Paths the run records and reports name items under their own
+    // names; whereNow() gives the path that reaches one meanwhile.
+    std::string hiddenFor;
+    std::string hiddenAs;
+
+    // Whether the items of this call are made inside such a folder: nobody
+    // sees them under their own names until the folder is complete.
+    [[nodiscard]] bool inHidden() const { return !hiddenAs.empty(); }
+    [[nodiscard]] std::string whereNow(const std::string &path) const;
 
     // Records a failed step in `into`. A fatal error on the target side
     // halts the run and becomes the destination failure instead (see
@@ -171,6 +182,8 @@ private:
 // Removes temporary files that an interrupted run left in target folder
 // `targetFd`: items with the temporary form whose name the source folder
 // `sourceFd` does not hold (a source item of that name is copied instead).
-void removeLeftovers(int targetFd, int sourceFd);
+// In a run's backup folder (`backupPath`), such a folder is a top-level
+// folder the run was still making, and it is removed whole.
+void removeLeftovers(int targetFd, int sourceFd, const std::string *backupPath = nullptr);
 
 } // namespace drovanta::engine::posix

@@ -193,6 +193,45 @@ bool clashesIn(RunContext &run, int folderFd, const std::string &name, const std
     return clash;
 }
 
+// A backup run makes each top-level folder under a temporary name and gives
+// it its own once complete. A run cut short (killed, or the power lost)
+// then leaves no half-made folder under an item's name: the next run into
+// the backup folder removes it. The files inside are made under their names
+// at once, without an unnamed file or a temporary name each, which costs a
+// tenth of a first copy's processor time. Only on a filesystem that makes
+// unnamed files (a local one that renames folders as one step) and does
+// not fold case. Returns the temporary name and opens the folder into
+// `folder`, or returns "" when the folder is made as any other.
+std::string makeHiddenFolder(RunShared &shared, bool asRoot, int parentFd, const std::string &name, UniqueFd &folder)
+{
+    const Destination &destination = shared.destination(asRoot);
+    struct stat existing {};
+    if (destination.unnamedFiles == UnnamedFiles::Unsupported || destination.foldsCase
+        || ::fstatat(parentFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+        return {};
+    const std::string hidden
+        = underTemporaryName([&](const char *temporary) { return ::mkdirat(parentFd, temporary, 0700) == 0; });
+    if (hidden.empty())
+        return {};
+    folder = UniqueFd(::openat(parentFd, hidden.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.valid()) {
+        (void)::unlinkat(parentFd, hidden.c_str(), AT_REMOVEDIR);
+        return {};
+    }
+    return hidden;
+}
+
+// Gives the complete folder `hidden` its own name `name`, also after a stop
+// or a failure: what was copied stays.
+void nameHiddenFolder(RunContext &run, int parentFd, const std::string &hidden, const std::string &name,
+                      Result &result)
+{
+    if (::renameat2(parentFd, hidden.c_str(), parentFd, name.c_str(), RENAME_NOREPLACE) == 0)
+        return;
+    run.fail(result, run.hiddenFor, lastError("create folder"), true);
+    run.collect(result);
+}
+
 } // namespace
 
 Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<bool> &stop, RunShared *shared)
@@ -274,6 +313,7 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
 
     bool fresh = false;
     UniqueFd targetFd;
+    std::string hiddenName;
     if (to.name.empty()) {
         targetFd = std::move(to.self);
     } else {
@@ -281,12 +321,23 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
             result.kept.push_back(target);
             return result;
         }
-        Opened opened = openTargetFolder(to.parent.get(), to.name.c_str(), fresh);
-        if (opened.failed()) {
-            failDestination(result, target, opened.error);
-            return result;
+        if (inBackupFolder && !mountPoint) {
+            if (shared->takeLeftoverSweep())
+                removeLeftovers(to.parent.get(), from.parent.get(), &shared->backupPath());
+            hiddenName = makeHiddenFolder(*shared, run.asRoot, to.parent.get(), to.name, targetFd);
         }
-        targetFd = std::move(opened.value);
+        if (!hiddenName.empty()) {
+            fresh = true;
+            run.hiddenFor = target;
+            run.hiddenAs = target.substr(0, target.size() - to.name.size()) + hiddenName;
+        } else {
+            Opened opened = openTargetFolder(to.parent.get(), to.name.c_str(), fresh);
+            if (opened.failed()) {
+                failDestination(result, target, opened.error);
+                return result;
+            }
+            targetFd = std::move(opened.value);
+        }
     }
     if (mountPoint) {
         if (::fchmod(targetFd.get(), sourceInfo.st_mode & 07777) != 0)
@@ -325,6 +376,8 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
     root->setPrevious(shared != nullptr ? openPreviousInRun(*shared, target) : openPrevious(params));
     CopyWalkSystem system(run, targetInfo, root->sourceFd());
     copyTreeOf(run, system, std::move(root), result);
+    if (!hiddenName.empty())
+        nameHiddenFolder(run, to.parent.get(), hiddenName, to.name, result);
     return result;
 }
 
@@ -389,7 +442,7 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
     }
     // A run's backup folder is swept once, not once per file in it.
     if (!fresh && (!inBackupFolder || shared->takeLeftoverSweep()))
-        removeLeftovers(targetFd.get(), from.parent.get());
+        removeLeftovers(targetFd.get(), from.parent.get(), inBackupFolder ? &shared->backupPath() : nullptr);
     run.granularityNs = std::max(timeGranularityNs(from.parent.get()), timeGranularityNs(targetFd.get()));
     if (inBackupFolder) {
         run.destination = shared->destination(run.asRoot);

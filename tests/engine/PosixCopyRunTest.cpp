@@ -156,6 +156,59 @@ TEST_F(CopyRunTest, TopLevelFilesCopiedAheadOfAStopAreAllReportedAndWhole)
     EXPECT_EQ(result.files, onDisk); // none copied without being counted
 }
 
+// A top-level folder is made under a temporary name and takes its own only
+// once complete, also when the run is stopped half way: a killed run leaves
+// no half-made folder under an item's name.
+class TopLevelFolderNamedWhenComplete : public CopyRunTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TopLevelFolderNamedWhenComplete, NotBefore)
+{
+    const bool stopped = GetParam();
+    std::filesystem::create_directories(m_source + "/top/sub");
+    for (int i = 0; i < 20; ++i)
+        writeFile(m_source + "/top/sub/file" + std::to_string(i), std::string(1000 + i, 'a' + i));
+    const std::string folder = m_temp / "Backup 01-01-2026";
+    std::atomic<int> namedTooSoon{0};
+    faults::Faults watch;
+    watch.dataCopied = [&](const std::string &, int) {
+        namedTooSoon += std::filesystem::exists(folder + "/top") ? 1 : 0;
+        if (stopped)
+            m_stop = true;
+    };
+    faults::ScopedFaults planted(watch);
+
+    const Result result = backUp(folder, {"top"}, {});
+
+    EXPECT_EQ(namedTooSoon.load(), 0);
+    EXPECT_EQ(result.stopped, stopped);
+    std::size_t whole = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(folder + "/top/sub")) {
+        ASSERT_EQ(readFile(entry.path().string()), readFile(m_source + "/top/sub/" + entry.path().filename().string()));
+        ++whole;
+    }
+    EXPECT_EQ(whole, result.files);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, TopLevelFolderNamedWhenComplete, ::testing::Values(false, true),
+                         [](const auto &info) { return info.param ? "Stopped" : "Finished"; });
+
+TEST_F(CopyRunTest, AFolderAKilledRunLeftUnnamedIsRemovedByTheNextRun)
+{
+    makeFolder(m_source + "/top");
+    writeFile(m_source + "/top/a", "whole");
+    const std::string folder = m_temp / "Backup 01-01-2026";
+    const std::string leftover = folder + "/.drovanta-tmp-0123456789abcdef";
+    std::filesystem::create_directories(leftover);
+    writeFile(leftover + "/a", "ha");
+
+    const Result result = backUp(folder, {"top"}, {});
+
+    EXPECT_TRUE(result.ok());
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+    EXPECT_EQ(readFile(folder + "/top/a"), "whole");
+}
+
 TEST_F(CopyRunTest, ABackupFolderRemovedMidRunFailsTheDestinationInsteadOfWritingElsewhere)
 {
     writeFile(m_source + "/one", "1");
