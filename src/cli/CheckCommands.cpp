@@ -348,6 +348,7 @@ int runRestore(const std::string &backupArgument, const std::string &targetArgum
     params.target = whole || !folder ? target : target + separator + fs::path(item).filename().string();
     params.skipUnchanged = true;
     params.keepExisting = !overwrite;
+    params.leavesOutLeftovers = true;
     engine::CopyEngine &engine = *platform::services().copyEngine;
     backup::StopCopy = false;
     StopOnSignal stopOnSignal;

@@ -59,6 +59,11 @@ struct Params {
     // differs from its copy is left as it is and listed in Result::kept
     // instead of being replaced. Needs `skipUnchanged`.
     bool keepExisting = false;
+    // The source is a backup (a restore): items with the form of the
+    // engine's temporary names are what an interrupted run left in it (a
+    // folder it was still making, a file it was still writing) and are not
+    // copied.
+    bool leavesOutLeftovers = false;
 };
 
 // One item that could not be copied.

@@ -2,6 +2,7 @@
 
 #include "engine/PosixDestination.h"
 #include "engine/PosixSupport.h"
+#include "engine/SystemItems.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -131,7 +132,8 @@ bool CopyWalkSystem::read(Folder &folder, Cursor &, std::vector<Entry> &entries,
     for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
         const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer.data() + at);
         at += entry->d_reclen;
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0
+            && !(m_run.params.leavesOutLeftovers && isTemporaryName(entry->d_name)))
             entries.push_back({entry->d_name, entry->d_type});
     }
     return true;

@@ -18,6 +18,7 @@
 //       the copy's own test of an item already restored: left alone
 #include "engine/CheckWalk.h"
 #include "engine/Checking.h"
+#include "engine/SystemItems.h"
 
 #include <atomic>
 #include <optional>
@@ -68,8 +69,10 @@ public:
         std::vector<Entry> entries;
         if (System::list(source, entries))
             return; // the restore reports it
-        for (const Entry &entry : entries)
-            item(source, &target, entry, targetPath + System::separator + entry.name);
+        for (const Entry &entry : entries) {
+            if (!isTemporaryName(entry.name)) // an interrupted run's leftover, as the restore leaves it out
+                item(source, &target, entry, targetPath + System::separator + entry.name);
+        }
     }
 
 private:

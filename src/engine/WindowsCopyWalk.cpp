@@ -107,8 +107,9 @@ bool keptInPlace(const RunContext &run, const std::wstring &target)
 bool CopyWalkSystem::read(Folder &folder, Cursor &cursor, std::vector<Entry> &entries, int &error)
 {
     WIN32_FIND_DATAW data;
-    const auto add = [&entries, &data] {
-        if (std::wstring_view(data.cFileName) != L"." && std::wstring_view(data.cFileName) != L"..")
+    const auto add = [this, &entries, &data] {
+        if (std::wstring_view(data.cFileName) != L"." && std::wstring_view(data.cFileName) != L".."
+            && !(m_run.params.leavesOutLeftovers && isTemporaryName(utf8Text(data.cFileName))))
             entries.push_back({data.cFileName, data.dwFileAttributes});
     };
     if (!cursor.begun) {

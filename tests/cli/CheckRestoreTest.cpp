@@ -39,6 +39,7 @@ using engine::testing::compareTrees;
 using engine::testing::readFile;
 using engine::testing::statOf;
 using engine::testing::TempFolder;
+using engine::testing::writeFile;
 using engine::testing::writeFileWithMode;
 
 // Changes one byte of `path` in place and gives it back its times, as
@@ -271,6 +272,23 @@ TEST_F(Restoring, OneFolderOfABackupComesBackUnderItsNameInTheTarget)
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_EQ(compareTrees(m_source + "/docs", m_target + "/docs"), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(m_target + "/photo.jpg"));
+}
+
+TEST_F(Restoring, WhatAnInterruptedRunLeftInTheBackupIsNeitherPlannedNorRestored)
+{
+    const std::string leftover = "/.drovanta-tmp-0123456789abcdef";
+    fs::create_directory(backupFolder() + leftover);
+    writeFile(backupFolder() + leftover + "/half", "ha");
+    writeFile(backupFolder() + "/docs" + leftover, "partial");
+
+    const Finished plan = run({"--restore", "--dry-run", backupFolder(), m_target});
+    const Finished restore = run({"--restore", backupFolder(), m_target});
+
+    EXPECT_EQ(plan.output.find(leftover), std::string::npos) << plan.output;
+    EXPECT_EQ(restore.exitCode, 0) << restore.errors;
+    EXPECT_FALSE(fs::exists(m_target + leftover));
+    EXPECT_FALSE(fs::exists(m_target + "/docs" + leftover));
+    EXPECT_TRUE(fs::exists(m_target + "/docs"));
 }
 
 struct ExistingItems {
