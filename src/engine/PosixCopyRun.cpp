@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <span>
+#include <utility>
 
 namespace drovanta::engine::posix {
 namespace {
@@ -154,11 +155,11 @@ int RunShared::sourceRoot(const std::string &root)
     return m_sourceRoot.get();
 }
 
-bool RunShared::takeLeftoverSweep()
+void RunShared::sweepLeftovers(int sourceRootFd)
 {
-    const bool first = !m_swept;
-    m_swept = true;
-    return first;
+    if (std::exchange(m_swept, true))
+        return;
+    removeLeftovers(m_backupFolder.get(), sourceRootFd, &m_backupPath);
 }
 
 bool RunShared::clashesInBackupFolder(const std::string &name)

@@ -38,9 +38,12 @@ public:
     // path names: the drive was unmounted or pulled (its mount point now
     // shows the disk beneath), or the folder was removed or replaced.
     [[nodiscard]] bool gone() const;
-    // The first call that reaches the backup folder itself sweeps what an
-    // interrupted run left there; later calls do not list it again.
-    [[nodiscard]] bool takeLeftoverSweep();
+    // The first call that reaches the backup folder sweeps what an
+    // interrupted run left there (see removeLeftovers): temporary files, and
+    // top-level folders it was still making. Later calls do not list it again.
+    // `sourceRootFd`: the drive's root, whose own items are never taken for
+    // leftovers.
+    void sweepLeftovers(int sourceRootFd);
     // On a destination that folds case: whether `name`, about to be copied
     // into the backup folder, differs only in case from an item already
     // there. The folder is listed once per run; each name checked is then

@@ -94,8 +94,7 @@ std::unique_ptr<FilesAhead> FilesAhead::start(RunShared &shared, const std::vect
 
     std::unique_ptr<FilesAhead> ahead(new FilesAhead(shared, files.front(), progress, stop));
     RunContext &run = ahead->m_run;
-    if (shared.takeLeftoverSweep())
-        removeLeftovers(shared.backupFolder(), rootFd);
+    shared.sweepLeftovers(rootFd);
     run.granularityNs = std::max(timeGranularityNs(rootFd), timeGranularityNs(shared.backupFolder()));
     run.destination = shared.destination(run.asRoot);
     // A name the backup folder does not hold yet is free for the file: it is

@@ -322,8 +322,7 @@ Result copyTree(const Params &params, ProgressSink &progress, const std::atomic<
             return result;
         }
         if (inBackupFolder && !mountPoint) {
-            if (shared->takeLeftoverSweep())
-                removeLeftovers(to.parent.get(), from.parent.get(), &shared->backupPath());
+            shared->sweepLeftovers(from.parent.get());
             hiddenName = makeHiddenFolder(*shared, run.asRoot, to.parent.get(), to.name, targetFd);
         }
         if (!hiddenName.empty()) {
@@ -441,8 +440,10 @@ Result copyFile(const Params &params, ProgressSink &progress, const std::atomic<
         targetFd = std::move(fd);
     }
     // A run's backup folder is swept once, not once per file in it.
-    if (!fresh && (!inBackupFolder || shared->takeLeftoverSweep()))
-        removeLeftovers(targetFd.get(), from.parent.get(), inBackupFolder ? &shared->backupPath() : nullptr);
+    if (!fresh && inBackupFolder)
+        shared->sweepLeftovers(from.parent.get());
+    else if (!fresh)
+        removeLeftovers(targetFd.get(), from.parent.get());
     run.granularityNs = std::max(timeGranularityNs(from.parent.get()), timeGranularityNs(targetFd.get()));
     if (inBackupFolder) {
         run.destination = shared->destination(run.asRoot);
